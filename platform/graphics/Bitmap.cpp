@@ -1,0 +1,481 @@
+#include "platform/graphics/Bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/PixelRows.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace pixel_rows {
+
+// Largest pixel buffer the layer makes; beyond it the platform runs out of resources.
+constexpr int64_t MaxPixelBytes = int64_t{1} << 31;
+
+bool IsPaletteFormat(TPixelFormat f) { return f == pf1bit || f == pf4bit || f == pf8bit; }
+
+size_t PaletteCapacity(TPixelFormat f) {
+    return f == pf1bit ? 2 : f == pf4bit ? 16 : f == pf8bit ? 256 : 256;
+}
+
+RGBQUAD Quad(uint8_t r, uint8_t g, uint8_t b) { return {b, g, r, 0}; }
+
+uint8_t Expand5(uint32_t v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
+uint8_t Expand6(uint32_t v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
+
+uint8_t NearestIndex::operator()(uint8_t b, uint8_t g, uint8_t r) {
+        const uint32_t key = b | (g << 8) | (r << 16);
+        if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
+        uint8_t best = 0;
+        int bestDistance = 1 << 30;
+        for (size_t i = 0; i < colors_.size() && i < 256; ++i) {
+            const int db = colors_[i].rgbBlue - b, dg = colors_[i].rgbGreen - g,
+                      dr = colors_[i].rgbRed - r;
+            const int d = db * db + dg * dg + dr * dr;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = static_cast<uint8_t>(i);
+                if (d == 0) break;
+            }
+        }
+        cache_.emplace(key, best);
+        return best;
+}
+
+uint32_t PixelIndexAt(const uint8_t* row, int x, TPixelFormat f) {
+    switch (f) {
+    case pf1bit: return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    case pf4bit: return (x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4);
+    default: return row[x];
+    }
+}
+
+void SetPixelIndexAt(uint8_t* row, int x, TPixelFormat f, uint32_t value) {
+    switch (f) {
+    case pf1bit: {
+        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        row[x >> 3] = static_cast<uint8_t>(value & 1 ? row[x >> 3] | bit : row[x >> 3] & ~bit);
+        break;
+    }
+    case pf4bit:
+        row[x >> 1] = static_cast<uint8_t>(x & 1 ? (row[x >> 1] & 0xF0) | (value & 0x0F)
+                                                 : (row[x >> 1] & 0x0F) | ((value & 0x0F) << 4));
+        break;
+    default: row[x] = static_cast<uint8_t>(value);
+    }
+}
+
+// One row of any format into blue, green, red bytes.
+void DecodeRow(const uint8_t* src, int width, TPixelFormat f, const std::vector<RGBQUAD>& colors,
+               uint8_t* bgr) {
+    switch (f) {
+    case pf1bit:
+    case pf4bit:
+    case pf8bit:
+        for (int x = 0; x < width; ++x, bgr += 3) {
+            const uint32_t i = PixelIndexAt(src, x, f);
+            const RGBQUAD q = i < colors.size() ? colors[i] : RGBQUAD{};
+            bgr[0] = q.rgbBlue;
+            bgr[1] = q.rgbGreen;
+            bgr[2] = q.rgbRed;
+        }
+        break;
+    case pf15bit:
+    case pfCustom:
+        for (int x = 0; x < width; ++x, bgr += 3, src += 2) {
+            const uint32_t w = src[0] | (src[1] << 8);
+            bgr[0] = Expand5(w & 31);
+            bgr[1] = Expand5((w >> 5) & 31);
+            bgr[2] = Expand5((w >> 10) & 31);
+        }
+        break;
+    case pf16bit:
+        for (int x = 0; x < width; ++x, bgr += 3, src += 2) {
+            const uint32_t w = src[0] | (src[1] << 8);
+            bgr[0] = Expand5(w & 31);
+            bgr[1] = Expand6((w >> 5) & 63);
+            bgr[2] = Expand5(w >> 11);
+        }
+        break;
+    case pf32bit:
+        for (int x = 0; x < width; ++x, bgr += 3, src += 4) {
+            bgr[0] = src[0];
+            bgr[1] = src[1];
+            bgr[2] = src[2];
+        }
+        break;
+    case pfDevice:
+    case pf24bit: std::memcpy(bgr, src, static_cast<size_t>(width) * 3); break;
+    }
+}
+
+// Blue, green, red bytes into one row of any format.
+void EncodeRow(const uint8_t* bgr, int width, TPixelFormat f, NearestIndex& nearest,
+               uint8_t* dst) {
+    switch (f) {
+    case pf1bit:
+    case pf4bit:
+    case pf8bit:
+        for (int x = 0; x < width; ++x, bgr += 3)
+            SetPixelIndexAt(dst, x, f, nearest(bgr[0], bgr[1], bgr[2]));
+        break;
+    case pf15bit:
+    case pfCustom:
+        for (int x = 0; x < width; ++x, bgr += 3, dst += 2) {
+            const uint32_t w = ((bgr[2] >> 3) << 10) | ((bgr[1] >> 3) << 5) | (bgr[0] >> 3);
+            dst[0] = static_cast<uint8_t>(w);
+            dst[1] = static_cast<uint8_t>(w >> 8);
+        }
+        break;
+    case pf16bit:
+        for (int x = 0; x < width; ++x, bgr += 3, dst += 2) {
+            const uint32_t w = ((bgr[2] >> 3) << 11) | ((bgr[1] >> 2) << 5) | (bgr[0] >> 3);
+            dst[0] = static_cast<uint8_t>(w);
+            dst[1] = static_cast<uint8_t>(w >> 8);
+        }
+        break;
+    case pf32bit:
+        for (int x = 0; x < width; ++x, bgr += 3, dst += 4) {
+            dst[0] = bgr[0];
+            dst[1] = bgr[1];
+            dst[2] = bgr[2];
+            dst[3] = 0;
+        }
+        break;
+    case pfDevice:
+    case pf24bit: std::memcpy(dst, bgr, static_cast<size_t>(width) * 3); break;
+    }
+}
+
+uint32_t PixelValueAt(const uint8_t* row, int x, TPixelFormat f) {
+    switch (f) {
+    case pf1bit:
+    case pf4bit:
+    case pf8bit: return PixelIndexAt(row, x, f);
+    case pf15bit:
+    case pf16bit:
+    case pfCustom: return row[2 * x] | (row[2 * x + 1] << 8);
+    case pf32bit: return row[4 * x] | (row[4 * x + 1] << 8) | (row[4 * x + 2] << 16);
+    default: return row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16);
+    }
+}
+
+void SetPixelValueAt(uint8_t* row, int x, TPixelFormat f, uint32_t v) {
+    switch (f) {
+    case pf1bit:
+    case pf4bit:
+    case pf8bit: SetPixelIndexAt(row, x, f, v); break;
+    case pf15bit:
+    case pf16bit:
+    case pfCustom:
+        row[2 * x] = static_cast<uint8_t>(v);
+        row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+        break;
+    case pf32bit:
+        row[4 * x] = static_cast<uint8_t>(v);
+        row[4 * x + 1] = static_cast<uint8_t>(v >> 8);
+        row[4 * x + 2] = static_cast<uint8_t>(v >> 16);
+        row[4 * x + 3] = 0;
+        break;
+    default:
+        row[3 * x] = static_cast<uint8_t>(v);
+        row[3 * x + 1] = static_cast<uint8_t>(v >> 8);
+        row[3 * x + 2] = static_cast<uint8_t>(v >> 16);
+    }
+}
+
+} // namespace pixel_rows
+
+using namespace pixel_rows;
+
+int StorageBits(TPixelFormat format) {
+    switch (format) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit:
+    case pfCustom: return 16;
+    case pf32bit: return 32;
+    case pfDevice:
+    case pf24bit: return 24;
+    }
+    return 24;
+}
+
+std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
+    std::vector<RGBQUAD> table;
+    switch (format) {
+    case pf1bit: table = {Quad(0, 0, 0), Quad(255, 255, 255)}; break;
+    case pf4bit:
+        // The 16 colours of the platform's standard palette.
+        table = {Quad(0, 0, 0),       Quad(128, 0, 0),   Quad(0, 128, 0),   Quad(128, 128, 0),
+                 Quad(0, 0, 128),     Quad(128, 0, 128), Quad(0, 128, 128), Quad(128, 128, 128),
+                 Quad(192, 192, 192), Quad(255, 0, 0),   Quad(0, 255, 0),   Quad(255, 255, 0),
+                 Quad(0, 0, 255),     Quad(255, 0, 255), Quad(0, 255, 255), Quad(255, 255, 255)};
+        break;
+    case pf8bit:
+        // A 6 x 6 x 6 colour cube, then a ramp of 40 greys.
+        for (int r = 0; r < 6; ++r)
+            for (int g = 0; g < 6; ++g)
+                for (int b = 0; b < 6; ++b)
+                    table.push_back(Quad(static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51),
+                                         static_cast<uint8_t>(b * 51)));
+        for (int i = 0; i < 40; ++i) {
+            const auto v = static_cast<uint8_t>(i * 255 / 39);
+            table.push_back(Quad(v, v, v));
+        }
+        break;
+    default: break;
+    }
+    return table;
+}
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() { InvalidatePalette(); }
+
+void TBitmap::InvalidatePalette() const {
+    if (paletteHandle_ != 0) palette_internal::DeleteOwned(paletteHandle_);
+    paletteHandle_ = 0;
+}
+
+void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
+                         bool keepPicture) {
+    if (width < 0 || height < 0) throw EInvalidGraphicOperation(Msg::BitmapTooLarge);
+    if (width == 0 || height == 0) {
+        width = std::max(width, 0);
+        height = std::max(height, 0);
+    }
+    const int64_t stride = (static_cast<int64_t>(width) * StorageBits(format) + 31) / 32 * 4;
+    if (stride * height > MaxPixelBytes || stride > INT32_MAX) throw EOutOfResources(Msg::BitmapTooLarge);
+    if (IsPaletteFormat(format) && colors.size() > PaletteCapacity(format))
+        colors.resize(PaletteCapacity(format));
+
+    std::vector<uint8_t> pixels;
+    try {
+        pixels.assign(static_cast<size_t>(stride * height), 0);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+
+    const bool sameLayout = format == format_ || (StorageBits(format) == 24 && StorageBits(format_) == 24);
+    const bool sameIndexes = IsPaletteFormat(format) && IsPaletteFormat(format_) &&
+                             colors_.size() <= PaletteCapacity(format) && colors == colors_;
+    const int keepWidth = keepPicture ? std::min(width, width_) : 0;
+    const int keepHeight = keepPicture ? std::min(height, height_) : 0;
+
+    // New area takes the brush colour.
+    if (stride * height > 0 && (keepWidth < width || keepHeight < height)) {
+        const TColor brush = canvas_ ? canvas_->Brush.Color : clWhite;
+        const uint8_t bgr[3] = {GetBValue(brush), GetGValue(brush), GetRValue(brush)};
+        std::vector<uint8_t> fillRow(static_cast<size_t>(width) * 3);
+        for (int x = 0; x < width; ++x) std::memcpy(&fillRow[3 * static_cast<size_t>(x)], bgr, 3);
+        NearestIndex nearest(colors);
+        EncodeRow(fillRow.data(), width, format, nearest, pixels.data());
+        for (int y = 1; y < height; ++y)
+            std::memcpy(&pixels[static_cast<size_t>(y * stride)], pixels.data(), static_cast<size_t>(stride));
+    }
+
+    if (keepWidth > 0 && keepHeight > 0) {
+        NearestIndex nearest(colors);
+        std::vector<uint8_t> bgr(static_cast<size_t>(keepWidth) * 3);
+        for (int y = 0; y < keepHeight; ++y) {
+            const uint8_t* src = &pixels_[static_cast<size_t>(y) * static_cast<size_t>(stride_)];
+            uint8_t* dst = &pixels[static_cast<size_t>(y * stride)];
+            if ((sameLayout && !IsPaletteFormat(format)) || (sameLayout && colors == colors_) ||
+                sameIndexes) {
+                if (StorageBits(format) >= 8 && StorageBits(format_) == StorageBits(format))
+                    std::memcpy(dst, src, static_cast<size_t>(keepWidth) * StorageBits(format) / 8);
+                else
+                    for (int x = 0; x < keepWidth; ++x)
+                        SetPixelIndexAt(dst, x, format, PixelIndexAt(src, x, format_));
+            } else {
+                DecodeRow(src, keepWidth, format_, colors_, bgr.data());
+                EncodeRow(bgr.data(), keepWidth, format, nearest, dst);
+            }
+        }
+    }
+
+    pixels_ = std::move(pixels);
+    if (colors != colors_) InvalidatePalette();
+    colors_ = std::move(colors);
+    width_ = width;
+    height_ = height;
+    stride_ = static_cast<int>(stride);
+    format_ = format;
+}
+
+void TBitmap::SetWidth(int value) {
+    if (value == width_) return;
+    Reallocate(value, height_, format_, colors_, true);
+    Changed();
+}
+
+void TBitmap::SetHeight(int value) {
+    if (value == height_) return;
+    Reallocate(width_, value, format_, colors_, true);
+    Changed();
+}
+
+void TBitmap::SetSize(int width, int height) {
+    if (width == width_ && height == height_) return;
+    Reallocate(width, height, format_, colors_, true);
+    Changed();
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    if (format == format_) return;
+    std::vector<RGBQUAD> colors = colors_;
+    if (IsPaletteFormat(format)) {
+        const bool fits = IsPaletteFormat(format_) && !colors_.empty() &&
+                          colors_.size() <= PaletteCapacity(format) &&
+                          StorageBits(format_) <= StorageBits(format);
+        if (!fits) colors = DefaultColorTable(format);
+    }
+    Reallocate(width_, height_, format, std::move(colors), true);
+    Changed();
+}
+
+void TBitmap::SetHandleType(THandleType type) {
+    if (type == HandleType()) return;
+    if (type == bmDDB) {
+        SetPixelFormat(pfDevice);
+    } else {
+        format_ = pf24bit;  // a device bitmap is stored as 24-bit rows already
+        Changed();
+    }
+}
+
+bool TBitmap::Monochrome() const {
+    return format_ == pf1bit && colors_.size() == 2 && colors_[0] == Quad(0, 0, 0) &&
+           colors_[1] == Quad(255, 255, 255);
+}
+
+uint8_t* TBitmap::ScanLine(int row) {
+    if (row < 0 || row >= height_) throw EInvalidGraphicOperation(Msg::ScanLineError);
+    return pixels_.data() + static_cast<size_t>(row) * static_cast<size_t>(stride_);
+}
+
+const uint8_t* TBitmap::ScanLine(int row) const {
+    if (row < 0 || row >= height_) throw EInvalidGraphicOperation(Msg::ScanLineError);
+    return pixels_.data() + static_cast<size_t>(row) * static_cast<size_t>(stride_);
+}
+
+HPALETTE TBitmap::Palette() const {
+    if (colors_.empty()) return 0;
+    if (paletteHandle_ == 0) paletteHandle_ = palette_internal::CreateOwned(colors_);
+    return paletteHandle_;
+}
+
+void TBitmap::SetPalette(HPALETTE value) {
+    if (value != 0 && value == paletteHandle_) return;
+    std::vector<RGBQUAD> quads = PaletteQuads(value);
+    if (value != 0 && !palette_internal::IsOwned(value)) DeleteObject(value);
+    SetColorTable(std::move(quads));
+}
+
+void TBitmap::SetColorTable(std::vector<RGBQUAD> colors) {
+    const size_t capacity = PaletteCapacity(format_);
+    if (colors.size() > capacity) colors.resize(capacity);
+    InvalidatePalette();
+    colors_ = std::move(colors);
+    PaletteModified = true;
+    Changed();
+}
+
+void TBitmap::SetTransparent(bool value) {
+    if (value == Transparent()) return;
+    TGraphic::SetTransparent(value);
+}
+
+TColor TBitmap::TransparentColor() const {
+    if (transparentMode_ == tmFixed && transparentColor_ != clDefault) return transparentColor_;
+    if (Empty()) return clDefault;
+    return PixelColor(0, height_ - 1);
+}
+
+void TBitmap::SetTransparentColor(TColor color) {
+    transparentColor_ = color;
+    transparentMode_ = color == clDefault ? tmAuto : tmFixed;
+    Changed();
+}
+
+void TBitmap::SetTransparentMode(TTransparentMode mode) {
+    if (mode == transparentMode_) return;
+    if (mode == tmAuto)
+        SetTransparentColor(clDefault);
+    else
+        SetTransparentColor(TransparentColor());
+}
+
+TCanvas& TBitmap::Canvas() {
+    if (!canvas_) canvas_ = std::make_unique<TCanvas>(*this);
+    return *canvas_;
+}
+
+void TBitmap::Draw(TCanvas& canvas, const TRect& rect) const { canvas.StretchDraw(rect, *this); }
+
+TColor TBitmap::PixelColor(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return -1;
+    uint8_t bgr[3];
+    const uint8_t* row = ScanLine(y);
+    if (IsPaletteFormat(format_)) {
+        const uint32_t i = PixelIndexAt(row, x, format_);
+        const RGBQUAD q = i < colors_.size() ? colors_[i] : RGBQUAD{};
+        return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
+    }
+    const int bytes = StorageBits(format_) / 8;
+    DecodeRow(row + x * bytes, 1, format_, colors_, bgr);
+    return RGB(bgr[2], bgr[1], bgr[0]);
+}
+
+uint32_t TBitmap::ColorToPixelValue(TColor color) const {
+    if (IsPaletteFormat(format_) && (color & 0xFF000000) == 0x01000000)
+        return static_cast<uint32_t>(color & 0xFFFF);
+    const uint8_t bgr[3] = {GetBValue(color), GetGValue(color), GetRValue(color)};
+    uint8_t out[4] = {0, 0, 0, 0};
+    NearestIndex nearest(colors_);
+    EncodeRow(bgr, 1, format_, nearest, out);
+    return IsPaletteFormat(format_) ? PixelIndexAt(out, 0, format_) : PixelValueAt(out, 0, format_);
+}
+
+void TBitmap::SetPixelColor(int x, int y, TColor color) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    SetPixelValueAt(ScanLine(y), x, format_, ColorToPixelValue(color));
+}
+
+void TBitmap::Assign(const TGraphic* source) {
+    if (source == this) return;
+    if (source == nullptr) {
+        InvalidatePalette();
+        pixels_.clear();
+        colors_.clear();
+        width_ = height_ = stride_ = 0;
+        format_ = pfDevice;
+        Changed();
+        return;
+    }
+    if (const auto* other = dynamic_cast<const TBitmap*>(source)) {
+        InvalidatePalette();
+        pixels_ = other->pixels_;
+        colors_ = other->colors_;
+        width_ = other->width_;
+        height_ = other->height_;
+        stride_ = other->stride_;
+        format_ = other->format_;
+        transparentColor_ = other->transparentColor_;
+        transparentMode_ = other->transparentMode_;
+        TGraphic::SetTransparent(other->Transparent());
+        Changed();
+        return;
+    }
+    if (source->AssignTo(*this)) return;
+    // Any other picture is drawn onto a bitmap of its size.
+    Reallocate(0, 0, pf24bit, {}, false);
+    Reallocate(source->Width(), source->Height(), pf24bit, {}, false);
+    Canvas().Draw(0, 0, *source);
+    Changed();
+}
