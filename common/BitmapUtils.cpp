@@ -1,0 +1,190 @@
+#include "common/BitmapUtils.h"
+
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/System.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+const TAssertPlace ResamplePlace{"BitmapUtils.cpp", 1066};
+
+// A footprint ends this much short of the pixel's exact edge.
+constexpr double FootprintEnd = 0.500001;
+
+// The part of one source cell [k, k + 1] that a footprint [lo, hi] covers: its width and the
+// mean local coordinate over it.
+struct Overlap {
+    double w;
+    double m;
+};
+
+Overlap CellOverlap(int32_t k, double lo, double hi) {
+    const double kk = k;
+    if (kk > lo && kk + 1 < hi) return {1, 0.5};
+    if (kk <= lo && kk + 1 < hi) return {1 - (lo - kk), ((lo - kk) + 1) / 2};
+    if (kk > lo && kk + 1 >= hi) return {hi - kk, (hi - kk) / 2};
+    return {hi - lo, ((hi - kk) + (lo - kk)) / 2};
+}
+
+// One cell along an axis under one destination pixel: the source indexes of its two corners,
+// clamped to the picture (the surface is flat beyond the edges), and its overlap.
+struct AxisCell {
+    int32_t near;
+    int32_t far;
+    Overlap overlap;
+};
+
+// The cells of every destination pixel along one axis, computed once for the whole picture.
+class AxisCells {
+public:
+    AxisCells(int32_t newSize, double scale, int32_t sourceSize) {
+        first_.reserve(static_cast<size_t>(newSize) + 1);
+        const int32_t last = sourceSize - 1;
+        for (int32_t p = 0; p < newSize; ++p) {
+            first_.push_back(cells_.size());
+            const double lo = p * scale - 0.5;
+            const double hi = (p + 1) * scale - FootprintEnd;
+            const auto kFirst = static_cast<int32_t>(std::floor(lo));
+            const auto kLast = static_cast<int32_t>(std::floor(hi));
+            for (int32_t k = kFirst; k <= kLast; ++k)
+                cells_.push_back(
+                    {std::clamp(k, 0, last), std::clamp(k + 1, 0, last), CellOverlap(k, lo, hi)});
+        }
+        first_.push_back(cells_.size());
+    }
+
+    const AxisCell* begin(int32_t p) const {
+        return cells_.data() + first_[static_cast<size_t>(p)];
+    }
+    const AxisCell* end(int32_t p) const {
+        return cells_.data() + first_[static_cast<size_t>(p) + 1];
+    }
+
+private:
+    std::vector<size_t> first_;
+    std::vector<AxisCell> cells_;
+};
+
+// The size checks and scale factors, before anything is made.
+struct Scales {
+    double area;
+    double sx;
+    double sy;
+};
+
+Scales ComputeScales(const TBitmap& source, int32_t newWidth, int32_t newHeight,
+                     const TAssertPlace& place) {
+    const int32_t w = source.Width(), h = source.Height();
+    if (w < 1 || h < 1) throw EAssertionFailed("Assertion failure", place.FileName, place.Line);
+    const auto pixels = static_cast<double>(int64_t{w} * h);
+    Scales s{};
+    s.area = Divide(Divide(pixels, static_cast<double>(newWidth)), static_cast<double>(newHeight));
+    s.sx = Divide(static_cast<double>(w), static_cast<double>(newWidth));
+    s.sy = Divide(static_cast<double>(h), static_cast<double>(newHeight));
+    // No caller asks for a negative size; refuse it before any bitmap is made.
+    if (newWidth < 0 || newHeight < 0) throw EInvalidOp();
+    return s;
+}
+
+// 24-bit rows of the source: its own rows when it is stored that way, else those of a copy.
+class SourceRows {
+public:
+    SourceRows(const TBitmap& source, bool forceCopy) {
+        const TBitmap* rows = &source;
+        if (forceCopy || source.BitsPerPixel() != 24) {
+            copy_ = std::make_unique<TBitmap>();
+            copy_->Assign(source);
+            copy_->SetPixelFormat(pf24bit);
+            rows = copy_.get();
+        }
+        rows_.resize(static_cast<size_t>(rows->Height()));
+        for (int32_t i = 0; i < rows->Height(); ++i)
+            rows_[static_cast<size_t>(i)] = rows->ScanLine(i);
+    }
+    const uint8_t* operator[](int32_t i) const { return rows_[static_cast<size_t>(i)]; }
+
+private:
+    std::unique_ptr<TBitmap> copy_;
+    std::vector<const uint8_t*> rows_;
+};
+
+void SetUp24(TBitmap& bitmap, int32_t width, int32_t height) {
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetWidth(width);
+    bitmap.SetHeight(height);
+}
+
+// Each destination byte: the exact integral of the cells' bilinear surfaces over the pixel's
+// footprint, summed cell row by cell row, divided by the area and rounded halves to even.
+void ResampleRows(const SourceRows& src, int32_t w, int32_t h, TBitmap& dest, const Scales& s) {
+    const int32_t newWidth = dest.Width(), newHeight = dest.Height();
+    const AxisCells columns(newWidth, s.sx, w);
+    const AxisCells rows(newHeight, s.sy, h);
+    std::vector<uint8_t*> destRows(static_cast<size_t>(newHeight));
+    for (int32_t y = 0; y < newHeight; ++y)
+        destRows[static_cast<size_t>(y)] = dest.ScanLine(y);
+
+    for (int32_t y = 0; y < newHeight; ++y) {
+        uint8_t* out = destRows[static_cast<size_t>(y)];
+        for (int32_t x = 0; x < newWidth; ++x, out += 3) {
+            double sum[3] = {0, 0, 0};
+            for (const AxisCell* ri = rows.begin(y); ri != rows.end(y); ++ri) {
+                const uint8_t* row0 = src[ri->near];
+                const uint8_t* row1 = src[ri->far];
+                const double wy = ri->overlap.w, my = ri->overlap.m;
+                for (const AxisCell* ci = columns.begin(x); ci != columns.end(x); ++ci) {
+                    const uint8_t* p00 = row0 + 3 * ci->near;
+                    const uint8_t* p10 = row0 + 3 * ci->far;
+                    const uint8_t* p01 = row1 + 3 * ci->near;
+                    const uint8_t* p11 = row1 + 3 * ci->far;
+                    const double wx = ci->overlap.w, mx = ci->overlap.m;
+                    const double weight = wx * wy;
+                    for (int c = 0; c < 3; ++c) {
+                        const int c0 = p00[c];
+                        const int cx = p10[c] - p00[c];
+                        const int cy = p01[c] - p00[c];
+                        const int cxy = p11[c] - p10[c] - p01[c] + p00[c];
+                        sum[c] += weight * (cx * mx + cxy * mx * my + cy * my + c0);
+                    }
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<uint8_t>(Round(sum[c] / s.area));
+        }
+    }
+}
+
+// Fills Dest from Src once the sizes have passed their checks.
+void Resample(TBitmap& dest, const TBitmap& src, int32_t newWidth, int32_t newHeight,
+              const Scales& s) {
+    const int32_t w = src.Width(), h = src.Height();
+    if (&dest == &src) {
+        // The source must be read before the destination takes its new size.
+        const SourceRows rows(src, true);
+        SetUp24(dest, newWidth, newHeight);
+        ResampleRows(rows, w, h, dest, s);
+        return;
+    }
+    SetUp24(dest, newWidth, newHeight);
+    const SourceRows rows(src, false);
+    ResampleRows(rows, w, h, dest, s);
+}
+
+} // namespace
+
+std::unique_ptr<TBitmap> ResampleBitmap(const TBitmap& Source, int32_t NewWidth,
+                                        int32_t NewHeight) {
+    const Scales s = ComputeScales(Source, NewWidth, NewHeight, ResamplePlace);
+    auto result = std::make_unique<TBitmap>();
+    Resample(*result, Source, NewWidth, NewHeight, s);
+    return result;
+}
+
+void ResampleBitmapInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight,
+                        const TAssertPlace& Place) {
+    const Scales s = ComputeScales(Src, NewWidth, NewHeight, Place);
+    Resample(Dest, Src, NewWidth, NewHeight, s);
+}
