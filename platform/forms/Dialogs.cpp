@@ -1,0 +1,142 @@
+#include "platform/forms/Dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+#include "platform/forms/Forms.h"
+#include "platform/win/WinBase.h"
+
+namespace {
+
+DialogAnswerer& Answerer() {
+    static DialogAnswerer f;
+    return f;
+}
+
+QMessageBox::Icon IconOf(TMsgDlgType type) {
+    switch (type) {
+    case mtWarning: return QMessageBox::Warning;
+    case mtError: return QMessageBox::Critical;
+    case mtInformation: return QMessageBox::Information;
+    case mtConfirmation: return QMessageBox::Question;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+int ShowMessageBox(const DialogRequest& request) {
+    QMessageBox box(IconOf(request.type), QString::fromStdString(request.caption),
+                    QString::fromStdString(request.text));
+    struct Pair {
+        TMsgDlgButtons ours;
+        QMessageBox::StandardButton qt;
+        int result;
+    };
+    static constexpr Pair pairs[] = {{mbYes, QMessageBox::Yes, mrYes},
+                                     {mbNo, QMessageBox::No, mrNo},
+                                     {mbOK, QMessageBox::Ok, mrOk},
+                                     {mbCancel, QMessageBox::Cancel, mrCancel}};
+    for (const Pair& p : pairs)
+        if (request.buttons & p.ours) box.addButton(p.qt);
+    const auto clicked = static_cast<QMessageBox::StandardButton>(box.exec());
+    for (const Pair& p : pairs)
+        if (clicked == p.qt) return p.result;
+    return mrCancel;
+}
+
+DialogAnswer ShowFileDialog(const DialogRequest& request, QWidget* parent) {
+    const QStringList filters =
+        QString::fromStdString(QtNameFilters(request.filter)).split(";;", Qt::SkipEmptyParts);
+    QFileDialog dialog(parent, QString::fromStdString(request.caption),
+                       QString::fromStdString(request.initialDir));
+    dialog.setNameFilters(filters);
+    if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+        dialog.selectNameFilter(filters[request.filterIndex - 1]);
+    if (!request.fileName.empty()) dialog.selectFile(QString::fromStdString(request.fileName));
+    if (request.kind == DialogRequest::SaveFile) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QString::fromStdString(request.defaultExt));
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    DialogAnswer answer;
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        answer.accepted = true;
+        answer.fileName = dialog.selectedFiles().front().toStdString();
+    }
+    return answer;
+}
+
+} // namespace
+
+void SetDialogAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
+
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
+               const std::string& caption) {
+    DialogRequest request;
+    request.kind = DialogRequest::Message;
+    request.caption = caption.empty() && Application != nullptr ? Application->Title : caption;
+    request.text = text;
+    request.type = type;
+    request.buttons = buttons;
+    if (Answerer()) return Answerer()(request).modalResult;
+    return ShowMessageBox(request);
+}
+
+bool AskYesNo(const std::string& text) {
+    MessageBeep(MB_ICONQUESTION);
+    return MessageDlg(text, mtConfirmation, mbYesNo) == mrYes;
+}
+
+void NoticeBox(const std::string& text) {
+    MessageBeep(MB_ICONASTERISK);
+    MessageDlg(text, mtInformation, mbOK);
+}
+
+void InformationBox(const std::string& text) { MessageDlg(text, mtInformation, mbOK); }
+void WarningBox(const std::string& text) { MessageDlg(text, mtWarning, mbOK); }
+void ErrorBox(const std::string& text) { MessageDlg(text, mtError, mbOK); }
+
+std::string QtNameFilters(const std::string& filter) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= filter.size()) {
+        const size_t bar = filter.find('|', start);
+        parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos
+                                                                      : bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    std::string out;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        std::string patterns;
+        size_t s = 0;
+        const std::string& p = parts[i + 1];
+        while (s < p.size()) {
+            size_t semi = p.find(';', s);
+            if (semi == std::string::npos) semi = p.size();
+            if (semi > s) {
+                if (!patterns.empty()) patterns += ' ';
+                patterns += p.substr(s, semi - s);
+            }
+            s = semi + 1;
+        }
+        if (!out.empty()) out += ";;";
+        out += parts[i] + " (" + patterns + ")";
+    }
+    return out;
+}
+
+bool TOpenDialog::Execute(QWidget* parent) {
+    DialogRequest request;
+    request.kind = Kind();
+    request.caption = Title;
+    request.filter = Filter;
+    request.filterIndex = FilterIndex;
+    request.initialDir = InitialDir;
+    request.fileName = FileName;
+    request.defaultExt = DefaultExt;
+    const DialogAnswer answer = Answerer() ? Answerer()(request) : ShowFileDialog(request, parent);
+    if (answer.accepted) FileName = answer.fileName;
+    return answer.accepted;
+}

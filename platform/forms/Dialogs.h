@@ -1,0 +1,93 @@
+// The dialogs facade: every message box and file dialog of the programs goes through here,
+// so tests can answer them with a script instead of a window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+
+// Button sets.
+using TMsgDlgButtons = uint32_t;
+inline constexpr TMsgDlgButtons mbYes = 1u << 0;
+inline constexpr TMsgDlgButtons mbNo = 1u << 1;
+inline constexpr TMsgDlgButtons mbOK = 1u << 2;
+inline constexpr TMsgDlgButtons mbCancel = 1u << 3;
+inline constexpr TMsgDlgButtons mbOKButton = mbOK;
+inline constexpr TMsgDlgButtons mbYesNo = mbYes | mbNo;
+inline constexpr TMsgDlgButtons mbOKCancel = mbOK | mbCancel;
+
+// Modal results.
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+inline constexpr int mrYes = 6;
+inline constexpr int mrNo = 7;
+
+struct DialogRequest {
+    enum Kind { Message, OpenFile, SaveFile };
+    Kind kind = Message;
+    std::string caption;
+    std::string text;
+    TMsgDlgType type = mtInformation;
+    TMsgDlgButtons buttons = mbOK;
+    // File dialogs.
+    std::string filter;  // "description|pattern|description|pattern"
+    int filterIndex = 1;
+    std::string initialDir;
+    std::string fileName;
+    std::string defaultExt;
+};
+
+struct DialogAnswer {
+    int modalResult = mrNone;  // message boxes
+    bool accepted = false;      // file dialogs
+    std::string fileName;
+};
+
+// A scripted answerer replaces every dialog; an empty function restores the real windows.
+using DialogAnswerer = std::function<DialogAnswer(const DialogRequest&)>;
+void SetDialogAnswerer(DialogAnswerer answerer);
+
+// Caption empty: the application's title.
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
+               const std::string& caption = {});
+
+// The programs' habits: questions are Yes/No boxes after MessageBeep(32), True on Yes;
+// notices after a user's action are information boxes after MessageBeep(64); failure reports
+// and start-up messages come without a beep.
+bool AskYesNo(const std::string& text);
+void NoticeBox(const std::string& text);
+void InformationBox(const std::string& text);
+void WarningBox(const std::string& text);
+void ErrorBox(const std::string& text);
+
+// "description|pattern;pattern|..." as Qt's "description (pattern pattern);;...".
+std::string QtNameFilters(const std::string& filter);
+
+class TOpenDialog {
+public:
+    virtual ~TOpenDialog() = default;
+    std::string Title;
+    std::string Filter;
+    int FilterIndex = 1;
+    std::string InitialDir;
+    std::string FileName;
+    std::string DefaultExt;
+    // True when the user picked a file; FileName is then its full path.
+    bool Execute(QWidget* parent = nullptr);
+
+protected:
+    virtual DialogRequest::Kind Kind() const { return DialogRequest::OpenFile; }
+};
+
+class TOpenPictureDialog : public TOpenDialog {};
+
+class TSaveDialog : public TOpenDialog {
+protected:
+    DialogRequest::Kind Kind() const override { return DialogRequest::SaveFile; }
+};

@@ -1,0 +1,95 @@
+#include "platform/forms/Forms.h"
+
+#include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QWidget>
+
+#include "platform/forms/Dialogs.h"
+#include "platform/rtl/Exceptions.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    Application = this;
+    // The user interface is Japanese: the standard buttons of message boxes too.
+    if (translator_.load(QLocale(QLocale::Japanese), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(&translator_);
+    idleTimer_.setInterval(0);
+    connect(&idleTimer_, &QTimer::timeout, this, &TApplication::DoIdle);
+}
+
+TApplication::~TApplication() {
+    idleTimer_.stop();
+    if (Application == this) Application = nullptr;
+}
+
+void TApplication::SetOnIdle(TIdleEvent handler) {
+    onIdle_ = std::move(handler);
+    idleWaiting_ = false;
+    if (onIdle_)
+        idleTimer_.start();
+    else
+        idleTimer_.stop();
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
+
+int TApplication::Run() { return exec(); }
+
+void TApplication::DoIdle() {
+    if (!onIdle_) return;
+    bool done = true;
+    Guarded([&] { onIdle_(this, done); });
+    if (done) {
+        idleTimer_.stop();
+        idleWaiting_ = true;
+    }
+}
+
+std::string ErrorBoxText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+    return message;
+}
+
+void TApplication::ShowException(const std::string& message) {
+    MessageDlg(ErrorBoxText(message), mtError, mbOKButton, Title);
+}
+
+void TApplication::HandleException() {
+    try {
+        throw;
+    } catch (const Exception& e) {
+        ShowException(e.Message());
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException("Unknown exception");
+    }
+}
+
+void TApplication::SetEventPreview(QWidget* window, TEventPreview preview) {
+    previews_[window] = std::move(preview);
+}
+
+void TApplication::RemoveEventPreview(QWidget* window) { previews_.erase(window); }
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    if (idleWaiting_ && event->type() != QEvent::Timer) {
+        idleWaiting_ = false;
+        idleTimer_.start();
+    }
+    try {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::KeyPress || type == QEvent::Wheel) && receiver->isWidgetType()) {
+            const auto found = previews_.find(static_cast<QWidget*>(receiver)->window());
+            if (found != previews_.end()) {
+                bool swallow = false;
+                Guarded([&] { swallow = found->second(*event); });
+                if (swallow) return true;
+            }
+        }
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleException();
+        return false;
+    }
+}

@@ -1,0 +1,29 @@
+#include "platform/win/WinBase.h"
+
+#include <QApplication>
+#include <chrono>
+#include <thread>
+
+namespace {
+std::function<void(uint32_t)>& BeepOverride() {
+    static std::function<void(uint32_t)> f;
+    return f;
+}
+} // namespace
+
+void Sleep(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool MessageBeep(uint32_t type) {
+    if (BeepOverride()) {
+        BeepOverride()(type);
+        return true;
+    }
+    if (QApplication::instance() != nullptr) QApplication::beep();
+    return true;
+}
+
+void SetMessageBeepOverride(std::function<void(uint32_t)> beep) {
+    BeepOverride() = std::move(beep);
+}
