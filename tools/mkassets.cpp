@@ -1,0 +1,204 @@
+// Makes the player's artwork: the liquid sprites ekiimg/eki0.bmp .. eki19.bmp, the start
+// picture, the 32 x 32 position spot and the button glyphs.
+// Usage: mkassets <assets folder>
+#include <QDir>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+// The four liquid colours, as the colour buttons show them.
+constexpr Rgb GroupColours[4] = {{255, 255, 255}, {254, 254, 127}, {223, 223, 223}, {255, 230, 217}};
+// Sprite sizes within a group of five, the first being the default sprite.
+constexpr int SpriteSizes[5] = {16, 8, 12, 24, 32};
+
+int Clamp255(double v) { return std::clamp(static_cast<int>(std::lround(v)), 0, 255); }
+
+// A glossy drop filling its whole rectangle: the liquid's colour, darker toward the rim, with
+// a small highlight up and to the left of the centre.
+QImage Sprite(const Rgb& colour, int size) {
+    QImage image(size, size, QImage::Format_RGB888);
+    const double c = (size - 1) / 2.0;
+    const double hx = c - size * 0.22, hy = c - size * 0.22;
+    const double hr = std::max(1.0, size * 0.16);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const double r = std::hypot(x - c, y - c) / (c + 0.5);
+            const double shade = 1.0 - 0.28 * std::min(r, 1.4) * std::min(r, 1.4);
+            const double h = std::exp(-(std::pow(x - hx, 2) + std::pow(y - hy, 2)) / (hr * hr));
+            auto channel = [&](int v) { return Clamp255(v * shade * (1.0 - h) + 255.0 * h); };
+            image.setPixel(x, y, qRgb(channel(colour.r), channel(colour.g), channel(colour.b)));
+        }
+    }
+    return image;
+}
+
+// The position spot: white (transparent) ground, a red and yellow triangle with a black outline
+// in each corner, and a red bar two pixels wide with black edges down the middle. Pixel (0, 0)
+// stays white: it is the key colour.
+QImage Spot() {
+    QImage image(32, 32, QImage::Format_RGB888);
+    image.fill(qRgb(255, 255, 255));
+    const QRgb black = qRgb(0, 0, 0), red = qRgb(255, 0, 0), yellow = qRgb(255, 255, 0);
+    constexpr int Leg = 8;
+    for (int v = 0; v <= Leg; ++v) {
+        for (int u = 0; u + v <= Leg; ++u) {
+            const bool edge = u == 0 || v == 0 || u + v == Leg;
+            const QRgb colour = edge ? black : (u + v <= Leg / 2 ? red : yellow);
+            image.setPixel(1 + u, 1 + v, colour);
+            image.setPixel(30 - u, 1 + v, colour);
+            image.setPixel(1 + u, 30 - v, colour);
+            image.setPixel(30 - u, 30 - v, colour);
+        }
+    }
+    for (int y = 0; y < 32; ++y) {
+        image.setPixel(14, y, black);
+        image.setPixel(15, y, red);
+        image.setPixel(16, y, red);
+        image.setPixel(17, y, black);
+    }
+    return image;
+}
+
+QImage StartPicture() {
+    QImage image(401, 400, QImage::Format_RGB888);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient ground(0, 0, 0, 400);
+    ground.setColorAt(0, QColor(252, 246, 238));
+    ground.setColorAt(1, QColor(226, 214, 230));
+    p.fillRect(image.rect(), ground);
+
+    // A few drops running down, in the liquid's colours.
+    const QColor drops[] = {QColor(250, 250, 250), QColor(254, 254, 127), QColor(223, 223, 223),
+                            QColor(255, 230, 217)};
+    for (int i = 0; i < 9; ++i) {
+        const double x = 40 + i * 40, top = 20 + (i * 37) % 60, len = 40 + (i * 53) % 90;
+        p.setPen(Qt::NoPen);
+        p.setBrush(drops[i % 4].darker(108));
+        p.drawRoundedRect(QRectF(x - 3, top, 6, len), 3, 3);
+        p.drawEllipse(QPointF(x, top + len), 8, 9);
+        p.setBrush(QColor(255, 255, 255, 200));
+        p.drawEllipse(QPointF(x - 3, top + len - 3), 2.5, 2.5);
+    }
+
+    QFont title("Noto Sans CJK JP");
+    title.setPixelSize(52);
+    title.setBold(true);
+    p.setFont(title);
+    p.setPen(QColor(90, 60, 110));
+    p.drawText(QRect(0, 150, 401, 70), Qt::AlignCenter, "Morvane X");
+
+    QFont body("Noto Sans CJK JP");
+    body.setPixelSize(14);
+    p.setFont(body);
+    p.setPen(QColor(50, 40, 60));
+    p.drawText(QRect(20, 240, 361, 120), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+               QString::fromUtf8("画像ファイルをこのウィンドウにドラッグするか、\n"
+                                 "[画像読み込み] ボタンを押して\n"
+                                 "画像をアルバムに登録してください。"));
+    return image;
+}
+
+QImage Canvas16() {
+    QImage image(16, 16, QImage::Format_RGB888);
+    image.fill(qRgb(192, 192, 192));
+    return image;
+}
+
+QImage HelpGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 0, 128), 1));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawEllipse(QRectF(1, 1, 14, 14));
+    QFont f("Noto Sans CJK JP");
+    f.setPixelSize(12);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, "?");
+    return image;
+}
+
+QImage MovieGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.fillRect(QRect(1, 2, 14, 12), QColor(32, 32, 32));
+    for (int x = 2; x < 15; x += 3) {
+        p.fillRect(QRect(x, 3, 2, 2), QColor(230, 230, 230));
+        p.fillRect(QRect(x, 11, 2, 2), QColor(230, 230, 230));
+    }
+    p.fillRect(QRect(3, 6, 10, 4), QColor(120, 170, 230));
+    return image;
+}
+
+QImage PenGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath body;
+    body.moveTo(3, 13);
+    body.lineTo(4, 10);
+    body.lineTo(11, 3);
+    body.lineTo(13, 5);
+    body.lineTo(6, 12);
+    body.closeSubpath();
+    p.setPen(QPen(QColor(0, 0, 0), 1));
+    p.setBrush(QColor(240, 200, 60));
+    p.drawPath(body);
+    return image;
+}
+
+// 8 x 8: a 6 x 6 square of the colour in a one-pixel dark frame.
+QImage ColourGlyph(const Rgb& colour) {
+    QImage image(8, 8, QImage::Format_RGB888);
+    image.fill(qRgb(64, 64, 64));
+    for (int y = 1; y < 7; ++y)
+        for (int x = 1; x < 7; ++x) image.setPixel(x, y, qRgb(colour.r, colour.g, colour.b));
+    return image;
+}
+
+bool Save(const QImage& image, const QString& path, const char* format) {
+    if (image.save(path, format)) return true;
+    std::fprintf(stderr, "mkassets: cannot write %s\n", path.toLocal8Bit().constData());
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: mkassets <assets folder>\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!out.mkpath("ekiimg") || !out.mkpath("glyphs")) return 1;
+
+    bool ok = true;
+    for (int group = 0; group < 4; ++group)
+        for (int k = 0; k < 5; ++k)
+            ok &= Save(Sprite(GroupColours[group], SpriteSizes[k]),
+                       out.filePath(QString("ekiimg/eki%1.bmp").arg(group * 5 + k)), "BMP");
+    ok &= Save(Spot(), out.filePath("spot.png"), "PNG");
+    ok &= Save(StartPicture(), out.filePath("start.png"), "PNG");
+    ok &= Save(HelpGlyph(), out.filePath("glyphs/help.png"), "PNG");
+    ok &= Save(MovieGlyph(), out.filePath("glyphs/mvm.png"), "PNG");
+    ok &= Save(PenGlyph(), out.filePath("glyphs/pen.png"), "PNG");
+    const char* names[4] = {"white", "yellow", "grey", "pink"};
+    for (int i = 0; i < 4; ++i)
+        ok &= Save(ColourGlyph(GroupColours[i]), out.filePath(QString("glyphs/%1.png").arg(names[i])),
+                   "PNG");
+    return ok ? 0 : 1;
+}
