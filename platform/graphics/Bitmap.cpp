@@ -11,9 +11,6 @@
 
 namespace pixel_rows {
 
-// Largest pixel buffer the layer makes; beyond it the platform runs out of resources.
-constexpr int64_t MaxPixelBytes = int64_t{1} << 31;
-
 bool IsPaletteFormat(TPixelFormat f) { return f == pf1bit || f == pf4bit || f == pf8bit; }
 
 size_t PaletteCapacity(TPixelFormat f) {

@@ -87,6 +87,9 @@ private:
     void Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
                     bool keepPicture);
     void InvalidatePalette() const;
+    // Replaces the picture by one read from a file (rows in the layout of Format).
+    void TakeImage(int width, int height, TPixelFormat format, std::vector<uint8_t> pixels,
+                   std::vector<RGBQUAD> colors);
 
     int width_ = 0;
     int height_ = 0;

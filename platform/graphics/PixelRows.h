@@ -1,13 +1,16 @@
 // Layer-internal row conversions between the bitmap formats and blue, green, red bytes.
 #pragma once
 
+#include "platform/graphics/Bitmap.h"
+
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
 
-#include "platform/graphics/Bitmap.h"
-
 namespace pixel_rows {
+
+// Largest pixel buffer the layer makes; beyond it the platform runs out of resources.
+inline constexpr int64_t MaxPixelBytes = int64_t{1} << 31;
 
 bool IsPaletteFormat(TPixelFormat f);
 size_t PaletteCapacity(TPixelFormat f);
