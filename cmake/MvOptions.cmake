@@ -14,7 +14,7 @@ if(MV_SANITIZE)
 endif()
 if(MV_FUZZ)
   target_compile_options(mv_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
-    -fno-omit-frame-pointer)
+    -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(mv_options INTERFACE -fsanitize=address,undefined)
 endif()
 
