@@ -18,11 +18,14 @@ struct Rgb {
 };
 
 // The four liquid colours, as the colour buttons show them.
-constexpr Rgb GroupColours[4] = {{255, 255, 255}, {254, 254, 127}, {223, 223, 223}, {255, 230, 217}};
+constexpr Rgb GroupColours[4] = {
+    {255, 255, 255}, {254, 254, 127}, {223, 223, 223}, {255, 230, 217}};
 // Sprite sizes within a group of five, the first being the default sprite.
 constexpr int SpriteSizes[5] = {16, 8, 12, 24, 32};
 
-int Clamp255(double v) { return std::clamp(static_cast<int>(std::lround(v)), 0, 255); }
+int Clamp255(double v) {
+    return std::clamp(static_cast<int>(std::lround(v)), 0, 255);
+}
 
 // A glossy drop filling its whole rectangle: the liquid's colour, darker toward the rim, with
 // a small highlight up and to the left of the centre.
@@ -165,7 +168,8 @@ QImage ColourGlyph(const Rgb& colour) {
     QImage image(8, 8, QImage::Format_RGB888);
     image.fill(qRgb(64, 64, 64));
     for (int y = 1; y < 7; ++y)
-        for (int x = 1; x < 7; ++x) image.setPixel(x, y, qRgb(colour.r, colour.g, colour.b));
+        for (int x = 1; x < 7; ++x)
+            image.setPixel(x, y, qRgb(colour.r, colour.g, colour.b));
     return image;
 }
 
@@ -198,7 +202,7 @@ int main(int argc, char** argv) {
     ok &= Save(PenGlyph(), out.filePath("glyphs/pen.png"), "PNG");
     const char* names[4] = {"white", "yellow", "grey", "pink"};
     for (int i = 0; i < 4; ++i)
-        ok &= Save(ColourGlyph(GroupColours[i]), out.filePath(QString("glyphs/%1.png").arg(names[i])),
-                   "PNG");
+        ok &= Save(ColourGlyph(GroupColours[i]),
+                   out.filePath(QString("glyphs/%1.png").arg(names[i])), "PNG");
     return ok ? 0 : 1;
 }

@@ -1,8 +1,8 @@
 #include "platform/forms/BitmapImage.h"
 
-#include <cstring>
-
 #include "platform/graphics/Bitmap.h"
+
+#include <cstring>
 
 QImage BitmapToQImage(const TBitmap& bitmap) {
     if (bitmap.Empty()) return {};

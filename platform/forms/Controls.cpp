@@ -1,14 +1,14 @@
 #include "platform/forms/Controls.h"
 
+#include "platform/forms/BitmapImage.h"
+#include "platform/forms/Forms.h"
+#include "platform/graphics/Bitmap.h"
+
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
-
-#include "platform/forms/BitmapImage.h"
-#include "platform/forms/Forms.h"
-#include "platform/graphics/Bitmap.h"
 
 TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons) {
     TShiftState s = 0;
@@ -66,7 +66,8 @@ void TImage::mousePressEvent(QMouseEvent* event) {
 
 void TImage::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    Guarded([&] { emit MouseMove(ShiftStateOf(event->modifiers(), event->buttons()), p.x(), p.y()); });
+    Guarded(
+        [&] { emit MouseMove(ShiftStateOf(event->modifiers(), event->buttons()), p.x(), p.y()); });
 }
 
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
@@ -111,7 +112,8 @@ QRadioButton* TRadioGroup::Button(int index) const {
 }
 
 void TRadioGroup::Rebuild() {
-    for (QRadioButton* b : buttons_) delete b;
+    for (QRadioButton* b : buttons_)
+        delete b;
     buttons_.clear();
     const int n = Count();
     const int rows = (n + columns_ - 1) / columns_;
@@ -136,7 +138,8 @@ void TRadioGroup::SetItemIndex(int value) {
 
 void TRadioGroup::ShowIndex() {
     group_->setExclusive(false);
-    for (int i = 0; i < static_cast<int>(buttons_.size()); ++i) buttons_[i]->setChecked(i == itemIndex_);
+    for (int i = 0; i < static_cast<int>(buttons_.size()); ++i)
+        buttons_[i]->setChecked(i == itemIndex_);
     group_->setExclusive(true);
 }
 
@@ -166,14 +169,18 @@ void TSpeedButton::SetGroupIndex(int value) {
     setCheckable(value > 0);
 }
 
-bool TSpeedButton::Down() const { return isCheckable() ? isChecked() : isDown(); }
+bool TSpeedButton::Down() const {
+    return isCheckable() ? isChecked() : isDown();
+}
 
 void TSpeedButton::SetDown(bool value) {
     if (!isCheckable()) return;
     setChecked(value);
 }
 
-void TSpeedButton::Click() { emit clicked(isChecked()); }
+void TSpeedButton::Click() {
+    emit clicked(isChecked());
+}
 
 void TSpeedButton::PutOthersUp() {
     if (groupIndex_ <= 0 || parentWidget() == nullptr) return;

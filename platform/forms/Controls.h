@@ -2,14 +2,14 @@
 // speed button. Events a form handles are Qt signals; handlers connect to them.
 #pragma once
 
+#include "platform/graphics/Graphic.h"
+
 #include <QGroupBox>
 #include <QSlider>
 #include <QStringList>
 #include <QToolButton>
 #include <QWidget>
 #include <vector>
-
-#include "platform/graphics/Graphic.h"
 
 class QButtonGroup;
 class QGridLayout;
@@ -31,7 +31,7 @@ TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons butto
 // Shows the bitmap of its picture at the top-left corner, or stretched over the control.
 class TImage : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(bool stretch READ Stretch WRITE SetStretch)
+    Q_PROPERTY(bool stretch READ Stretch WRITE setStretch)
 public:
     explicit TImage(QWidget* parent = nullptr);
     ~TImage() override;
@@ -39,6 +39,7 @@ public:
     TPicture& Picture() { return picture_; }
     bool Stretch() const { return stretch_; }
     void SetStretch(bool value);
+    void setStretch(bool value) { SetStretch(value); }
     // Repaints after the picture's pixels changed.
     void Invalidate() { update(); }
 
@@ -63,9 +64,9 @@ private:
 // A group box of radio buttons with one selected item (or none, index -1).
 class TRadioGroup : public QGroupBox {
     Q_OBJECT
-    Q_PROPERTY(QStringList items READ Items WRITE SetItems)
-    Q_PROPERTY(int itemIndex READ ItemIndex WRITE SetItemIndex)
-    Q_PROPERTY(int columns READ Columns WRITE SetColumns)
+    Q_PROPERTY(QStringList items READ Items WRITE setItems)
+    Q_PROPERTY(int itemIndex READ ItemIndex WRITE setItemIndex)
+    Q_PROPERTY(int columns READ Columns WRITE setColumns)
 public:
     explicit TRadioGroup(QWidget* parent = nullptr);
 
@@ -78,6 +79,11 @@ public:
     int Columns() const { return columns_; }
     void SetColumns(int value);
     QRadioButton* Button(int index) const;
+
+    // Design-time setters (the form's layout file).
+    void setItems(const QStringList& items) { SetItems(items); }
+    void setItemIndex(int value) { SetItemIndex(value); }
+    void setColumns(int value) { SetColumns(value); }
 
 signals:
     // The selection changed, by the user or the program.
@@ -113,12 +119,12 @@ signals:
 // one down puts the others up.
 class TSpeedButton : public QToolButton {
     Q_OBJECT
-    Q_PROPERTY(int groupIndex READ GroupIndex WRITE SetGroupIndex)
-    Q_PROPERTY(bool down READ Down WRITE SetDown)
+    Q_PROPERTY(int groupIndex READ GroupIndex WRITE setGroupIndex)
 public:
     explicit TSpeedButton(QWidget* parent = nullptr);
     int GroupIndex() const { return groupIndex_; }
     void SetGroupIndex(int value);
+    void setGroupIndex(int value) { SetGroupIndex(value); }
     bool Down() const;
     void SetDown(bool value);
     // Runs the click handler as a click would, also while the button is disabled.

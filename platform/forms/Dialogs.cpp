@@ -1,11 +1,11 @@
 #include "platform/forms/Dialogs.h"
 
+#include "platform/forms/Forms.h"
+#include "platform/win/WinBase.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
-
-#include "platform/forms/Forms.h"
-#include "platform/win/WinBase.h"
 
 namespace {
 
@@ -16,11 +16,16 @@ DialogAnswerer& Answerer() {
 
 QMessageBox::Icon IconOf(TMsgDlgType type) {
     switch (type) {
-    case mtWarning: return QMessageBox::Warning;
-    case mtError: return QMessageBox::Critical;
-    case mtInformation: return QMessageBox::Information;
-    case mtConfirmation: return QMessageBox::Question;
-    default: return QMessageBox::NoIcon;
+    case mtWarning:
+        return QMessageBox::Warning;
+    case mtError:
+        return QMessageBox::Critical;
+    case mtInformation:
+        return QMessageBox::Information;
+    case mtConfirmation:
+        return QMessageBox::Question;
+    default:
+        return QMessageBox::NoIcon;
     }
 }
 
@@ -69,7 +74,9 @@ DialogAnswer ShowFileDialog(const DialogRequest& request, QWidget* parent) {
 
 } // namespace
 
-void SetDialogAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
+void SetDialogAnswerer(DialogAnswerer answerer) {
+    Answerer() = std::move(answerer);
+}
 
 int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
                const std::string& caption) {
@@ -93,17 +100,23 @@ void NoticeBox(const std::string& text) {
     MessageDlg(text, mtInformation, mbOK);
 }
 
-void InformationBox(const std::string& text) { MessageDlg(text, mtInformation, mbOK); }
-void WarningBox(const std::string& text) { MessageDlg(text, mtWarning, mbOK); }
-void ErrorBox(const std::string& text) { MessageDlg(text, mtError, mbOK); }
+void InformationBox(const std::string& text) {
+    MessageDlg(text, mtInformation, mbOK);
+}
+void WarningBox(const std::string& text) {
+    MessageDlg(text, mtWarning, mbOK);
+}
+void ErrorBox(const std::string& text) {
+    MessageDlg(text, mtError, mbOK);
+}
 
 std::string QtNameFilters(const std::string& filter) {
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= filter.size()) {
         const size_t bar = filter.find('|', start);
-        parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos
-                                                                      : bar - start));
+        parts.push_back(
+            filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
         if (bar == std::string::npos) break;
         start = bar + 1;
     }

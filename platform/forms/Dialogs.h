@@ -36,7 +36,7 @@ struct DialogRequest {
     TMsgDlgType type = mtInformation;
     TMsgDlgButtons buttons = mbOK;
     // File dialogs.
-    std::string filter;  // "description|pattern|description|pattern"
+    std::string filter; // "description|pattern|description|pattern"
     int filterIndex = 1;
     std::string initialDir;
     std::string fileName;
@@ -44,8 +44,8 @@ struct DialogRequest {
 };
 
 struct DialogAnswer {
-    int modalResult = mrNone;  // message boxes
-    bool accepted = false;      // file dialogs
+    int modalResult = mrNone; // message boxes
+    bool accepted = false;    // file dialogs
     std::string fileName;
 };
 

@@ -1,11 +1,11 @@
 #include "platform/forms/Forms.h"
 
+#include "platform/forms/Dialogs.h"
+#include "platform/rtl/Exceptions.h"
+
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QWidget>
-
-#include "platform/forms/Dialogs.h"
-#include "platform/rtl/Exceptions.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Application = this;
@@ -31,9 +31,13 @@ void TApplication::SetOnIdle(TIdleEvent handler) {
         idleTimer_.stop();
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
+void TApplication::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
-int TApplication::Run() { return exec(); }
+int TApplication::Run() {
+    return exec();
+}
 
 void TApplication::DoIdle() {
     if (!onIdle_) return;
@@ -70,7 +74,9 @@ void TApplication::SetEventPreview(QWidget* window, TEventPreview preview) {
     previews_[window] = std::move(preview);
 }
 
-void TApplication::RemoveEventPreview(QWidget* window) { previews_.erase(window); }
+void TApplication::RemoveEventPreview(QWidget* window) {
+    previews_.erase(window);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     if (idleWaiting_ && event->type() != QEvent::Timer) {

@@ -1,6 +1,8 @@
 // The application object: title, idle handler, pending messages, the default error box.
 #pragma once
 
+#include "platform/classes/Classes.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QTranslator>
@@ -8,8 +10,6 @@
 #include <functional>
 #include <map>
 #include <string>
-
-#include "platform/classes/Classes.h"
 
 class QWidget;
 
@@ -72,8 +72,9 @@ void Guarded(F&& handler) {
 // Connects a signal to a form's handler through Guarded.
 template <class Sender, class Signal, class Form, class... Args>
 void ConnectHandler(Sender* sender, Signal signal, Form* form, void (Form::*handler)(Args...)) {
-    QObject::connect(sender, signal, form,
-                     [form, handler](Args... args) { Guarded([&] { (form->*handler)(args...); }); });
+    QObject::connect(sender, signal, form, [form, handler](Args... args) {
+        Guarded([&] { (form->*handler)(args...); });
+    });
 }
 
 // The text of the default error box: "." added when the last character sorts after ".".

@@ -18,14 +18,20 @@ std::function<TPoint()>& CursorOverride() {
 bool RealKeyDown(int virtualKey) {
     if (QGuiApplication::instance() == nullptr) return false;
     switch (virtualKey) {
-    case VK_LBUTTON: return (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0;
-    case VK_RBUTTON: return (QGuiApplication::mouseButtons() & Qt::RightButton) != 0;
-    case VK_MBUTTON: return (QGuiApplication::mouseButtons() & Qt::MiddleButton) != 0;
-    case VK_SHIFT: return (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0;
+    case VK_LBUTTON:
+        return (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0;
+    case VK_RBUTTON:
+        return (QGuiApplication::mouseButtons() & Qt::RightButton) != 0;
+    case VK_MBUTTON:
+        return (QGuiApplication::mouseButtons() & Qt::MiddleButton) != 0;
+    case VK_SHIFT:
+        return (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0;
     case VK_CONTROL:
         return (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
-    case VK_MENU: return (QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier) != 0;
-    default: return false;
+    case VK_MENU:
+        return (QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier) != 0;
+    default:
+        return false;
     }
 }
 
@@ -36,7 +42,9 @@ int16_t GetKeyState(int virtualKey) {
     return down ? static_cast<int16_t>(-128) : static_cast<int16_t>(0);
 }
 
-void SetKeyStateOverride(std::function<bool(int)> isDown) { KeyOverride() = std::move(isDown); }
+void SetKeyStateOverride(std::function<bool(int)> isDown) {
+    KeyOverride() = std::move(isDown);
+}
 
 TPoint GetCursorPos() {
     if (CursorOverride()) return CursorOverride()();

@@ -1,10 +1,10 @@
 // The keyboard and mouse state of the moment, and the pointer position.
 #pragma once
 
+#include "platform/graphics/Types.h"
+
 #include <cstdint>
 #include <functional>
-
-#include "platform/graphics/Types.h"
 
 inline constexpr int VK_LBUTTON = 0x01;
 inline constexpr int VK_RBUTTON = 0x02;

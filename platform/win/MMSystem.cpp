@@ -16,4 +16,6 @@ uint32_t timeGetTime() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-void SetTimeGetTimeOverride(std::function<uint32_t()> clock) { ClockOverride() = std::move(clock); }
+void SetTimeGetTimeOverride(std::function<uint32_t()> clock) {
+    ClockOverride() = std::move(clock);
+}

@@ -37,15 +37,14 @@ intptr_t ShellExecute(QWidget*, const std::string& verb, const std::string& file
     const QFileInfo info(target);
     if (!info.exists()) return ShellFileNotFound;
     if (info.isFile() && info.isExecutable()) {
-        const QStringList args =
-            QString::fromStdString(parameters).split(' ', Qt::SkipEmptyParts);
+        const QStringList args = QString::fromStdString(parameters).split(' ', Qt::SkipEmptyParts);
         return QProcess::startDetached(info.absoluteFilePath(), args,
                                        QString::fromStdString(directory))
                    ? ShellSuccess
                    : 0;
     }
     return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())) ? ShellSuccess
-                                                                                    : 0;
+                                                                                   : 0;
 }
 
 void SetShellExecuteOverride(std::function<void(const ShellRequest&)> shell) {

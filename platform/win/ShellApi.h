@@ -23,8 +23,7 @@ struct ShellRequest {
 // executable file starts it detached (Parameters split on blanks). The result is above 32 on
 // success, as the platform's.
 intptr_t ShellExecute(QWidget* owner, const std::string& verb, const std::string& file,
-                      const std::string& parameters, const std::string& directory,
-                      int showCommand);
+                      const std::string& parameters, const std::string& directory, int showCommand);
 // Tests record requests instead of running them; an empty function restores the shell.
 void SetShellExecuteOverride(std::function<void(const ShellRequest&)> shell);
 

@@ -1,0 +1,302 @@
+// The main window: start-up, shutdown, help, the movie maker button, dropped files.
+#include "MV_X/main.h"
+
+#include "MV_X/PictureFile.h"
+#include "common/Qmlib2002.h"
+#include "platform/forms/BitmapImage.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/win/ShellApi.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScreen>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <cstring>
+
+namespace {
+
+constexpr const char* Title = "Morvane X 1.2";
+constexpr const char* PlayHelp =
+    "[左クリック] 放出 [右クリック] 位置設定 [X] カーソルを隠す [C] 位置カーソルを隠す [N] "
+    "液クリア "
+    "[1] オート排出 [SHIFT+イメージドラッグ] スクロール [7] 発射中を薄く";
+constexpr const char* EditHelp = "[左クリック] ペイント,塗りつぶし [右クリック] 色を拾う [Ctrl+Z] "
+                                 "やりなおし [B] ペンモード [V] 塗りつぶしモード";
+constexpr const char* MovieMakerFile = "mv_m";
+constexpr const char* HelpFile = "help.chm";
+constexpr const char* ProductPage = "https://morvane.example.org/";
+constexpr const char* SpriteFolder = "ekiimg/";
+
+// Qt key codes of letters and main-row digits are the virtual-key codes; keypad digits differ.
+uint16_t VirtualKeyOf(const QKeyEvent& event) {
+    const int key = event.key();
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        if (event.modifiers() & Qt::KeypadModifier)
+            return static_cast<uint16_t>(0x60 + (key - Qt::Key_0));
+        return static_cast<uint16_t>(key);
+    }
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<uint16_t>(key);
+    switch (key) {
+    case Qt::Key_Escape:
+        return 0x1B;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 0x0D;
+    case Qt::Key_Space:
+        return 0x20;
+    case Qt::Key_Shift:
+        return 0x10;
+    case Qt::Key_Control:
+        return 0x11;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+static void InitResources() {
+    Q_INIT_RESOURCE(mv_x);
+}
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    InitResources();
+    ui.setupUi(this);
+    // Pictures the form holds by design.
+    AssignQImage(ui.Image->Picture().Bitmap(), QImage(":/mv_x/start.png"));
+    AssignQImage(ui.CImage->Picture().Bitmap(), QImage(":/mv_x/spot.png"));
+    ui.ImageScrollBox->horizontalScrollBar()->setSingleStep(8);
+    ui.ImageScrollBox->verticalScrollBar()->setSingleStep(8);
+    ui.ImageScrollBox->viewport()->setAutoFillBackground(true);
+    QPalette palette = ui.ImageScrollBox->viewport()->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    ui.ImageScrollBox->viewport()->setPalette(palette);
+    setAcceptDrops(true);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    ConnectHandlers();
+    if (Application != nullptr)
+        Application->SetEventPreview(this, [this](QEvent& e) { return PreviewEvent(e); });
+    // A failing start-up step is shown and the window still opens, as the class library does.
+    Guarded([this] { FormCreate(); });
+}
+
+TMainForm::~TMainForm() {
+    if (Application != nullptr) {
+        Application->RemoveEventPreview(this);
+        Application->SetOnIdle({});
+    }
+    Guarded([this] { FormDestroy(); });
+}
+
+void TMainForm::ConnectHandlers() {
+    ConnectHandler(ui.HelpBitBtn, &QPushButton::clicked, this, &TMainForm::HelpBitBtnClick);
+    ConnectHandler(ui.MVMSpeedButton, &QToolButton::clicked, this, &TMainForm::MVMSpeedButtonClick);
+    ConnectHandler(ui.ResetBitBtn, &QPushButton::clicked, this, &TMainForm::ResetBitBtnClick);
+    ConnectHandler(ui.Image, &TImage::MouseDown, this, &TMainForm::ImageMouseDown);
+    ConnectHandler(ui.Image, &TImage::MouseMove, this, &TMainForm::ImageMouseMove);
+    ConnectHandler(ui.Image, &TImage::MouseUp, this, &TMainForm::ImageMouseUp);
+    ConnectHandler(ui.EkiImage, &TImage::DblClick, this, &TMainForm::EkiImageDblClick);
+    ConnectHandler(ui.EkiChangeBitBtn, &QPushButton::clicked, this,
+                   &TMainForm::EkiChangeBitBtnClick);
+    ConnectHandler(ui.EkiIroSSpeedButton, &QToolButton::clicked, this,
+                   &TMainForm::EkiIroSSpeedButtonClick);
+    ConnectHandler(ui.EkiIroYSpeedButton, &QToolButton::clicked, this,
+                   &TMainForm::EkiIroYSpeedButtonClick);
+    ConnectHandler(ui.EkiIroGSpeedButton, &QToolButton::clicked, this,
+                   &TMainForm::EkiIroGSpeedButtonClick);
+    ConnectHandler(ui.EkiIroPSpeedButton, &QToolButton::clicked, this,
+                   &TMainForm::EkiIroPSpeedButtonClick);
+}
+
+TBitmap& TMainForm::ScreenBitmap() {
+    return ui.Image->Picture().Bitmap();
+}
+
+void TMainForm::MakeProgramFolder(const std::string& folder, const std::string& failure) {
+    if (DirectoryExists(folder)) return;
+    if (!ForceDirectories(folder)) InformationBox(folder + " : " + failure);
+}
+
+void TMainForm::FormCreate() {
+    FTitle = Title;
+    FPlayHelp = PlayHelp;
+    FEditHelp = EditHelp;
+    FExeDir = ExeDir();
+    FImageName.clear();
+
+    FBaseBitmap = std::make_unique<TBitmap>();
+    FImageBitmap = std::make_unique<TBitmap>();
+    FTraceBitmap = std::make_unique<TBitmap>();
+    FEkiBitmap = std::make_unique<TBitmap>();
+    FSpotBitmap = std::make_unique<TBitmap>();
+    FMaskBitmap = std::make_unique<TBitmap>();
+    FMaskViewBitmap = std::make_unique<TBitmap>();
+    FMaskUndoBitmap = std::make_unique<TBitmap>();
+    FMaskColorBitmap = std::make_unique<TBitmap>();
+
+    // The start picture is enlarged; the control keeps its design size.
+    TBitmap& screen = ScreenBitmap();
+    screen.SetWidth(640);
+    screen.SetHeight(480);
+    screen.SetPixelFormat(pf24bit);
+
+    ui.MVMSpeedButton->setEnabled(FileExists(FExeDir + MovieMakerFile));
+
+    MakeProgramFolder(FExeDir + "album/", "アルバムフォルダの作成に失敗しました.");
+    MakeProgramFolder(FExeDir + "record/", "録画フォルダの作成に失敗しました.");
+
+    const std::string firstSprite = FExeDir + SpriteFolder + "eki0.bmp";
+    if (FileExists(firstSprite)) {
+        FEkiNo = -1;
+        NextEkiImage();
+    } else {
+        InformationBox("液ファイル" + firstSprite + "が見つかりません.");
+    }
+
+    FSpotBitmap->SetWidth(32);
+    FSpotBitmap->SetHeight(32);
+    FSpotBitmap->Canvas().Draw(0, 0, ui.CImage->Picture().Bitmap());
+    FSpotBitmap->SetPixelFormat(pf24bit);
+
+    FDragX = 0;
+    FDragY = 0;
+    FMode = 0;
+    FPenDown = false;
+    FMaskModified = false;
+    ui.StatusBar->showMessage(QString::fromStdString(FPlayHelp));
+    FShowPosition = true;
+    FPosX = 0;
+    FPosY = 0;
+    FAutoEmit = false;
+    FRecording = false;
+    FFrameCount = 0;
+    ClearDrops();
+    setWindowTitle(QString::fromStdString(FTitle));
+    if (Application != nullptr)
+        Application->SetOnIdle([this](TObject* sender, bool& done) { AppIdle(sender, done); });
+}
+
+void TMainForm::FormDestroy() {
+    FBaseBitmap.reset();
+    FImageBitmap.reset();
+    FTraceBitmap.reset();
+    FEkiBitmap.reset();
+    FSpotBitmap.reset();
+    FMaskBitmap.reset();
+    FMaskViewBitmap.reset();
+    FMaskUndoBitmap.reset();
+    FMaskColorBitmap.reset();
+}
+
+void TMainForm::HelpBitBtnClick() {
+    const std::string help = FExeDir + HelpFile;
+    if (FileExists(help)) ShellExecute(this, "Open", help, "", "", SW_SHOW);
+    if (AskYesNo("Morvane X Web サイトを表示しますか?"))
+        ShellExecute(this, "Open", ProductPage, "", "", SW_SHOW);
+}
+
+void TMainForm::MVMSpeedButtonClick() {
+    const std::string program = FExeDir + MovieMakerFile;
+    if (FileExists(program)) ShellExecute(this, "Open", program, "", "", SW_SHOW);
+}
+
+void TMainForm::WMDropFiles(const std::string& FileName) {
+    ImportPicture(FileName);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData() != nullptr && !DroppedFile(*event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    if (event->mimeData() == nullptr) return;
+    const std::string file = DroppedFile(*event->mimeData());
+    if (file.empty()) return;
+    event->acceptProposedAction();
+    Guarded([&] { WMDropFiles(file); });
+}
+
+bool TMainForm::PreviewEvent(QEvent& event) {
+    if (event.type() == QEvent::KeyPress) {
+        auto& keyEvent = static_cast<QKeyEvent&>(event);
+        uint16_t key = VirtualKeyOf(keyEvent);
+        if (key != 0) FormKeyDown(key, ShiftStateOf(keyEvent.modifiers()));
+        return false;
+    }
+    if (event.type() == QEvent::Wheel) {
+        auto& wheel = static_cast<QWheelEvent&>(event);
+        const TShiftState shift = ShiftStateOf(wheel.modifiers(), wheel.buttons());
+        const int delta =
+            wheel.angleDelta().y() != 0 ? wheel.angleDelta().y() : wheel.angleDelta().x();
+        if (delta < 0)
+            FormMouseWheelDown(shift);
+        else if (delta > 0)
+            FormMouseWheelUp(shift);
+        // The scroll box must not scroll a second time.
+        return ui.ImageScrollBox->isAncestorOf(
+            QApplication::widgetAt(wheel.globalPosition().toPoint()));
+    }
+    return false;
+}
+
+// The album entry's files, thumbnail, settings and notice join with the album.
+void TMainForm::ImportPicture(const std::string& FileName) {
+    if (FMode == 2 || !FileExists(FileName)) return;
+    const std::string ext = LowerCase(ExtractFileExt(FileName));
+    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp") return;
+
+    ui.IroTrackBar->SetPosition(0);
+    LoadPictureFile(FileName, *FImageBitmap);
+    const int w = FImageBitmap->Width(), h = FImageBitmap->Height();
+
+    TBitmap& screen = ScreenBitmap();
+    screen.SetPixelFormat(pf24bit);
+    screen.SetSize(w, h);
+    ui.Image->resize(w, h);
+    CopyBitmap24(screen, *FImageBitmap);
+    for (TBitmap* copy : {FTraceBitmap.get(), FBaseBitmap.get()}) {
+        copy->SetPixelFormat(pf24bit);
+        copy->SetSize(w, h);
+        CopyBitmap24(*copy, *FImageBitmap);
+    }
+    FMaskBitmap->SetPixelFormat(pf8bit);
+    FMaskBitmap->SetSize(w, h);
+    FillMaskBitmap(*FMaskBitmap, ptHada);
+    for (TBitmap* b : {FMaskViewBitmap.get(), FMaskUndoBitmap.get(), FMaskColorBitmap.get()}) {
+        b->SetPixelFormat(pf24bit);
+        b->SetSize(w, h);
+    }
+
+    std::string base = ExtractFileName(FileName);
+    base = base.substr(0, base.size() - ExtractFileExt(base).size());
+    FImageName = "MX" + FormatDateTime("yyyymmddhhmmss", Now()) + "_" + base;
+    setWindowTitle(QString::fromStdString(FImageName));
+    ui.Image->Invalidate();
+
+    FPosX = w / 2;
+    FPosY = h / 2;
+    ClearDrops();
+    FMode = 1;
+}
+
+void TMainForm::FillMaskBitmap(TBitmap& Bitmap, uint8_t Value) {
+    for (int y = 0; y < Bitmap.Height(); ++y)
+        std::memset(Bitmap.ScanLine(y), Value, static_cast<size_t>(Bitmap.Width()));
+}
+
+void TMainForm::RecordFrame() {
+    const std::string s = Format("%.4d", FFrameCount);
+    ui.RokugaBitBtn->setText(QString::fromStdString(s));
+    ScreenBitmap().SaveToFile(FRecordDir + s + ".bmp");
+    ++FFrameCount;
+}

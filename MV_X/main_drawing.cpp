@@ -1,0 +1,114 @@
+// Drawing the drops and the emission spot; trace stamps and shading on the trace bitmap.
+#include "MV_X/main.h"
+#include "common/Qmlib2002.h"
+#include "platform/rtl/System.h"
+
+#include <algorithm>
+
+namespace {
+
+// The drop's block of the rectangle's size at (X, Y), clipped to the bitmap; False when empty.
+// Right and bottom are inclusive; the emptiness test is the platform's.
+bool ShadeBlock(int32_t X, int32_t Y, const TRect& R, const TBitmap& Bitmap, TRect& block) {
+    const TRect bounds = Rect(0, 0, Bitmap.Width() - 1, Bitmap.Height() - 1);
+    TRect size;
+    if (!IntersectRect(size, R, bounds)) return false;
+    const TRect placed = Rect(X, Y, X + size.Right - size.Left, Y + size.Bottom - size.Top);
+    return IntersectRect(block, placed, bounds);
+}
+
+template <class Op>
+void ForEachChannel(const TRect& block, TBitmap& Bitmap, Op op) {
+    for (int y = block.Top; y <= block.Bottom; ++y) {
+        uint8_t* p = Bitmap.ScanLine(y) + 3 * block.Left;
+        uint8_t* const end = Bitmap.ScanLine(y) + 3 * (block.Right + 1);
+        for (; p != end; ++p)
+            *p = op(*p);
+    }
+}
+
+} // namespace
+
+void TMainForm::DrawDrops() {
+    TBitmap& screen = ScreenBitmap();
+    const TBitmap& sprite = *FEkiBitmap;
+    const int flyingColour = ui.HEkiRadioGroup->ItemIndex();
+    const int dripColour = ui.SitatariIroRadioGroup->ItemIndex();
+    for (int i = 0; i < DropCount; ++i) {
+        const TDrop& d = FDrops[i];
+        if (d.State == 0) continue;
+        int32_t level;
+        if (d.State == 1) {
+            switch (flyingColour) {
+            case 0:
+                level = 240 + Random(10);
+                break;
+            case 1:
+                level = 205 + Random(10);
+                break;
+            case 2:
+                level = d.Alpha;
+                break;
+            default:
+                continue;
+            }
+        } else {
+            switch (dripColour) {
+            case 0:
+                level = d.Alpha > 235 ? d.Alpha : 235 + Random(10);
+                break;
+            case 1:
+                level = d.Alpha > 215 ? d.Alpha : 215 + Random(10);
+                break;
+            case 2:
+                level = d.Alpha;
+                break;
+            default:
+                continue;
+            }
+        }
+        BlendBitmap24(d.X, d.Y, screen, screen, sprite, static_cast<uint16_t>(level));
+    }
+}
+
+void TMainForm::DrawPositionCursor() {
+    if (FShowPosition) KeyedCopy(FPosX, FPosY, Rect(0, 0, 31, 31), ScreenBitmap(), *FSpotBitmap);
+}
+
+void TMainForm::Stamp(int i, int32_t Level, const TBitmap& Base) {
+    const TDrop& d = FDrops[i];
+    BlendBitmap24(d.X, d.Y, *FTraceBitmap, Base, *FEkiBitmap, static_cast<uint16_t>(Level));
+}
+
+void TMainForm::ShadeDrop(int i, int32_t Amount) {
+    const int32_t amount = EmitAmount();
+    if (amount > 5 && Random(amount) > amount / 3) return;
+    const TDrop& d = FDrops[i];
+    const int32_t w = FEkiBitmap->Width(), h = FEkiBitmap->Height();
+    const TRect r = Rect(0, 0, w, h);
+    TBitmap& trace = *FTraceBitmap;
+    DarkenRect(d.X, d.Y, r, trace, 2 * Amount);
+    DarkenRect(d.X, d.Y - h, r, trace, Amount);
+    DarkenRect(d.X - w, d.Y, r, trace, Amount);
+    DarkenRect(d.X + w, d.Y, r, trace, Amount);
+    DarkenRect(d.X, d.Y + h, r, trace, Amount);
+    LightenRect(d.X, d.Y, Rect(0, 0, 2, 2), trace, 3 * Amount);
+}
+
+void TMainForm::DarkenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount) {
+    if (Amount < 1) return;
+    const int a = std::min(Amount, 255);
+    TRect block;
+    if (!ShadeBlock(X, Y, R, Bitmap, block)) return;
+    ForEachChannel(block, Bitmap,
+                   [a](uint8_t v) { return static_cast<uint8_t>(std::max(v - a, 0)); });
+}
+
+void TMainForm::LightenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount) {
+    if (Amount < 1) return;
+    const int a = std::min(Amount, 255);
+    TRect block;
+    if (!ShadeBlock(X, Y, R, Bitmap, block)) return;
+    ForEachChannel(block, Bitmap,
+                   [a](uint8_t v) { return static_cast<uint8_t>(std::min(v + a, 255)); });
+}

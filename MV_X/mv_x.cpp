@@ -1,0 +1,14 @@
+// The player's program block.
+#include "MV_X/main.h"
+#include "platform/forms/Forms.h"
+
+#include <memory>
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    app.Title = "Morvane X";
+    app.setApplicationName("Morvane X");
+    auto mainForm = std::make_unique<TMainForm>();
+    mainForm->show();
+    return app.Run();
+}
