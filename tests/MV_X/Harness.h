@@ -1,0 +1,168 @@
+// Drives the real main window headless: every dialog, key, clock and shell call is scripted.
+#pragma once
+
+#include "MV_X/main.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/graphics/Bitmap.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/rtl/System.h"
+#include "platform/win/KeyState.h"
+#include "platform/win/MMSystem.h"
+#include "platform/win/ShellApi.h"
+#include "platform/win/WinBase.h"
+
+#include <deque>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+inline TApplication& TestApplication() {
+    static int argc = 1;
+    static char name[] = "test_mv_x";
+    static char* argv[] = {name, nullptr};
+    static auto* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto* a = new TApplication(argc, argv);
+        a->Title = "Morvane X";
+        return a;
+    }();
+    return *app;
+}
+
+class TMainFormTestAccess {
+public:
+    static TDrop& Drop(TMainForm& f, int i) { return f.FDrops[i]; }
+    static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
+    static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
+    static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
+    static TBitmap& Image(TMainForm& f) { return *f.FImageBitmap; }
+    static TBitmap& Mask(TMainForm& f) { return *f.FMaskBitmap; }
+    static TBitmap& Eki(TMainForm& f) { return *f.FEkiBitmap; }
+    static TBitmap& Spot(TMainForm& f) { return *f.FSpotBitmap; }
+    static int32_t& Mode(TMainForm& f) { return f.FMode; }
+    static uint32_t& LastTick(TMainForm& f) { return f.FLastTick; }
+    static bool& AutoEmitOn(TMainForm& f) { return f.FAutoEmit; }
+    static bool& ShowPosition(TMainForm& f) { return f.FShowPosition; }
+    static bool& Recording(TMainForm& f) { return f.FRecording; }
+    static std::string& RecordDir(TMainForm& f) { return f.FRecordDir; }
+    static int32_t& PosX(TMainForm& f) { return f.FPosX; }
+    static int32_t& PosY(TMainForm& f) { return f.FPosY; }
+    static int32_t& EkiNo(TMainForm& f) { return f.FEkiNo; }
+    static int32_t& DragX(TMainForm& f) { return f.FDragX; }
+    static const std::string& Title(TMainForm& f) { return f.FTitle; }
+    static const std::string& ImageName(TMainForm& f) { return f.FImageName; }
+    static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
+    static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
+};
+using Access = TMainFormTestAccess;
+
+// A 24-bit bitmap of one colour.
+inline std::unique_ptr<TBitmap> Solid(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
+    auto bmp = std::make_unique<TBitmap>();
+    bmp->SetPixelFormat(pf24bit);
+    bmp->SetSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* p = bmp->ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            p[3 * x] = b;
+            p[3 * x + 1] = g;
+            p[3 * x + 2] = r;
+        }
+    }
+    return bmp;
+}
+
+inline uint8_t Blue(const TBitmap& b, int x, int y) {
+    return b.ScanLine(y)[3 * x];
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        char pattern[] = "/tmp/mvx_test_XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        SetExeDirOverride(dir_);
+        SetDialogAnswerer([this](const DialogRequest& r) {
+            dialogs.push_back(r);
+            DialogAnswer a;
+            a.modalResult = answers.empty() ? mrOk : answers.front();
+            if (!answers.empty()) answers.pop_front();
+            return a;
+        });
+        SetMessageBeepOverride([this](uint32_t t) { beeps.push_back(t); });
+        SetKeyStateOverride([this](int vk) { return keysDown.count(vk) != 0; });
+        SetTimeGetTimeOverride([this] { return clock; });
+        SetCursorPosOverride([this] { return cursor; });
+        SetShellExecuteOverride([this](const ShellRequest& r) { shell.push_back(r); });
+        RandSeed = 0;
+    }
+
+    void TearDown() override {
+        form.reset();
+        SetDialogAnswerer({});
+        SetMessageBeepOverride({});
+        SetKeyStateOverride({});
+        SetTimeGetTimeOverride({});
+        SetCursorPosOverride({});
+        SetShellExecuteOverride({});
+        SetExeDirOverride("");
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Dir() const { return dir_ + "/"; }
+
+    void CopySprites(int count) {
+        std::filesystem::create_directories(Dir() + "ekiimg");
+        for (int n = 0; n < count; ++n) {
+            const std::string name = "eki" + std::to_string(n) + ".bmp";
+            std::filesystem::copy_file(std::string(MV_SOURCE_DIR) + "/assets/ekiimg/" + name,
+                                       Dir() + "ekiimg/" + name);
+        }
+    }
+
+    TMainForm& MakeForm() {
+        form = std::make_unique<TMainForm>();
+        dialogs.clear();
+        beeps.clear();
+        return *form;
+    }
+
+    // A playing picture of W x H, trace and clean picture of one grey, mask of one part, and a
+    // sprite of SW x SH of another grey; the table cleared and the seed at 0.
+    TMainForm& Playing(int w, int h, uint8_t part, int sw = 4, int sh = 4) {
+        TMainForm& f = form ? *form : MakeForm();
+        Access::Image(f).Assign(Solid(w, h, 100, 100, 100).get());
+        Access::Trace(f).Assign(Solid(w, h, 100, 100, 100).get());
+        Access::Screen(f).Assign(Solid(w, h, 100, 100, 100).get());
+        Access::Eki(f).Assign(Solid(sw, sh, 200, 200, 200).get());
+        TBitmap& mask = Access::Mask(f);
+        mask.SetPixelFormat(pf8bit);
+        mask.SetSize(w, h);
+        TMainForm::FillMaskBitmap(mask, part);
+        f.ClearDrops();
+        Access::Mode(f) = 1;
+        RandSeed = 0;
+        return f;
+    }
+
+    TRadioGroup& Group(const char* name) {
+        return *Access::Form(*form).centralwidget->findChild<TRadioGroup*>(name);
+    }
+
+    std::unique_ptr<TMainForm> form;
+    std::vector<DialogRequest> dialogs;
+    std::deque<int> answers;
+    std::vector<uint32_t> beeps;
+    std::set<int> keysDown;
+    uint32_t clock = 0;
+    TPoint cursor{};
+    std::vector<ShellRequest> shell;
+
+private:
+    std::string dir_;
+};
