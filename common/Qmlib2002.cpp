@@ -1,5 +1,7 @@
 #include "common/Qmlib2002.h"
 
+#include "platform/rtl/Exceptions.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -19,6 +21,12 @@ TRect Extent(const TBitmap& bitmap) {
     return {0, 0, bitmap.Width() - 1, bitmap.Height() - 1};
 }
 
+// A bitmap handed in too small or of too few bits per pixel would let the row loops run past
+// its rows; refuse it as the row access refuses a row outside the bitmap.
+void RequireRowBytes(const TBitmap& bitmap, int64_t bytes) {
+    if (bytes > bitmap.RowBytes()) throw EInvalidGraphicOperation(Msg::ScanLineError);
+}
+
 // Corners are computed in 64 bits: X plus a sprite's width may pass the 32-bit range.
 TRect PlacedAt(int64_t x, int64_t y, int64_t width, int64_t height) {
     const auto clamp = [](int64_t v) {
@@ -27,29 +35,33 @@ TRect PlacedAt(int64_t x, int64_t y, int64_t width, int64_t height) {
     return {clamp(x), clamp(y), clamp(x + width - 1), clamp(y + height - 1)};
 }
 
-// Only the low 8 bits of o + floor(level * (b - o) / 256) are kept, and they are bits 8 to 15
-// of the product, which 16-bit wrapping arithmetic gives exactly for every level and the
-// arithmetic shift of the signed product would give too.
+// Only the low 8 bits of o + floor(level * (b - o) / 256) are kept. They are bits 8 to 15 of
+// the product level * (b - o), which 16-bit wrapping arithmetic gives exactly for every level.
 inline uint8_t BlendByte(uint8_t b, uint8_t o, uint16_t level) {
     const auto product = static_cast<uint16_t>(level * static_cast<uint16_t>(b - o));
     return static_cast<uint8_t>(o + (product >> 8));
 }
 
-using Bytes16 = uint8_t __attribute__((vector_size(16)));
+// Sixteen pairs of bytes as 16-bit words: the even bytes are the low halves, the odd the high.
 using Words16 = uint16_t __attribute__((vector_size(32)));
+constexpr size_t BlockBytes = sizeof(Words16);
 
-// Dest may be Base itself: each byte is read before it is written.
-void BlendBytes(uint8_t* d, const uint8_t* b, const uint8_t* o, size_t count, uint16_t level) {
+// Dest may be Base itself: each byte is read before it is written. Whole pictures are blended
+// here, so the build keeps a copy for wider vector units, picked at run time.
+__attribute__((target_clones("avx2", "default"))) void
+BlendBytes(uint8_t* d, const uint8_t* b, const uint8_t* o, size_t count, uint16_t level) {
     size_t c = 0;
-    for (; c + 16 <= count; c += 16) {
-        Bytes16 bv, ov;
-        std::memcpy(&bv, b + c, 16);
-        std::memcpy(&ov, o + c, 16);
-        const Words16 bw = __builtin_convertvector(bv, Words16);
-        const Words16 ow = __builtin_convertvector(ov, Words16);
-        const Words16 product = level * (bw - ow);
-        const Bytes16 result = __builtin_convertvector(ow + (product >> 8), Bytes16);
-        std::memcpy(d + c, &result, 16);
+    for (; c + BlockBytes <= count; c += BlockBytes) {
+        Words16 bw, ow;
+        std::memcpy(&bw, b + c, BlockBytes);
+        std::memcpy(&ow, o + c, BlockBytes);
+        // The same per byte without widening: in the high halves the sum of the high bytes of
+        // o and of the product is already the blended byte, modulo 256.
+        const Words16 oEven = ow & 0x00FF;
+        const Words16 even = (oEven + ((level * ((bw & 0x00FF) - oEven)) >> 8)) & 0x00FF;
+        const Words16 odd = (ow & 0xFF00) + ((level * ((bw >> 8) - (ow >> 8))) & 0xFF00);
+        const Words16 result = even | odd;
+        std::memcpy(d + c, &result, BlockBytes);
     }
     for (; c < count; ++c)
         d[c] = BlendByte(b[c], o[c], level);
@@ -59,6 +71,7 @@ void BlendBytes(uint8_t* d, const uint8_t* b, const uint8_t* o, size_t count, ui
 
 int32_t GetMaskValue(const TBitmap& Bitmap, int32_t X, int32_t Y) {
     if (!PtInRect(Rect(0, 0, Bitmap.Width(), Bitmap.Height()), Point(X, Y))) return 0;
+    RequireRowBytes(Bitmap, int64_t{X} + 1);
     return Bitmap.ScanLine(Y)[X];
 }
 
@@ -70,6 +83,8 @@ void KeyedCopy(int32_t X, int32_t Y, const TRect& SrcRect, TBitmap& Dest, const 
     const TRect d = IntersectInclusive(placed, Extent(Dest));
     if (IsEmptyInclusive(d)) return;
 
+    RequireRowBytes(Src, 3 * (int64_t{s.Right} + 1));
+    RequireRowBytes(Dest, 3 * (int64_t{d.Right} + 1));
     const uint8_t* key = Src.ScanLine(0);
     const uint8_t k0 = key[0], k1 = key[1], k2 = key[2];
     // Source column of Dest column x is x - X + s.Left; kept in 64 bits for far-off X.
@@ -89,6 +104,9 @@ void KeyedCopy(int32_t X, int32_t Y, const TRect& SrcRect, TBitmap& Dest, const 
 
 void CopyBitmap24(TBitmap& Dest, const TBitmap& Src) {
     const auto rowBytes = static_cast<size_t>(Dest.Width()) * 3;
+    if (Dest.Height() == 0) return;
+    RequireRowBytes(Dest, static_cast<int64_t>(rowBytes));
+    RequireRowBytes(Src, static_cast<int64_t>(rowBytes));
     for (int32_t i = 0; i < Dest.Height(); ++i)
         std::memcpy(Dest.ScanLine(i), Src.ScanLine(i), rowBytes);
 }
@@ -99,10 +117,20 @@ void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, con
         IntersectInclusive(Extent(Base), PlacedAt(X, Y, Overlay.Width(), Overlay.Height()));
     if (IsEmptyInclusive(r) || Level == 0) return;
 
+    // Rows follow each other RowBytes apart: one row lookup per bitmap, then pointer steps.
     const auto count = static_cast<size_t>(r.Right - r.Left + 1) * 3;
-    for (int32_t y = r.Top; y <= r.Bottom; ++y) {
-        const uint8_t* b = Base.ScanLine(y) + 3 * static_cast<size_t>(r.Left);
-        const uint8_t* o = Overlay.ScanLine(y - Y) + 3 * static_cast<size_t>(r.Left - X);
-        BlendBytes(Dest.ScanLine(y) + 3 * static_cast<size_t>(r.Left), b, o, count, Level);
+    const int32_t rows = r.Bottom - r.Top + 1;
+    const uint8_t* b = Base.ScanLine(r.Top) + 3 * static_cast<size_t>(r.Left);
+    const uint8_t* o = Overlay.ScanLine(r.Top - Y) + 3 * static_cast<size_t>(r.Left - X);
+    uint8_t* d = Dest.ScanLine(r.Top) + 3 * static_cast<size_t>(r.Left);
+    RequireRowBytes(Base, 3 * (int64_t{r.Right} + 1));
+    RequireRowBytes(Overlay, 3 * (int64_t{r.Right} - X + 1));
+    RequireRowBytes(Dest, 3 * (int64_t{r.Right} + 1));
+    Dest.ScanLine(r.Bottom); // Dest must reach the last row too
+    for (int32_t i = 0; i < rows; ++i) {
+        BlendBytes(d, b, o, count, Level);
+        b += Base.RowBytes();
+        o += Overlay.RowBytes();
+        d += Dest.RowBytes();
     }
 }

@@ -1,6 +1,7 @@
 #include "common/Qmlib2002.h"
 
 #include "TestBitmaps.h"
+#include "platform/rtl/Exceptions.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -245,4 +246,33 @@ TEST(BlendBitmap24, InPlaceEqualsSeparateDest) {
     CopyBitmap24(*inPlace, *base);
     BlendBitmap24(13, 2, *inPlace, *inPlace, *overlay, 77);
     EXPECT_EQ(Bytes(*inPlace), Bytes(*separate));
+}
+
+TEST(BitmapOperations, BitmapsTooSmallForTheirPixelsAreRefusedBeforeAnyWrite) {
+    std::mt19937 random(21);
+    const auto base = Noise(40, 30, random);
+    const auto overlay = Noise(40, 30, random);
+    auto narrow = Solid(20, 30, 5, 5, 5);
+    auto shallow = Solid(40, 10, 5, 5, 5);
+    const auto narrowBefore = Bytes(*narrow), shallowBefore = Bytes(*shallow);
+    EXPECT_THROW(BlendBitmap24(0, 0, *narrow, *base, *overlay, 100), EInvalidGraphicOperation);
+    EXPECT_THROW(BlendBitmap24(0, 0, *shallow, *base, *overlay, 100), EInvalidGraphicOperation);
+    EXPECT_EQ(Bytes(*narrow), narrowBefore);
+    EXPECT_EQ(Bytes(*shallow), shallowBefore);
+
+    // An 8-bit bitmap has a third of the row bytes the 24-bit loops need.
+    auto mask = Mask(40, 30);
+    EXPECT_THROW(BlendBitmap24(0, 0, *mask, *base, *overlay, 100), EInvalidGraphicOperation);
+    EXPECT_THROW(BlendBitmap24(0, 0, *narrow, *narrow, *mask, 100), EInvalidGraphicOperation);
+    EXPECT_THROW(KeyedCopy(30, 0, Rect(0, 0, 9, 9), *mask, *base), EInvalidGraphicOperation);
+    EXPECT_THROW(KeyedCopy(0, 0, Rect(0, 0, 39, 9), *narrow, *mask), EInvalidGraphicOperation);
+    EXPECT_THROW(CopyBitmap24(*mask, *base), EInvalidGraphicOperation);
+    EXPECT_THROW(CopyBitmap24(*base, *narrow), EInvalidGraphicOperation);
+
+    // A 1-bit mask holds 8 pixels a byte: a column past its row bytes is refused.
+    TBitmap bits;
+    bits.SetPixelFormat(pf1bit);
+    bits.SetSize(64, 2);
+    EXPECT_NO_THROW(GetMaskValue(bits, 3, 1));
+    EXPECT_THROW(GetMaskValue(bits, 63, 1), EInvalidGraphicOperation);
 }
