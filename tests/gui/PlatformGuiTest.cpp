@@ -1,0 +1,257 @@
+// The GUI platform layer: application object, dialogs facade, controls, system services.
+#include "platform/forms/BitmapImage.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/graphics/Bitmap.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/win/KeyState.h"
+#include "platform/win/MMSystem.h"
+#include "platform/win/ShellApi.h"
+#include "platform/win/WinBase.h"
+
+#include <QMimeData>
+#include <QRadioButton>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+TApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_gui";
+    static char* argv[] = {name, nullptr};
+    static auto* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new TApplication(argc, argv);
+    }();
+    return *app;
+}
+
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App().Title = "Test Title";
+        SetDialogAnswerer([this](const DialogRequest& r) {
+            requests.push_back(r);
+            DialogAnswer a;
+            a.modalResult = answer;
+            a.accepted = !file.empty();
+            a.fileName = file;
+            return a;
+        });
+        SetMessageBeepOverride([this](uint32_t t) { beeps.push_back(t); });
+    }
+    void TearDown() override {
+        SetDialogAnswerer({});
+        SetMessageBeepOverride({});
+        App().SetOnIdle({});
+    }
+    std::vector<DialogRequest> requests;
+    std::vector<uint32_t> beeps;
+    int answer = mrOk;
+    std::string file;
+};
+
+} // namespace
+
+TEST_F(GuiTest, QuestionsAndNoticesBeepFailuresDoNot) {
+    answer = mrYes;
+    EXPECT_TRUE(AskYesNo("Really?"));
+    answer = mrNo;
+    EXPECT_FALSE(AskYesNo("Really?"));
+    NoticeBox("Done");
+    InformationBox("Started");
+    ErrorBox("Broken");
+    EXPECT_EQ(beeps, (std::vector<uint32_t>{32, 32, 64}));
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0].type, mtConfirmation);
+    EXPECT_EQ(requests[0].buttons, mbYesNo);
+    EXPECT_EQ(requests[0].caption, "Test Title");
+    EXPECT_EQ(requests[2].type, mtInformation);
+    EXPECT_EQ(requests[2].buttons, mbOK);
+    EXPECT_EQ(requests[4].type, mtError);
+}
+
+TEST_F(GuiTest, ErrorBoxAddsAFullStopAfterLettersOnly) {
+    EXPECT_EQ(ErrorBoxText("Cannot open"), "Cannot open.");
+    EXPECT_EQ(ErrorBoxText("Done."), "Done.");
+    EXPECT_EQ(ErrorBoxText("Why!"), "Why!");
+    EXPECT_EQ(ErrorBoxText("ビットマップイメージが不正です"), "ビットマップイメージが不正です.");
+    EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+TEST_F(GuiTest, ExceptionsInHandlersAndIdleReachTheDefaultErrorBox) {
+    Guarded([] { throw EInvalidGraphic("Bad picture"); });
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].text, "Bad picture.");
+    EXPECT_EQ(requests[0].type, mtError);
+    EXPECT_EQ(requests[0].caption, "Test Title");
+
+    int calls = 0;
+    App().SetOnIdle([&](TObject*, bool& done) {
+        ++calls;
+        done = false;
+        throw std::runtime_error("idle failed");
+    });
+    App().DoIdle();
+    App().DoIdle();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].text, "idle failed.");
+}
+
+TEST_F(GuiTest, IdleRunsFromTheMessageLoopUntilDone) {
+    int calls = 0;
+    App().SetOnIdle([&](TObject*, bool& done) { done = ++calls >= 3; });
+    for (int i = 0; i < 20; ++i)
+        App().ProcessMessages();
+    EXPECT_EQ(calls, 3); // Done: waits for the next message
+    EXPECT_TRUE(App().HasIdleHandler());
+}
+
+TEST_F(GuiTest, FileDialogsGoThroughTheFacade) {
+    TOpenPictureDialog open;
+    open.Filter = "ビットマップ (*.bmp)|*.bmp|PNGファイル (*.png)|*.png";
+    file = "/tmp/picked.png";
+    EXPECT_TRUE(open.Execute());
+    EXPECT_EQ(open.FileName, "/tmp/picked.png");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::OpenFile);
+    EXPECT_EQ(requests[0].filter, open.Filter);
+    file.clear();
+    TSaveDialog save;
+    save.FileName = "MVX_Movie";
+    EXPECT_FALSE(save.Execute());
+    EXPECT_EQ(save.FileName, "MVX_Movie");
+    EXPECT_EQ(requests[1].kind, DialogRequest::SaveFile);
+}
+
+TEST_F(GuiTest, FiltersBecomeQtNameFilters) {
+    EXPECT_EQ(QtNameFilters("すべて (*.jpg;*.bmp)|*.jpg;*.bmp;|ビットマップ (*.bmp)|*.bmp"),
+              "すべて (*.jpg;*.bmp) (*.jpg *.bmp);;ビットマップ (*.bmp) (*.bmp)");
+    EXPECT_EQ(QtNameFilters(""), "");
+}
+
+TEST_F(GuiTest, RadioGroupKeepsItsIndexInRangeAndReportsChanges) {
+    App();
+    TRadioGroup group;
+    int clicks = 0;
+    QObject::connect(&group, &TRadioGroup::Click, [&] { ++clicks; });
+    group.SetItems({"a", "b", "c"});
+    group.SetItemIndex(9);
+    EXPECT_EQ(group.ItemIndex(), 2);
+    EXPECT_TRUE(group.Button(2)->isChecked());
+    group.SetItemIndex(-5);
+    EXPECT_EQ(group.ItemIndex(), -1);
+    EXPECT_FALSE(group.Button(2)->isChecked());
+    EXPECT_EQ(clicks, 2);
+    group.SetItemIndex(-1);
+    EXPECT_EQ(clicks, 2);
+    group.show();
+    QTest::mouseClick(group.Button(1), Qt::LeftButton);
+    EXPECT_EQ(group.ItemIndex(), 1);
+    EXPECT_EQ(clicks, 3);
+}
+
+TEST_F(GuiTest, TrackBarChangesOnlyWhenThePositionMoves) {
+    App();
+    TTrackBar bar;
+    bar.setRange(0, 20);
+    int changes = 0;
+    QObject::connect(&bar, &TTrackBar::Change, [&] { ++changes; });
+    bar.SetPosition(0);
+    EXPECT_EQ(changes, 0);
+    bar.SetPosition(30);
+    EXPECT_EQ(bar.Position(), 20);
+    bar.SetPosition(20);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(GuiTest, SpeedButtonsOfAGroupAreExclusive) {
+    App();
+    QWidget parent;
+    TSpeedButton a(&parent), b(&parent), other(&parent);
+    a.SetGroupIndex(1);
+    b.SetGroupIndex(1);
+    other.SetGroupIndex(2);
+    a.SetDown(true);
+    other.SetDown(true);
+    b.SetDown(true);
+    EXPECT_FALSE(a.Down());
+    EXPECT_TRUE(b.Down());
+    EXPECT_TRUE(other.Down());
+    parent.show();
+    QTest::mouseClick(&b, Qt::LeftButton); // clicking the down button keeps it down
+    EXPECT_TRUE(b.Down());
+    int clicks = 0;
+    QObject::connect(&a, &QToolButton::clicked, [&] { ++clicks; });
+    a.setEnabled(false);
+    a.Click();
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(GuiTest, PictureControlReportsMouseInPicturePixels) {
+    App();
+    TImage image;
+    image.resize(50, 40);
+    std::vector<int> seen;
+    QObject::connect(&image, &TImage::MouseDown, [&](TMouseButton b, TShiftState s, int x, int y) {
+        seen = {b, static_cast<int>(s & ssShift), x, y};
+    });
+    int doubles = 0;
+    QObject::connect(&image, &TImage::DblClick, [&] { ++doubles; });
+    image.show();
+    QTest::mouseClick(&image, Qt::RightButton, Qt::ShiftModifier, QPoint(7, 9));
+    EXPECT_EQ(seen, (std::vector<int>{mbRight, static_cast<int>(ssShift), 7, 9}));
+    QTest::mouseDClick(&image, Qt::LeftButton, {}, QPoint(3, 4));
+    EXPECT_EQ(doubles, 1);
+    // A failing handler goes to the error box, not through Qt.
+    QObject::connect(&image, &TImage::MouseMove,
+                     [](TShiftState, int, int) { throw EConvertError("x"); });
+    QTest::mouseMove(&image, QPoint(10, 10));
+    EXPECT_FALSE(requests.empty());
+}
+
+TEST_F(GuiTest, BitmapsAndQtImagesShareTheirPixels) {
+    App();
+    QImage image(3, 2, QImage::Format_RGB32);
+    image.fill(qRgb(10, 20, 30));
+    image.setPixel(2, 1, qRgb(200, 100, 50));
+    TBitmap bitmap;
+    AssignQImage(bitmap, image);
+    EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+    EXPECT_EQ(bitmap.PixelColor(2, 1), RGB(200, 100, 50));
+    EXPECT_EQ(bitmap.PixelColor(0, 0), RGB(10, 20, 30));
+    const QImage shown = BitmapToQImage(bitmap);
+    EXPECT_EQ(shown.constBits(), bitmap.ScanLine(0));
+    EXPECT_EQ(shown.pixel(2, 1), qRgb(200, 100, 50));
+    bitmap.SetPixelFormat(pf8bit);
+    const TColor c = bitmap.PixelColor(0, 0); // the palette's nearest colour
+    EXPECT_EQ(BitmapToQImage(bitmap).pixel(0, 0), qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
+}
+
+TEST_F(GuiTest, SystemServicesHaveTestOverrides) {
+    SetKeyStateOverride([](int vk) { return vk == VK_SHIFT; });
+    EXPECT_LT(GetKeyState(VK_SHIFT), 0);
+    EXPECT_EQ(GetKeyState(VK_LBUTTON), 0);
+    SetKeyStateOverride({});
+    EXPECT_EQ(GetKeyState(VK_RBUTTON), 0);
+
+    SetTimeGetTimeOverride([] { return 1234u; });
+    EXPECT_EQ(timeGetTime(), 1234u);
+    SetTimeGetTimeOverride({});
+    const uint32_t t0 = timeGetTime();
+    Sleep(5);
+    EXPECT_GE(timeGetTime() - t0, 5u);
+
+    std::vector<ShellRequest> shell;
+    SetShellExecuteOverride([&](const ShellRequest& r) { shell.push_back(r); });
+    EXPECT_GT(ShellExecute(nullptr, "Open", "https://example.org/", "", "", SW_SHOW), 32);
+    SetShellExecuteOverride({});
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].file, "https://example.org/");
+    EXPECT_EQ(ShellExecute(nullptr, "Open", "/nonexistent/file.chm", "", "", SW_SHOW), 2);
+}
