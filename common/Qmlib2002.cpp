@@ -134,3 +134,21 @@ void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, con
         d += Dest.RowBytes();
     }
 }
+
+// ---------------------------------------------------------------- PNG file into a bitmap
+
+#include "common/KRLPNG.h"
+
+bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap) {
+    try {
+        TKRLPNG picture;
+        picture.LoadFromFile(FileName);
+        // Converted before it is handed over, so a failure leaves Bitmap untouched.
+        picture.ImageBitmap().SetPixelFormat(pf24bit);
+        Bitmap.Assign(&picture);
+        Bitmap.SetPixelFormat(pf24bit);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -22,3 +22,11 @@ void CopyBitmap24(TBitmap& Dest, const TBitmap& Src);
 // weight of the base: 256 gives the base, 0 writes nothing. Dest may be Base itself.
 void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, const TBitmap& Overlay,
                    uint16_t Level);
+
+// ---------------------------------------------------------------- PNG file into a bitmap
+
+#include <string>
+
+// Reads a PNG file into Bitmap as 24 bits per pixel; False on any failure, and Bitmap then
+// keeps what it held. The file's alpha and ancillary data are dropped.
+bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap);
