@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/graphics/Bitmap.h"
+#include "platform/graphics/Jpeg.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -57,8 +58,11 @@ void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDo
 namespace {
 
 std::vector<TPicture::FileFormat>& Registry() {
-    static std::vector<TPicture::FileFormat> formats{
-        {"bmp", "Bitmaps", GraphicClassOf<TBitmap>()}};
+    static std::vector<TPicture::FileFormat> formats = [] {
+        std::vector<TPicture::FileFormat> f = JPEGFileFormats();
+        f.push_back({"bmp", "Bitmaps", GraphicClassOf<TBitmap>()});
+        return f;
+    }();
     return formats;
 }
 
