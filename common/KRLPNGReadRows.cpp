@@ -278,11 +278,13 @@ void TKRLPNGReadStream::MakeAlphaFromPalette() {
         const uint8_t* line = Target->ScanLine(y);
         uint8_t* alpha = FAlphaTarget->ScanLine(y);
         for (int32_t x = 0; x < w; ++x) {
-            uint32_t index = line[x];
+            uint32_t index = 0;
             if (bits == 1)
                 index = (line[x >> 3] >> (7 - (x & 7))) & 1u;
             else if (bits == 4)
                 index = (x & 1) != 0 ? line[x >> 1] & 0x0Fu : line[x >> 1] >> 4;
+            else
+                index = line[x];
             alpha[x] = static_cast<uint8_t>(255 - FPaletteAlpha[index]);
         }
     }
