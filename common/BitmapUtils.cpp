@@ -118,44 +118,58 @@ void SetUp24(TBitmap& bitmap, int32_t width, int32_t height) {
     bitmap.SetHeight(height);
 }
 
-// Source rows as blue, green, red, 0 floats (exact for bytes), converted once each and kept
-// while destination rows still reach them: a row index has its own slot among enough slots
-// for the rows of one destination row.
-class FloatRows {
-public:
-    FloatRows(const SourceRows& source, int32_t width, size_t rowsAtOnce)
-        : source_(source), width_(width), tags_(rowsAtOnce, -1),
-          floats_(rowsAtOnce * 4 * static_cast<size_t>(width)) {}
+using Quad = double __attribute__((vector_size(32)));
 
-    const float* Row(int32_t i) {
+// Source rows as blue, green, red, 0 doubles, converted once each and kept while destination
+// rows still reach them: a row index has its own slot among enough slots for the rows of one
+// destination row.
+class QuadRows {
+public:
+    QuadRows(const SourceRows& source, int32_t width, size_t rowsAtOnce)
+        : source_(source), width_(width), tags_(rowsAtOnce, -1),
+          values_(rowsAtOnce * 4 * static_cast<size_t>(width)) {}
+
+    const double* Row(int32_t i) {
         const size_t slot = static_cast<size_t>(i) % tags_.size();
-        float* row = floats_.data() + slot * 4 * static_cast<size_t>(width_);
+        double* row = values_.data() + slot * 4 * static_cast<size_t>(width_);
         if (tags_[slot] != i) {
-            const uint8_t* bytes = source_[i];
-            for (int32_t x = 0; x < width_; ++x, bytes += 3)
-                for (int c = 0; c < 4; ++c)
-                    row[4 * x + c] = c < 3 ? bytes[c] : 0.0f;
+            ConvertRow(source_[i], width_, row);
             tags_[slot] = i;
         }
         return row;
     }
 
 private:
+    // Four bytes at a time with the fourth masked off; the last pixel alone, as its fourth
+    // byte may lie past the bitmap.
+    __attribute__((target_clones("avx2", "default"))) static void
+    ConvertRow(const uint8_t* bytes, int32_t width, double* row) {
+        using Bytes4 = uint8_t __attribute__((vector_size(4)));
+        const Bytes4 colour = {255, 255, 255, 0};
+        for (int32_t x = 0; x + 1 < width; ++x, bytes += 3, row += 4) {
+            Bytes4 pixel;
+            std::memcpy(&pixel, bytes, sizeof pixel);
+            const Quad values = __builtin_convertvector(pixel & colour, Quad);
+            std::memcpy(row, &values, sizeof values);
+        }
+        row[0] = bytes[0];
+        row[1] = bytes[1];
+        row[2] = bytes[2];
+        row[3] = 0;
+    }
+
     const SourceRows& source_;
     int32_t width_;
     std::vector<int32_t> tags_;
-    std::vector<float> floats_;
+    std::vector<double> values_;
 };
 
 // One cell row under the destination row being made: its two source rows and its overlap.
 struct RowTerm {
-    const float* near;
-    const float* far;
+    const double* near;
+    const double* far;
     Overlap overlap;
 };
-
-using Quad = double __attribute__((vector_size(32)));
-using QuadF = float __attribute__((vector_size(16)));
 
 // Each destination pixel of one row: the exact integral of the cells' bilinear surfaces over
 // its footprint, cell row by cell row and in each from left to right, divided by the area and
@@ -169,15 +183,11 @@ ResampleRow(const RowTerm* rowsBegin, const RowTerm* rowsEnd, const AxisCells& c
         for (const RowTerm* r = rowsBegin; r != rowsEnd; ++r) {
             const double wy = r->overlap.w, my = r->overlap.m;
             for (const AxisCell* c = columns.begin(x); c != columns.end(x); ++c) {
-                QuadF f00, f10, f01, f11;
-                std::memcpy(&f00, r->near + 4 * c->near, sizeof f00);
-                std::memcpy(&f10, r->near + 4 * c->far, sizeof f10);
-                std::memcpy(&f01, r->far + 4 * c->near, sizeof f01);
-                std::memcpy(&f11, r->far + 4 * c->far, sizeof f11);
-                const Quad p00 = __builtin_convertvector(f00, Quad);
-                const Quad p10 = __builtin_convertvector(f10, Quad);
-                const Quad p01 = __builtin_convertvector(f01, Quad);
-                const Quad p11 = __builtin_convertvector(f11, Quad);
+                Quad p00, p10, p01, p11;
+                std::memcpy(&p00, r->near + 4 * c->near, sizeof p00);
+                std::memcpy(&p10, r->near + 4 * c->far, sizeof p10);
+                std::memcpy(&p01, r->far + 4 * c->near, sizeof p01);
+                std::memcpy(&p11, r->far + 4 * c->far, sizeof p11);
                 // Differences of whole numbers below 1024: exact in any order.
                 const Quad cx = p10 - p00, cy = p01 - p00, cxy = p11 - p10 - p01 + p00;
                 const double wx = c->overlap.w, mx = c->overlap.m;
@@ -200,12 +210,12 @@ void ResampleRows(const SourceRows& src, int32_t w, int32_t h, TBitmap& dest, co
         mostCells = std::max(mostCells, static_cast<size_t>(rows.end(y) - rows.begin(y)));
     }
 
-    FloatRows floats(src, w, mostCells + 1);
+    QuadRows quads(src, w, mostCells + 1);
     std::vector<RowTerm> terms;
     for (int32_t y = 0; y < newHeight; ++y) {
         terms.clear();
         for (const AxisCell* r = rows.begin(y); r != rows.end(y); ++r)
-            terms.push_back({floats.Row(r->near), floats.Row(r->far), r->overlap});
+            terms.push_back({quads.Row(r->near), quads.Row(r->far), r->overlap});
         ResampleRow(terms.data(), terms.data() + terms.size(), columns, newWidth, s.area,
                     destRows[static_cast<size_t>(y)]);
     }
