@@ -1,51 +1,70 @@
 #include "platform/graphics/Bitmap.h"
 
-#include <algorithm>
-#include <cstring>
-#include <unordered_map>
-
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/PixelRows.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
 namespace pixel_rows {
 
-bool IsPaletteFormat(TPixelFormat f) { return f == pf1bit || f == pf4bit || f == pf8bit; }
+bool IsPaletteFormat(TPixelFormat f) {
+    return f == pf1bit || f == pf4bit || f == pf8bit;
+}
 
 size_t PaletteCapacity(TPixelFormat f) {
     return f == pf1bit ? 2 : f == pf4bit ? 16 : f == pf8bit ? 256 : 256;
 }
 
-RGBQUAD Quad(uint8_t r, uint8_t g, uint8_t b) { return {b, g, r, 0}; }
+RGBQUAD Quad(uint8_t r, uint8_t g, uint8_t b) {
+    return {b, g, r, 0};
+}
 
-uint8_t Expand5(uint32_t v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
-uint8_t Expand6(uint32_t v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
+RGBQUAD ColorQuad(TColor color, const std::vector<RGBQUAD>& colors) {
+    if ((color & 0xFF000000) == PaletteIndexColor) {
+        const auto i = static_cast<size_t>(color & 0xFFFF);
+        return i < colors.size() ? colors[i] : RGBQUAD{};
+    }
+    return Quad(GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
+uint8_t Expand5(uint32_t v) {
+    return static_cast<uint8_t>((v << 3) | (v >> 2));
+}
+uint8_t Expand6(uint32_t v) {
+    return static_cast<uint8_t>((v << 2) | (v >> 4));
+}
 
 uint8_t NearestIndex::operator()(uint8_t b, uint8_t g, uint8_t r) {
-        const uint32_t key = b | (g << 8) | (r << 16);
-        if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
-        uint8_t best = 0;
-        int bestDistance = 1 << 30;
-        for (size_t i = 0; i < colors_.size() && i < 256; ++i) {
-            const int db = colors_[i].rgbBlue - b, dg = colors_[i].rgbGreen - g,
-                      dr = colors_[i].rgbRed - r;
-            const int d = db * db + dg * dg + dr * dr;
-            if (d < bestDistance) {
-                bestDistance = d;
-                best = static_cast<uint8_t>(i);
-                if (d == 0) break;
-            }
+    const uint32_t key = b | (g << 8) | (r << 16);
+    if (const auto it = cache_.find(key); it != cache_.end()) return it->second;
+    uint8_t best = 0;
+    int bestDistance = 1 << 30;
+    for (size_t i = 0; i < colors_.size() && i < 256; ++i) {
+        const int db = colors_[i].rgbBlue - b, dg = colors_[i].rgbGreen - g,
+                  dr = colors_[i].rgbRed - r;
+        const int d = db * db + dg * dg + dr * dr;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = static_cast<uint8_t>(i);
+            if (d == 0) break;
         }
-        cache_.emplace(key, best);
-        return best;
+    }
+    cache_.emplace(key, best);
+    return best;
 }
 
 uint32_t PixelIndexAt(const uint8_t* row, int x, TPixelFormat f) {
     switch (f) {
-    case pf1bit: return (row[x >> 3] >> (7 - (x & 7))) & 1u;
-    case pf4bit: return (x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4);
-    default: return row[x];
+    case pf1bit:
+        return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    case pf4bit:
+        return (x & 1) ? (row[x >> 1] & 0x0Fu) : (row[x >> 1] >> 4);
+    default:
+        return row[x];
     }
 }
 
@@ -60,7 +79,8 @@ void SetPixelIndexAt(uint8_t* row, int x, TPixelFormat f, uint32_t value) {
         row[x >> 1] = static_cast<uint8_t>(x & 1 ? (row[x >> 1] & 0xF0) | (value & 0x0F)
                                                  : (row[x >> 1] & 0x0F) | ((value & 0x0F) << 4));
         break;
-    default: row[x] = static_cast<uint8_t>(value);
+    default:
+        row[x] = static_cast<uint8_t>(value);
     }
 }
 
@@ -104,13 +124,14 @@ void DecodeRow(const uint8_t* src, int width, TPixelFormat f, const std::vector<
         }
         break;
     case pfDevice:
-    case pf24bit: std::memcpy(bgr, src, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+        std::memcpy(bgr, src, static_cast<size_t>(width) * 3);
+        break;
     }
 }
 
 // Blue, green, red bytes into one row of any format.
-void EncodeRow(const uint8_t* bgr, int width, TPixelFormat f, NearestIndex& nearest,
-               uint8_t* dst) {
+void EncodeRow(const uint8_t* bgr, int width, TPixelFormat f, NearestIndex& nearest, uint8_t* dst) {
     switch (f) {
     case pf1bit:
     case pf4bit:
@@ -142,7 +163,9 @@ void EncodeRow(const uint8_t* bgr, int width, TPixelFormat f, NearestIndex& near
         }
         break;
     case pfDevice:
-    case pf24bit: std::memcpy(dst, bgr, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+        std::memcpy(dst, bgr, static_cast<size_t>(width) * 3);
+        break;
     }
 }
 
@@ -150,12 +173,16 @@ uint32_t PixelValueAt(const uint8_t* row, int x, TPixelFormat f) {
     switch (f) {
     case pf1bit:
     case pf4bit:
-    case pf8bit: return PixelIndexAt(row, x, f);
+    case pf8bit:
+        return PixelIndexAt(row, x, f);
     case pf15bit:
     case pf16bit:
-    case pfCustom: return row[2 * x] | (row[2 * x + 1] << 8);
-    case pf32bit: return row[4 * x] | (row[4 * x + 1] << 8) | (row[4 * x + 2] << 16);
-    default: return row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16);
+    case pfCustom:
+        return row[2 * x] | (row[2 * x + 1] << 8);
+    case pf32bit:
+        return row[4 * x] | (row[4 * x + 1] << 8) | (row[4 * x + 2] << 16);
+    default:
+        return row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16);
     }
 }
 
@@ -163,7 +190,9 @@ void SetPixelValueAt(uint8_t* row, int x, TPixelFormat f, uint32_t v) {
     switch (f) {
     case pf1bit:
     case pf4bit:
-    case pf8bit: SetPixelIndexAt(row, x, f, v); break;
+    case pf8bit:
+        SetPixelIndexAt(row, x, f, v);
+        break;
     case pf15bit:
     case pf16bit:
     case pfCustom:
@@ -189,15 +218,21 @@ using namespace pixel_rows;
 
 int StorageBits(TPixelFormat format) {
     switch (format) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
+    case pf1bit:
+        return 1;
+    case pf4bit:
+        return 4;
+    case pf8bit:
+        return 8;
     case pf15bit:
     case pf16bit:
-    case pfCustom: return 16;
-    case pf32bit: return 32;
+    case pfCustom:
+        return 16;
+    case pf32bit:
+        return 32;
     case pfDevice:
-    case pf24bit: return 24;
+    case pf24bit:
+        return 24;
     }
     return 24;
 }
@@ -205,7 +240,9 @@ int StorageBits(TPixelFormat format) {
 std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
     std::vector<RGBQUAD> table;
     switch (format) {
-    case pf1bit: table = {Quad(0, 0, 0), Quad(255, 255, 255)}; break;
+    case pf1bit:
+        table = {Quad(0, 0, 0), Quad(255, 255, 255)};
+        break;
     case pf4bit:
         // The 16 colours of the platform's standard palette.
         table = {Quad(0, 0, 0),       Quad(128, 0, 0),   Quad(0, 128, 0),   Quad(128, 128, 0),
@@ -225,29 +262,82 @@ std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
             table.push_back(Quad(v, v, v));
         }
         break;
-    default: break;
+    default:
+        break;
     }
     return table;
 }
 
 TBitmap::TBitmap() = default;
 
-TBitmap::~TBitmap() { InvalidatePalette(); }
+TBitmap::~TBitmap() {
+    InvalidatePalette();
+}
 
 void TBitmap::InvalidatePalette() const {
     if (paletteHandle_ != 0) palette_internal::DeleteOwned(paletteHandle_);
     paletteHandle_ = 0;
 }
 
+namespace {
+
+// Copies the top-left Width x Height pixels between two pictures of any formats: stored values
+// where both read them alike, nearest colours otherwise.
+void ConvertPicture(const uint8_t* src, size_t srcStride, TPixelFormat srcFormat,
+                    const std::vector<RGBQUAD>& srcColors, uint8_t* dst, size_t dstStride,
+                    TPixelFormat dstFormat, const std::vector<RGBQUAD>& dstColors, int width,
+                    int height) {
+    const bool palettes = IsPaletteFormat(srcFormat) && IsPaletteFormat(dstFormat);
+    const bool sameValues = StorageBits(srcFormat) == StorageBits(dstFormat) &&
+                            (srcFormat == dstFormat || StorageBits(dstFormat) == 24) &&
+                            (!palettes || srcColors == dstColors);
+    const bool sameIndexes = palettes && srcColors == dstColors;
+    NearestIndex nearest(dstColors);
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; ++y, src += srcStride, dst += dstStride) {
+        if (sameValues && StorageBits(dstFormat) >= 8) {
+            std::memcpy(dst, src, static_cast<size_t>(width) * StorageBits(dstFormat) / 8);
+        } else if (sameValues) {
+            for (int x = 0; x < width; ++x)
+                SetPixelIndexAt(dst, x, dstFormat, PixelIndexAt(src, x, srcFormat));
+        } else if (sameIndexes) {
+            // Indexes past the table show black; they keep showing black.
+            for (int x = 0; x < width; ++x) {
+                const uint32_t i = PixelIndexAt(src, x, srcFormat);
+                SetPixelIndexAt(dst, x, dstFormat, i < dstColors.size() ? i : nearest(0, 0, 0));
+            }
+        } else {
+            DecodeRow(src, width, srcFormat, srcColors, bgr.data());
+            EncodeRow(bgr.data(), width, dstFormat, nearest, dst);
+        }
+    }
+}
+
+// Every pixel of a new picture set to one colour.
+void FillPicture(uint8_t* pixels, size_t stride, int width, int height, TPixelFormat format,
+                 const std::vector<RGBQUAD>& colors, TColor color) {
+    if (width == 0 || height == 0) return;
+    const RGBQUAD q = ColorQuad(color, colors);
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    for (size_t x = 0; x < bgr.size(); x += 3) {
+        bgr[x] = q.rgbBlue;
+        bgr[x + 1] = q.rgbGreen;
+        bgr[x + 2] = q.rgbRed;
+    }
+    NearestIndex nearest(colors);
+    EncodeRow(bgr.data(), width, format, nearest, pixels);
+    for (int y = 1; y < height; ++y)
+        std::memcpy(pixels + y * stride, pixels, stride);
+}
+
+} // namespace
+
 void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
                          bool keepPicture) {
     if (width < 0 || height < 0) throw EInvalidGraphicOperation(Msg::BitmapTooLarge);
-    if (width == 0 || height == 0) {
-        width = std::max(width, 0);
-        height = std::max(height, 0);
-    }
     const int64_t stride = (static_cast<int64_t>(width) * StorageBits(format) + 31) / 32 * 4;
-    if (stride * height > MaxPixelBytes || stride > INT32_MAX) throw EOutOfResources(Msg::BitmapTooLarge);
+    if (stride > INT32_MAX || (height > 0 && stride > MaxPixelBytes / height))
+        throw EOutOfResources(Msg::BitmapTooLarge);
     if (IsPaletteFormat(format) && colors.size() > PaletteCapacity(format))
         colors.resize(PaletteCapacity(format));
 
@@ -257,44 +347,16 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-
-    const bool sameLayout = format == format_ || (StorageBits(format) == 24 && StorageBits(format_) == 24);
-    const bool sameIndexes = IsPaletteFormat(format) && IsPaletteFormat(format_) &&
-                             colors_.size() <= PaletteCapacity(format) && colors == colors_;
     const int keepWidth = keepPicture ? std::min(width, width_) : 0;
     const int keepHeight = keepPicture ? std::min(height, height_) : 0;
-
-    // New area takes the brush colour.
-    if (stride * height > 0 && (keepWidth < width || keepHeight < height)) {
-        const TColor brush = canvas_ ? canvas_->Brush.Color : clWhite;
-        const uint8_t bgr[3] = {GetBValue(brush), GetGValue(brush), GetRValue(brush)};
-        std::vector<uint8_t> fillRow(static_cast<size_t>(width) * 3);
-        for (int x = 0; x < width; ++x) std::memcpy(&fillRow[3 * static_cast<size_t>(x)], bgr, 3);
-        NearestIndex nearest(colors);
-        EncodeRow(fillRow.data(), width, format, nearest, pixels.data());
-        for (int y = 1; y < height; ++y)
-            std::memcpy(&pixels[static_cast<size_t>(y * stride)], pixels.data(), static_cast<size_t>(stride));
-    }
-
-    if (keepWidth > 0 && keepHeight > 0) {
-        NearestIndex nearest(colors);
-        std::vector<uint8_t> bgr(static_cast<size_t>(keepWidth) * 3);
-        for (int y = 0; y < keepHeight; ++y) {
-            const uint8_t* src = &pixels_[static_cast<size_t>(y) * static_cast<size_t>(stride_)];
-            uint8_t* dst = &pixels[static_cast<size_t>(y * stride)];
-            if ((sameLayout && !IsPaletteFormat(format)) || (sameLayout && colors == colors_) ||
-                sameIndexes) {
-                if (StorageBits(format) >= 8 && StorageBits(format_) == StorageBits(format))
-                    std::memcpy(dst, src, static_cast<size_t>(keepWidth) * StorageBits(format) / 8);
-                else
-                    for (int x = 0; x < keepWidth; ++x)
-                        SetPixelIndexAt(dst, x, format, PixelIndexAt(src, x, format_));
-            } else {
-                DecodeRow(src, keepWidth, format_, colors_, bgr.data());
-                EncodeRow(bgr.data(), keepWidth, format, nearest, dst);
-            }
-        }
-    }
+    // New area takes the brush colour (white without a canvas, as the platform's).
+    if (keepWidth < width || keepHeight < height)
+        FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
+                    canvas_ ? canvas_->Brush.Color : clWhite);
+    if (keepWidth > 0 && keepHeight > 0)
+        ConvertPicture(pixels_.data(), static_cast<size_t>(stride_), format_, colors_,
+                       pixels.data(), static_cast<size_t>(stride), format, colors, keepWidth,
+                       keepHeight);
 
     pixels_ = std::move(pixels);
     if (colors != colors_) InvalidatePalette();
@@ -327,9 +389,9 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == format_) return;
     std::vector<RGBQUAD> colors = colors_;
     if (IsPaletteFormat(format)) {
+        // A table that fits the new format is kept, so are the indexes.
         const bool fits = IsPaletteFormat(format_) && !colors_.empty() &&
-                          colors_.size() <= PaletteCapacity(format) &&
-                          StorageBits(format_) <= StorageBits(format);
+                          colors_.size() <= PaletteCapacity(format);
         if (!fits) colors = DefaultColorTable(format);
     }
     Reallocate(width_, height_, format, std::move(colors), true);
@@ -341,7 +403,7 @@ void TBitmap::SetHandleType(THandleType type) {
     if (type == bmDDB) {
         SetPixelFormat(pfDevice);
     } else {
-        format_ = pf24bit;  // a device bitmap is stored as 24-bit rows already
+        format_ = pf24bit; // a device bitmap is stored as 24-bit rows already
         Changed();
     }
 }
@@ -370,8 +432,20 @@ HPALETTE TBitmap::Palette() const {
 void TBitmap::SetPalette(HPALETTE value) {
     if (value != 0 && value == paletteHandle_) return;
     std::vector<RGBQUAD> quads = PaletteQuads(value);
-    if (value != 0 && !palette_internal::IsOwned(value)) DeleteObject(value);
-    SetColorTable(std::move(quads));
+    const size_t entries = quads.size();
+    if (quads.size() > PaletteCapacity(format_)) quads.resize(PaletteCapacity(format_));
+    InvalidatePalette();
+    colors_ = std::move(quads);
+    // A palette of the caller's becomes the bitmap's: the bitmap frees it, and hands out the
+    // same handle while it holds exactly its entries. Another bitmap's palette is copied.
+    if (value != 0 && !palette_internal::IsOwned(value)) {
+        if (entries == colors_.size() && palette_internal::Adopt(value))
+            paletteHandle_ = value;
+        else
+            DeleteObject(value);
+    }
+    PaletteModified = true;
+    Changed();
 }
 
 void TBitmap::SetColorTable(std::vector<RGBQUAD> colors) {
@@ -413,7 +487,9 @@ TCanvas& TBitmap::Canvas() {
     return *canvas_;
 }
 
-void TBitmap::Draw(TCanvas& canvas, const TRect& rect) const { canvas.StretchDraw(rect, *this); }
+void TBitmap::Draw(TCanvas& canvas, const TRect& rect) const {
+    canvas.StretchDraw(rect, *this);
+}
 
 TColor TBitmap::PixelColor(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return -1;
@@ -430,9 +506,10 @@ TColor TBitmap::PixelColor(int x, int y) const {
 }
 
 uint32_t TBitmap::ColorToPixelValue(TColor color) const {
-    if (IsPaletteFormat(format_) && (color & 0xFF000000) == 0x01000000)
-        return static_cast<uint32_t>(color & 0xFFFF);
-    const uint8_t bgr[3] = {GetBValue(color), GetGValue(color), GetRValue(color)};
+    if (IsPaletteFormat(format_) && (color & 0xFF000000) == PaletteIndexColor)
+        return static_cast<uint32_t>(color & 0xFFFF) % PaletteCapacity(format_);
+    const RGBQUAD q = ColorQuad(color, colors_);
+    const uint8_t bgr[3] = {q.rgbBlue, q.rgbGreen, q.rgbRed};
     uint8_t out[4] = {0, 0, 0, 0};
     NearestIndex nearest(colors_);
     EncodeRow(bgr, 1, format_, nearest, out);
@@ -465,7 +542,7 @@ void TBitmap::Assign(const TGraphic* source) {
         format_ = other->format_;
         transparentColor_ = other->transparentColor_;
         transparentMode_ = other->transparentMode_;
-        TGraphic::SetTransparent(other->Transparent());
+        StoreTransparent(other->Transparent());
         Changed();
         return;
     }

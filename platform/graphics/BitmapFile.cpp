@@ -52,7 +52,7 @@ constexpr int64_t MaxRleExpansion = 128;
 
 // Stride x Height, no more than the layer's largest pixel buffer.
 int64_t ImageBytes(int64_t stride, int64_t height) {
-    if (stride > pixel_rows::MaxPixelBytes / height) Invalid();
+    if (stride > INT32_MAX || stride > pixel_rows::MaxPixelBytes / height) Invalid();
     return stride * height;
 }
 

@@ -1,25 +1,53 @@
 #include "platform/graphics/Canvas.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/PixelRows.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
 using namespace pixel_rows;
 
-TColor TCanvas::Pixels(int x, int y) const { return bitmap_.PixelColor(x, y); }
+namespace {
+
+// The colour as the bitmap can hold it: 15- and 16-bit pixels keep fewer bits per channel,
+// so their colours are compared after the same rounding.
+RGBQUAD HeldColor(const TBitmap& bitmap, TColor color) {
+    RGBQUAD q = ColorQuad(color, bitmap.ColorTable());
+    const TPixelFormat f = bitmap.PixelFormat();
+    if (f == pf15bit || f == pf16bit || f == pfCustom) {
+        uint8_t bgr[3] = {q.rgbBlue, q.rgbGreen, q.rgbRed};
+        uint8_t word[2];
+        NearestIndex none(bitmap.ColorTable());
+        EncodeRow(bgr, 1, f, none, word);
+        DecodeRow(word, 1, f, bitmap.ColorTable(), bgr);
+        q = {bgr[0], bgr[1], bgr[2], 0};
+    }
+    return q;
+}
+
+bool SameBgr(const uint8_t* bgr, const RGBQUAD& q) {
+    return bgr[0] == q.rgbBlue && bgr[1] == q.rgbGreen && bgr[2] == q.rgbRed;
+}
+
+} // namespace
+
+TColor TCanvas::Pixels(int x, int y) const {
+    return bitmap_.PixelColor(x, y);
+}
 
 void TCanvas::SetPixels(int x, int y, TColor color) {
     bitmap_.SetPixelColor(x, y, color);
     bitmap_.Changed();
 }
 
-void TCanvas::Plot(int x, int y, uint32_t value) {
+void TCanvas::Plot(int64_t x, int64_t y, uint32_t value) {
     if (x < 0 || y < 0 || x >= bitmap_.Width() || y >= bitmap_.Height()) return;
-    SetPixelValueAt(bitmap_.ScanLine(y), x, bitmap_.PixelFormat(), value);
+    SetPixelValueAt(bitmap_.ScanLine(static_cast<int>(y)), static_cast<int>(x),
+                    bitmap_.PixelFormat(), value);
 }
 
 void TCanvas::FillRect(const TRect& rect) {
@@ -30,21 +58,25 @@ void TCanvas::FillRect(const TRect& rect) {
     const TPixelFormat f = bitmap_.PixelFormat();
     for (int y = r.Top; y < r.Bottom; ++y) {
         uint8_t* row = bitmap_.ScanLine(y);
-        for (int x = r.Left; x < r.Right; ++x) SetPixelValueAt(row, x, f, value);
+        for (int x = r.Left; x < r.Right; ++x)
+            SetPixelValueAt(row, x, f, value);
     }
     bitmap_.Changed();
 }
 
-void TCanvas::MoveTo(int x, int y) { PenPos = {x, y}; }
+void TCanvas::MoveTo(int x, int y) {
+    PenPos = {x, y};
+}
 
-void TCanvas::FillDisc(int cx, int cy, int diameter, uint32_t value) {
-    // A round pen tip: the pixels whose centres lie within the pen's circle.
-    const int r2 = diameter * diameter;  // compared in quarter-pixel units: (2d)^2 <= diameter^2
-    const int lo = -(diameter / 2), hi = (diameter - 1) / 2;
-    for (int dy = lo; dy <= hi; ++dy)
-        for (int dx = lo; dx <= hi; ++dx) {
-            const int ex = 2 * dx - (diameter % 2 == 0 ? -1 : 0);
-            const int ey = 2 * dy - (diameter % 2 == 0 ? -1 : 0);
+// A round pen tip: the pixels whose centres lie within the pen's circle.
+void TCanvas::FillDisc(int64_t cx, int64_t cy, int diameter, uint32_t value) {
+    const int64_t lo = -(diameter / 2), hi = (diameter - 1) / 2;
+    const int64_t even = diameter % 2 == 0 ? 1 : 0; // even pens centre between pixels
+    const int64_t r2 = static_cast<int64_t>(diameter) * diameter;
+    for (int64_t dy = lo; dy <= hi; ++dy)
+        for (int64_t dx = lo; dx <= hi; ++dx) {
+            // Doubled offsets from the centre, compared with the doubled radius.
+            const int64_t ex = 2 * dx + even, ey = 2 * dy + even;
             if (ex * ex + ey * ey <= r2) Plot(cx + dx, cy + dy, value);
         }
 }
@@ -52,20 +84,27 @@ void TCanvas::FillDisc(int cx, int cy, int diameter, uint32_t value) {
 void TCanvas::LineTo(int x, int y) {
     const uint32_t value = bitmap_.ColorToPixelValue(Pen.Color);
     const int width = std::max(Pen.Width, 1);
-    int x0 = PenPos.X, y0 = PenPos.Y;
-    const int dx = std::abs(x - x0), dy = -std::abs(y - y0);
-    const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
-    int err = dx + dy;
-    // Bresenham; a 1-pixel pen leaves out the end point, a wider one stamps its round tip.
+    int64_t x0 = PenPos.X, y0 = PenPos.Y;
+    const int64_t x1 = x, y1 = y;
+    PenPos = {x, y};
+    // Nothing of a line whose pen stays outside the bitmap is drawn.
+    const int64_t reach = width / 2 + 1;
+    if (std::max(x0, x1) < -reach || std::max(y0, y1) < -reach ||
+        std::min(x0, x1) >= bitmap_.Width() + reach || std::min(y0, y1) >= bitmap_.Height() + reach)
+        return;
+    const int64_t dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    int64_t err = dx + dy;
+    // Bresenham; a 1-pixel pen leaves out the end point, a wider one is dragged to it.
     while (true) {
-        const bool atEnd = x0 == x && y0 == y;
+        const bool atEnd = x0 == x1 && y0 == y1;
         if (atEnd && width == 1) break;
         if (width == 1)
             Plot(x0, y0, value);
         else
             FillDisc(x0, y0, width, value);
         if (atEnd) break;
-        const int e2 = 2 * err;
+        const int64_t e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
             x0 += sx;
@@ -75,7 +114,6 @@ void TCanvas::LineTo(int x, int y) {
             y0 += sy;
         }
     }
-    PenPos = {x, y};
     bitmap_.Changed();
 }
 
@@ -84,111 +122,120 @@ void TCanvas::Draw(int x, int y, const TGraphic& graphic) {
 }
 
 void TCanvas::StretchDraw(const TRect& rect, const TGraphic& graphic) {
-    const auto* src = dynamic_cast<const TBitmap*>(&graphic);
-    if (src == nullptr) {
+    const auto* source = dynamic_cast<const TBitmap*>(&graphic);
+    if (source == nullptr) {
         graphic.Draw(*this, rect);
         return;
     }
-    if (src->Empty() || rect.Width() <= 0 || rect.Height() <= 0) return;
+    if (source->Empty() || rect.Width() <= 0 || rect.Height() <= 0) return;
     TRect clip;
     if (!IntersectRect(clip, rect, Rect(0, 0, bitmap_.Width(), bitmap_.Height()))) return;
-
-    const int sw = src->Width(), sh = src->Height();
-    const int rw = rect.Width(), rh = rect.Height();
-    const bool keyed = src->Transparent();
-    const TColor key = src->TransparentColor();
-    uint8_t keyBgr[3] = {GetBValue(key), GetGValue(key), GetRValue(key)};
-    if ((key & 0xFF000000) == 0x01000000) {
-        const auto& table = src->ColorTable();
-        const size_t i = static_cast<size_t>(key & 0xFFFF);
-        const RGBQUAD q = i < table.size() ? table[i] : RGBQUAD{};
-        keyBgr[0] = q.rgbBlue;
-        keyBgr[1] = q.rgbGreen;
-        keyBgr[2] = q.rgbRed;
+    // A bitmap drawn onto itself is read from a copy.
+    std::unique_ptr<TBitmap> copy;
+    if (source == &bitmap_) {
+        copy = std::make_unique<TBitmap>();
+        copy->Assign(source);
+        source = copy.get();
     }
+    CopyPixels(rect, clip, *source);
+    bitmap_.Changed();
+}
 
-    // Source columns for each destination column, once.
+// Nearest neighbour: destination pixel (x, y) takes source pixel
+// ((x - Left) * SourceWidth / Width, (y - Top) * SourceHeight / Height).
+void TCanvas::CopyPixels(const TRect& rect, const TRect& clip, const TBitmap& src) {
+    const int sw = src.Width(), sh = src.Height();
+    const int64_t rw = rect.Width(), rh = rect.Height();
+    const bool keyed = src.Transparent();
+    const RGBQUAD key = HeldColor(src, src.TransparentColor());
+
     std::vector<int> column(static_cast<size_t>(clip.Width()));
     for (int x = clip.Left; x < clip.Right; ++x)
         column[static_cast<size_t>(x - clip.Left)] =
-            static_cast<int>(static_cast<int64_t>(x - rect.Left) * sw / rw);
+            static_cast<int>((int64_t{x} - rect.Left) * sw / rw);
 
-    std::vector<uint8_t> srcBgr(static_cast<size_t>(sw) * 3);
-    std::vector<uint8_t> dstBgr(static_cast<size_t>(bitmap_.Width()) * 3);
-    NearestIndex nearest(bitmap_.ColorTable());
+    // Each source row once: its pixels as the destination stores them, and which are keyed out.
     const TPixelFormat df = bitmap_.PixelFormat();
+    NearestIndex nearest(bitmap_.ColorTable());
+    std::vector<uint8_t> bgr(static_cast<size_t>(sw) * 3);
+    std::vector<uint8_t> encoded(static_cast<size_t>(sw) * 4 + 4);
+    std::vector<uint32_t> values(static_cast<size_t>(sw));
+    std::vector<uint8_t> skip(static_cast<size_t>(sw));
     int decodedRow = -1;
     for (int y = clip.Top; y < clip.Bottom; ++y) {
-        const int sy = static_cast<int>(static_cast<int64_t>(y - rect.Top) * sh / rh);
+        const int sy = static_cast<int>((int64_t{y} - rect.Top) * sh / rh);
         if (sy != decodedRow) {
-            DecodeRow(src->ScanLine(sy), sw, src->PixelFormat(), src->ColorTable(), srcBgr.data());
+            DecodeRow(src.ScanLine(sy), sw, src.PixelFormat(), src.ColorTable(), bgr.data());
+            EncodeRow(bgr.data(), sw, df, nearest, encoded.data());
+            for (int i = 0; i < sw; ++i) {
+                values[static_cast<size_t>(i)] = PixelValueAt(encoded.data(), i, df);
+                skip[static_cast<size_t>(i)] =
+                    keyed && SameBgr(&bgr[3 * static_cast<size_t>(i)], key);
+            }
             decodedRow = sy;
         }
         uint8_t* row = bitmap_.ScanLine(y);
-        DecodeRow(row, bitmap_.Width(), df, bitmap_.ColorTable(), dstBgr.data());
         for (int x = clip.Left; x < clip.Right; ++x) {
-            const uint8_t* s = &srcBgr[3 * static_cast<size_t>(column[static_cast<size_t>(x - clip.Left)])];
-            if (keyed && std::memcmp(s, keyBgr, 3) == 0) continue;
-            std::memcpy(&dstBgr[3 * static_cast<size_t>(x)], s, 3);
-        }
-        // Re-encode only the touched span, so untouched palette pixels keep their indexes.
-        if (IsPaletteFormat(df)) {
-            for (int x = clip.Left; x < clip.Right; ++x) {
-                const uint8_t* p = &dstBgr[3 * static_cast<size_t>(x)];
-                SetPixelIndexAt(row, x, df, nearest(p[0], p[1], p[2]));
-            }
-        } else {
-            const int bytes = StorageBits(df) / 8;
-            EncodeRow(&dstBgr[3 * static_cast<size_t>(clip.Left)], clip.Width(), df, nearest,
-                      row + clip.Left * bytes);
+            const auto c = static_cast<size_t>(column[static_cast<size_t>(x - clip.Left)]);
+            if (!skip[c]) SetPixelValueAt(row, x, df, values[c]);
         }
     }
-    bitmap_.Changed();
 }
 
 void TCanvas::FloodFill(int x, int y, TColor color, TFillStyle style) {
     const int w = bitmap_.Width(), h = bitmap_.Height();
     if (x < 0 || y < 0 || x >= w || y >= h || Brush.Style == bsClear) return;
     const TPixelFormat f = bitmap_.PixelFormat();
+    const RGBQUAD target = HeldColor(bitmap_, color);
+    const RGBQUAD brush = HeldColor(bitmap_, Brush.Color);
     const uint32_t fill = bitmap_.ColorToPixelValue(Brush.Color);
-    const TColor target = color & 0xFFFFFF;
-    auto matches = [&](int px, int py) {
-        const bool same = (bitmap_.PixelColor(px, py) & 0xFFFFFF) == target;
-        return style == fsSurface ? same : !same;
-    };
-    if (!matches(x, y)) return;
-    if (style == fsSurface && PixelValueAt(bitmap_.ScanLine(y), x, f) == fill &&
-        (bitmap_.PixelColor(x, y) & 0xFFFFFF) == target) {
-        // Filling an area with its own colour changes nothing.
-        return;
-    }
+    // Filling an area with the colour it has changes nothing.
+    if (style == fsSurface && brush == target) return;
 
-    // Scan-line fill, 4-connected; a visited map keeps fsBorder fills from looping.
-    std::vector<uint8_t> done(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    // Per pixel: 0 not looked at, 1 to fill, 2 not to fill or filled. Rows are read on demand.
+    std::vector<uint8_t> state(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    std::vector<uint8_t> bgr(static_cast<size_t>(w) * 3);
+    std::vector<bool> rowRead(static_cast<size_t>(h), false);
+    auto readRow = [&](int ry) {
+        if (rowRead[static_cast<size_t>(ry)]) return;
+        rowRead[static_cast<size_t>(ry)] = true;
+        DecodeRow(bitmap_.ScanLine(ry), w, f, bitmap_.ColorTable(), bgr.data());
+        uint8_t* s = &state[static_cast<size_t>(ry) * static_cast<size_t>(w)];
+        for (int i = 0; i < w; ++i) {
+            const bool same = SameBgr(&bgr[3 * static_cast<size_t>(i)], target);
+            s[i] = same == (style == fsSurface) ? 1 : 2;
+        }
+    };
+    auto inArea = [&](int px, int py) {
+        return state[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)] ==
+               1;
+    };
+
+    readRow(y);
+    if (!inArea(x, y)) return;
+    // Scan-line fill, 4-connected: each span is filled, then the spans above and below it are
+    // queued once per run.
     std::vector<TPoint> stack{{x, y}};
     while (!stack.empty()) {
         const TPoint p = stack.back();
         stack.pop_back();
-        const size_t base = static_cast<size_t>(p.Y) * static_cast<size_t>(w);
-        if (done[base + static_cast<size_t>(p.X)] || !matches(p.X, p.Y)) continue;
+        if (!inArea(p.X, p.Y)) continue;
         int left = p.X, right = p.X;
-        while (left > 0 && !done[base + static_cast<size_t>(left - 1)] && matches(left - 1, p.Y))
+        while (left > 0 && inArea(left - 1, p.Y))
             --left;
-        while (right < w - 1 && !done[base + static_cast<size_t>(right + 1)] &&
-               matches(right + 1, p.Y))
+        while (right < w - 1 && inArea(right + 1, p.Y))
             ++right;
         uint8_t* row = bitmap_.ScanLine(p.Y);
+        uint8_t* s = &state[static_cast<size_t>(p.Y) * static_cast<size_t>(w)];
         for (int i = left; i <= right; ++i) {
-            done[base + static_cast<size_t>(i)] = 1;
+            s[i] = 2;
             SetPixelValueAt(row, i, f, fill);
         }
         for (const int ny : {p.Y - 1, p.Y + 1}) {
             if (ny < 0 || ny >= h) continue;
-            const size_t nbase = static_cast<size_t>(ny) * static_cast<size_t>(w);
+            readRow(ny);
             for (int i = left; i <= right; ++i)
-                if (!done[nbase + static_cast<size_t>(i)] && matches(i, ny) &&
-                    (i == left || done[nbase + static_cast<size_t>(i - 1)] || !matches(i - 1, ny)))
-                    stack.push_back({i, ny});
+                if (inArea(i, ny) && (i == left || !inArea(i - 1, ny))) stack.push_back({i, ny});
         }
     }
     bitmap_.Changed();

@@ -3,6 +3,8 @@
 
 #include "platform/graphics/Types.h"
 
+#include <cstdint>
+
 class TBitmap;
 class TGraphic;
 
@@ -31,7 +33,7 @@ public:
     TBrush Brush;
     TPoint PenPos;
 
-    TColor Pixels(int x, int y) const;  // -1 outside the bitmap
+    TColor Pixels(int x, int y) const; // -1 outside the bitmap
     void SetPixels(int x, int y, TColor color);
 
     // The rectangle's right and bottom lie outside it, as the platform's.
@@ -51,7 +53,8 @@ public:
     void FloodFill(int x, int y, TColor color, TFillStyle style);
 
 private:
-    void FillDisc(int cx, int cy, int diameter, uint32_t value);
-    void Plot(int x, int y, uint32_t value);
+    void FillDisc(int64_t cx, int64_t cy, int diameter, uint32_t value);
+    void Plot(int64_t x, int64_t y, uint32_t value);
+    void CopyPixels(const TRect& rect, const TRect& clip, const TBitmap& source);
     TBitmap& bitmap_;
 };

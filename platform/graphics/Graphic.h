@@ -87,6 +87,8 @@ public:
 
 protected:
     [[noreturn]] void AssignError(const TGraphic* source) const;
+    // Sets Transparent without a change event, for changes that report themselves once.
+    void StoreTransparent(bool value) { transparent_ = value; }
 
 private:
     bool transparent_ = false;

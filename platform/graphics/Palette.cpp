@@ -93,4 +93,13 @@ bool IsOwned(HPALETTE palette) {
     return it != t.objects.end() && it->second.ownedByBitmap;
 }
 
+bool Adopt(HPALETTE palette) {
+    PaletteTable& t = Table();
+    std::lock_guard guard(t.lock);
+    const auto it = t.objects.find(palette);
+    if (it == t.objects.end() || it->second.ownedByBitmap) return false;
+    it->second.ownedByBitmap = true;
+    return true;
+}
+
 } // namespace palette_internal

@@ -12,6 +12,9 @@ namespace pixel_rows {
 // Largest pixel buffer the layer makes; beyond it the platform runs out of resources.
 inline constexpr int64_t MaxPixelBytes = int64_t{1} << 31;
 
+// The high byte of a colour that names a palette entry (0x01000000 + index).
+inline constexpr TColor PaletteIndexColor = 0x01000000;
+
 bool IsPaletteFormat(TPixelFormat f);
 size_t PaletteCapacity(TPixelFormat f);
 
@@ -25,6 +28,9 @@ private:
     const std::vector<RGBQUAD>& colors_;
     std::unordered_map<uint32_t, uint8_t> cache_;
 };
+
+// The colour as blue, green, red; a palette entry's colour from Colors (black past its end).
+RGBQUAD ColorQuad(TColor color, const std::vector<RGBQUAD>& colors);
 
 uint32_t PixelIndexAt(const uint8_t* row, int x, TPixelFormat f);
 void SetPixelIndexAt(uint8_t* row, int x, TPixelFormat f, uint32_t value);
