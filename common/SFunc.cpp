@@ -1,5 +1,7 @@
 #include "common/SFunc.h"
 
+#include "platform/rtl/Exceptions.h"
+
 #include <array>
 #include <cstdlib>
 
@@ -8,17 +10,23 @@ namespace {
 // |a - b| of two bytes, indexed by the difference modulo 512.
 constexpr std::array<uint8_t, 512> MakeDistanceTable() {
     std::array<uint8_t, 512> t{};
-    for (int d = 0; d < 512; ++d) t[static_cast<size_t>(d)] = static_cast<uint8_t>(d < 256 ? d : (512 - d) & 0xFF);
+    for (int d = 0; d < 512; ++d)
+        t[static_cast<size_t>(d)] = static_cast<uint8_t>(d < 256 ? d : (512 - d) & 0xFF);
     return t;
 }
 constexpr std::array<uint8_t, 512> Distance = MakeDistanceTable();
 
-int ByteDistance(int a, int b) { return Distance[static_cast<size_t>((a - b) & 511)]; }
+int ByteDistance(int a, int b) {
+    return Distance[static_cast<size_t>((a - b) & 511)];
+}
 
 } // namespace
 
 uint32_t DIBRowBytes(uint32_t width, uint32_t bitsPerPixel) {
-    return ((width * bitsPerPixel + 7) / 8 + 3) & ~3u;
+    // A product that wrapped around 32 bits would size a buffer far smaller than the row.
+    const uint64_t bytes = ((uint64_t{width} * bitsPerPixel + 7) / 8 + 3) & ~uint64_t{3};
+    if (bytes > UINT32_MAX) throw EOutOfResources(Msg::BitmapTooLarge);
+    return static_cast<uint32_t>(bytes);
 }
 
 int32_t NearestColorIndex(const PALETTEENTRY* entries, TColor color, int32_t count) {
@@ -38,10 +46,10 @@ int32_t NearestColorIndex(const PALETTEENTRY* entries, TColor color, int32_t cou
 }
 
 int32_t NearestPaletteIndex(HPALETTE palette, TColor color) {
-    PALETTEENTRY entries[256];
-    const auto n = static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, entries));
+    std::array<PALETTEENTRY, 256> entries;
+    const auto n = static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, entries.data()));
     if (n <= 0) return -1;
-    return NearestColorIndex(entries, color, n);
+    return NearestColorIndex(entries.data(), color, n);
 }
 
 HPALETTE CreatePaletteFromQuads(const RGBQUAD* quads, int32_t count) {
@@ -61,8 +69,8 @@ TColor PaletteEntryColor(HPALETTE palette, int32_t index) {
 }
 
 int32_t PaletteToQuads(HPALETTE palette, RGBQUAD* quads) {
-    PALETTEENTRY entries[256];
-    const auto n = static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, entries));
+    std::array<PALETTEENTRY, 256> entries;
+    const auto n = static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, entries.data()));
     for (int32_t i = 0; i < n; ++i)
         quads[i] = {entries[i].peBlue, entries[i].peGreen, entries[i].peRed, 0};
     return n;

@@ -1,12 +1,13 @@
 // Palette and device-independent bitmap helpers of the PNG codec.
 #pragma once
 
-#include <cstdint>
-
 #include "platform/graphics/Palette.h"
 #include "platform/graphics/Types.h"
 
-// Bytes of one bitmap row, rounded up to a multiple of 4.
+#include <cstdint>
+
+// Bytes of one bitmap row, rounded up to a multiple of 4. Raises EOutOfResources when that
+// does not fit in 32 bits.
 uint32_t DIBRowBytes(uint32_t width, uint32_t bitsPerPixel);
 // Index of the entry nearest to Color by the sum of channel distances; ties keep the lower
 // index; 0 when Count <= 0.
