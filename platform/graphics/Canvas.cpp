@@ -137,8 +137,26 @@ void TCanvas::StretchDraw(const TRect& rect, const TGraphic& graphic) {
         copy->Assign(source);
         source = copy.get();
     }
-    CopyPixels(rect, clip, *source);
+    if (!CopySpans(rect, clip, *source)) CopyPixels(rect, clip, *source);
     bitmap_.Changed();
+}
+
+// At the source's own size, with nothing keyed out and values stored alike, whole spans of
+// rows are copied (the frame loop draws full pictures this way).
+bool TCanvas::CopySpans(const TRect& rect, const TRect& clip, const TBitmap& src) {
+    const TPixelFormat sf = src.PixelFormat(), df = bitmap_.PixelFormat();
+    const int bits = StorageBits(sf);
+    if (src.Transparent() || rect.Width() != src.Width() || rect.Height() != src.Height() ||
+        bits < 8 || bits != StorageBits(df) || (sf != df && bits != 24) ||
+        (IsPaletteFormat(df) && src.ColorTable() != bitmap_.ColorTable()))
+        return false;
+    const auto bytes = static_cast<size_t>(bits / 8);
+    const auto span = static_cast<size_t>(clip.Width()) * bytes;
+    const auto from = static_cast<size_t>(clip.Left - rect.Left) * bytes;
+    for (int y = clip.Top; y < clip.Bottom; ++y)
+        std::memcpy(bitmap_.ScanLine(y) + static_cast<size_t>(clip.Left) * bytes,
+                    src.ScanLine(y - rect.Top) + from, span);
+    return true;
 }
 
 // Nearest neighbour: destination pixel (x, y) takes source pixel

@@ -55,6 +55,7 @@ public:
 private:
     void FillDisc(int64_t cx, int64_t cy, int diameter, uint32_t value);
     void Plot(int64_t x, int64_t y, uint32_t value);
+    bool CopySpans(const TRect& rect, const TRect& clip, const TBitmap& source);
     void CopyPixels(const TRect& rect, const TRect& clip, const TBitmap& source);
     TBitmap& bitmap_;
 };

@@ -220,6 +220,24 @@ TEST(CanvasDraw, StretchDrawIsNearestNeighbourBetweenFormats) {
     EXPECT_EQ(self->PixelColor(0, 2), clLime);
 }
 
+TEST(CanvasDraw, SameSizeDrawsKeepColoursAcrossTablesAndFormats) {
+    auto src = Filled(2, 2, clRed, pf8bit);
+    src->SetPixelColor(1, 1, clBlue);
+    auto dst = Filled(2, 2, clWhite, pf8bit);
+    std::vector<RGBQUAD> reversed = dst->ColorTable();
+    std::reverse(reversed.begin(), reversed.end());
+    dst->SetColorTable(reversed);
+    dst->Canvas().Draw(0, 0, *src);
+    EXPECT_EQ(dst->PixelColor(0, 0), clRed);
+    EXPECT_EQ(dst->PixelColor(1, 1), clBlue);
+
+    auto device = Filled(3, 1, clWhite, pfDevice);
+    auto wide = Filled(2, 1, clLime, pf32bit);
+    device->Canvas().Draw(1, 0, *wide);
+    EXPECT_EQ(device->PixelColor(0, 0), clWhite);
+    EXPECT_EQ(device->PixelColor(2, 0), clLime);
+}
+
 TEST(CanvasPixels, ReadAndWriteInsideOnly) {
     auto b = Filled(2, 2, clWhite, pf1bit);
     TCanvas& c = b->Canvas();
