@@ -129,6 +129,10 @@ bool JpegReadHeader(JpegDecodeState* state, const uint8_t* data, size_t size) {
     return true;
 }
 
+bool CutShort(const JpegDecodeState* state) {
+    return state->ranOut && state->dataMissing;
+}
+
 // Decodes every row into Rows (blue, green, red); CMYK rows pass through CmykRow.
 bool JpegReadPixels(JpegDecodeState* state, uint8_t* const* rows, uint8_t* cmykRow) {
     const JDIMENSION width = state->cinfo.output_width;
@@ -142,15 +146,16 @@ bool JpegReadPixels(JpegDecodeState* state, uint8_t* const* rows, uint8_t* cmykR
         SetMessage(state, Msg::JPEGColorSpace);
         return false;
     }
-    while (state->cinfo.output_scanline < height) {
+    // A file cut short decodes its missing part as grey; that is a failed read, not a picture,
+    // so decoding stops as soon as it is known. A file that lacks only its end marker has all
+    // its data and stays good.
+    while (state->cinfo.output_scanline < height && !CutShort(state)) {
         uint8_t* target = rows[state->cinfo.output_scanline];
         JSAMPROW row = state->cmyk ? cmykRow : target;
         if (jpeg_read_scanlines(&state->cinfo, &row, 1) != 1) break;
         if (state->cmyk) CmykToBgr(cmykRow, target, width, state->adobeInverted);
     }
-    // A file cut short decodes its missing part as grey; that is a failed read, not a picture.
-    // A file that lacks only its end marker has all its data and stays good.
-    if (state->cinfo.output_scanline < height || (state->ranOut && state->dataMissing)) {
+    if (state->cinfo.output_scanline < height || CutShort(state)) {
         if (!state->ranOut) SetMessage(state, "Premature end of JPEG file");
         return false;
     }
