@@ -120,17 +120,16 @@ void SetUp24(TBitmap& bitmap, int32_t width, int32_t height) {
 
 using Quad = double __attribute__((vector_size(32)));
 
-// Source rows as blue, green, red, 0 doubles, converted once each and kept while destination
-// rows still reach them: a row index has its own slot among enough slots for the rows of one
-// destination row.
+// Source rows as blue, green, red, 0 doubles, each converted once: a cell row needs two
+// neighbouring source rows, and the next cell row (in this destination row or the next) starts
+// at the later of them or further down, so two slots keep every row as long as it is needed.
 class QuadRows {
 public:
-    QuadRows(const SourceRows& source, int32_t width, size_t rowsAtOnce)
-        : source_(source), width_(width), tags_(rowsAtOnce, -1),
-          values_(rowsAtOnce * 4 * static_cast<size_t>(width)) {}
+    QuadRows(const SourceRows& source, int32_t width)
+        : source_(source), width_(width), values_(2 * 4 * static_cast<size_t>(width)) {}
 
     const double* Row(int32_t i) {
-        const size_t slot = static_cast<size_t>(i) % tags_.size();
+        const auto slot = static_cast<size_t>(i) % 2;
         double* row = values_.data() + slot * 4 * static_cast<size_t>(width_);
         if (tags_[slot] != i) {
             ConvertRow(source_[i], width_, row);
@@ -160,43 +159,43 @@ private:
 
     const SourceRows& source_;
     int32_t width_;
-    std::vector<int32_t> tags_;
+    int32_t tags_[2] = {-1, -1};
     std::vector<double> values_;
 };
 
-// One cell row under the destination row being made: its two source rows and its overlap.
-struct RowTerm {
-    const double* near;
-    const double* far;
-    Overlap overlap;
-};
-
-// Each destination pixel of one row: the exact integral of the cells' bilinear surfaces over
-// its footprint, cell row by cell row and in each from left to right, divided by the area and
-// rounded halves to even. The three channels go side by side in one vector; each lane does the
-// same double arithmetic in the same order as one channel alone would.
+// Adds one cell row's share to the sums (blue, green, red, unused) of every pixel of a
+// destination row: the exact integral of each cell's bilinear surface over the part of the
+// pixel's footprint that the cell covers, the cells from left to right. Cell rows come top to
+// bottom, so every sum grows in the order the rule gives. The three channels go side by side
+// in one vector; each lane does the same double arithmetic as one channel alone would.
 __attribute__((target_clones("avx2", "default"))) void
-ResampleRow(const RowTerm* rowsBegin, const RowTerm* rowsEnd, const AxisCells& columns,
-            int32_t newWidth, double area, uint8_t* out) {
-    for (int32_t x = 0; x < newWidth; ++x, out += 3) {
-        Quad sum = {0, 0, 0, 0};
-        for (const RowTerm* r = rowsBegin; r != rowsEnd; ++r) {
-            const double wy = r->overlap.w, my = r->overlap.m;
-            for (const AxisCell* c = columns.begin(x); c != columns.end(x); ++c) {
-                Quad p00, p10, p01, p11;
-                std::memcpy(&p00, r->near + 4 * c->near, sizeof p00);
-                std::memcpy(&p10, r->near + 4 * c->far, sizeof p10);
-                std::memcpy(&p01, r->far + 4 * c->near, sizeof p01);
-                std::memcpy(&p11, r->far + 4 * c->far, sizeof p11);
-                // Differences of whole numbers below 1024: exact in any order.
-                const Quad cx = p10 - p00, cy = p01 - p00, cxy = p11 - p10 - p01 + p00;
-                const double wx = c->overlap.w, mx = c->overlap.m;
-                sum += wx * wy * (cx * mx + cxy * mx * my + cy * my + p00);
-            }
+AddCellRow(const double* near, const double* far, Overlap rowOverlap, const AxisCells& columns,
+           int32_t newWidth, double* sums) {
+    const double wy = rowOverlap.w, my = rowOverlap.m;
+    for (int32_t x = 0; x < newWidth; ++x, sums += 4) {
+        Quad sum;
+        std::memcpy(&sum, sums, sizeof sum);
+        for (const AxisCell* c = columns.begin(x); c != columns.end(x); ++c) {
+            Quad p00, p10, p01, p11;
+            std::memcpy(&p00, near + 4 * c->near, sizeof p00);
+            std::memcpy(&p10, near + 4 * c->far, sizeof p10);
+            std::memcpy(&p01, far + 4 * c->near, sizeof p01);
+            std::memcpy(&p11, far + 4 * c->far, sizeof p11);
+            // Differences of whole numbers below 1024: exact in any order.
+            const Quad cx = p10 - p00, cy = p01 - p00, cxy = p11 - p10 - p01 + p00;
+            const double wx = c->overlap.w, mx = c->overlap.m;
+            sum += wx * wy * (cx * mx + cxy * mx * my + cy * my + p00);
         }
-        for (int c = 0; c < 3; ++c)
-            out[c] = static_cast<uint8_t>(static_cast<int64_t>(std::nearbyint(sum[c] / area)));
+        std::memcpy(sums, &sum, sizeof sum);
     }
+}
+
+// Each byte: its sum divided by the area, to the nearest integer with halves to even (the
+// floating-point unit's default rounding), low 8 bits kept.
+void StoreRow(const double* sums, int32_t newWidth, double area, uint8_t* out) {
+    for (int32_t x = 0; x < newWidth; ++x, sums += 4, out += 3)
+        for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<uint8_t>(static_cast<int64_t>(std::nearbyint(sums[c] / area)));
 }
 
 void ResampleRows(const SourceRows& src, int32_t w, int32_t h, TBitmap& dest, const Scales& s) {
@@ -204,20 +203,19 @@ void ResampleRows(const SourceRows& src, int32_t w, int32_t h, TBitmap& dest, co
     const AxisCells columns(newWidth, s.sx, w);
     const AxisCells rows(newHeight, s.sy, h);
     std::vector<uint8_t*> destRows(static_cast<size_t>(newHeight));
-    size_t mostCells = 0;
-    for (int32_t y = 0; y < newHeight; ++y) {
+    for (int32_t y = 0; y < newHeight; ++y)
         destRows[static_cast<size_t>(y)] = dest.ScanLine(y);
-        mostCells = std::max(mostCells, static_cast<size_t>(rows.end(y) - rows.begin(y)));
-    }
 
-    QuadRows quads(src, w, mostCells + 1);
-    std::vector<RowTerm> terms;
+    QuadRows quads(src, w);
+    std::vector<double> sums(4 * static_cast<size_t>(newWidth));
     for (int32_t y = 0; y < newHeight; ++y) {
-        terms.clear();
-        for (const AxisCell* r = rows.begin(y); r != rows.end(y); ++r)
-            terms.push_back({quads.Row(r->near), quads.Row(r->far), r->overlap});
-        ResampleRow(terms.data(), terms.data() + terms.size(), columns, newWidth, s.area,
-                    destRows[static_cast<size_t>(y)]);
+        std::fill(sums.begin(), sums.end(), 0.0);
+        for (const AxisCell* r = rows.begin(y); r != rows.end(y); ++r) {
+            const double* near = quads.Row(r->near);
+            const double* far = quads.Row(r->far);
+            AddCellRow(near, far, r->overlap, columns, newWidth, sums.data());
+        }
+        StoreRow(sums.data(), newWidth, s.area, destRows[static_cast<size_t>(y)]);
     }
 }
 
