@@ -387,6 +387,8 @@ void TBitmap::SetSize(int width, int height) {
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == format_) return;
+    // The custom format only describes what a file held; nothing converts into it.
+    if (format == pfCustom) throw EInvalidGraphic(Msg::InvalidPixelFormat);
     std::vector<RGBQUAD> colors = colors_;
     if (IsPaletteFormat(format)) {
         // A table that fits the new format is kept, so are the indexes.

@@ -89,6 +89,8 @@ TEST(BitmapSize, LimitsAndScanLines) {
     EXPECT_EQ(b.RowBytes(), 12);
     EXPECT_THROW(b.ScanLine(2), EInvalidGraphicOperation);
     EXPECT_THROW(b.ScanLine(-1), EInvalidGraphicOperation);
+    EXPECT_THROW(b.SetPixelFormat(pfCustom), EInvalidGraphic);
+    EXPECT_EQ(b.PixelFormat(), pf32bit);
 }
 
 TEST(BitmapHandles, DeviceBitmapsAreStoredAs24Bits) {
