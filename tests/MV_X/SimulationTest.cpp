@@ -424,3 +424,68 @@ TEST_F(LongRunTest, InvariantsHoldAndTheRunReplaysExactly) {
         ASSERT_EQ(drops[i].FloatY, Access::Drop(g, i).FloatY);
     }
 }
+
+class CommonDripTest : public PlayerTest {
+protected:
+    TDrop& Dripping(TMainForm& f, int32_t part, long double dist, long double floatAlpha) {
+        TDrop& d = Access::Drop(f, 0);
+        d = TDrop{};
+        d.State = 2;
+        d.Part = part;
+        d.FloatX = d.X = 50;
+        d.FloatY = d.Y = 60;
+        d.Speed = 1;
+        d.Dist = dist;
+        d.FloatAlpha = floatAlpha;
+        d.Alpha = static_cast<int32_t>(floatAlpha);
+        return d;
+    }
+};
+
+TEST_F(CommonDripTest, SkinChangesVelocityStampsAndShadesInDrawOrder) {
+    TMainForm& f = Playing(100, 100, ptHada);
+    TDrop& d = Dripping(f, ptHada, 10, 100);
+    // Random(500) = 331, Random(100) = 0, Random(10) = 9, Random(100) = 93 (stamp),
+    // Random(20) = 8 (level 243), Random(100) = 96 (shade).
+    RandSeed = 53;
+    f.MoveDrip(0);
+    EXPECT_EQ(d.AlphaStep, 331 / 100.0L + 1);
+    EXPECT_EQ(d.FloatAlpha, 100 + (331 / 100.0L + 1));
+    EXPECT_EQ(d.Alpha, 104);
+    EXPECT_EQ(d.Y, 61); // moved with the old velocities
+    EXPECT_EQ(d.Speed, 0.3L * 1 + 0.1L);
+    EXPECT_EQ(d.VX, -0.5L);
+    EXPECT_EQ(d.Dist, 10);
+    const TBitmap& t = Access::Trace(f);
+    EXPECT_EQ(Blue(t, 53, 64), 103); // stamp 200 + floor(243 x -100 / 256) = 105, own block -2
+    EXPECT_EQ(Blue(t, 51, 62), 106); // and the highlight +3
+    EXPECT_EQ(Blue(t, 53, 66), 99);  // the block below
+}
+
+TEST_F(CommonDripTest, ClothesSometimesStampOverTheCleanPicture) {
+    TMainForm& f = Playing(100, 100, ptFuku);
+    Access::Trace(f).Assign(Solid(100, 100, 50, 50, 50).get());
+    TDrop& d = Dripping(f, ptFuku, 1, 100);
+    // Random(100) = 94 (stamp), Random(10) = 9 (clean picture below), Random(15) = 1,
+    // Random(100) = 31 (no shade).
+    RandSeed = 30;
+    f.MoveDrip(0);
+    EXPECT_EQ(d.FloatAlpha, 116); // 8 x (DS + 1)
+    const TBitmap& t = Access::Trace(f);
+    EXPECT_EQ(Blue(t, 51, 62), 105); // 200 + floor(241 x (100 - 200) / 256): traces wiped
+    EXPECT_EQ(Blue(t, 54, 62), 50);
+}
+
+TEST_F(CommonDripTest, HairLeavesAStampAndShadeWhenItEnds) {
+    TMainForm& f = Playing(100, 100, ptKami);
+    TDrop& d = Dripping(f, ptKami, 1, 250);
+    d.Speed = 0;
+    // Fading 20 passes 255: Random(15) = 0 (level 240), Random(100) = 86, Random(2) = 0.
+    RandSeed = 1;
+    f.MoveDrip(0);
+    EXPECT_EQ(d.State, 0);
+    EXPECT_EQ(d.Alpha, 240);
+    const TBitmap& t = Access::Trace(f);
+    EXPECT_EQ(Blue(t, 53, 63), 104);
+    EXPECT_EQ(Blue(t, 51, 61), 107);
+}
