@@ -217,8 +217,11 @@ void TMainForm::MoveFlyingDrop(int i) {
         return;
     }
     d.Dist = d.Dist + d.Speed;
-    d.X = static_cast<int32_t>(Round(cosl(d.Angle) * d.Dist)) + d.StartX;
-    d.Y = static_cast<int32_t>(Round(sinl(d.Angle) * d.Dist)) + d.StartY;
+    // One argument reduction for both: the same values as cosl and sinl, at half the cost.
+    long double sine, cosine;
+    sincosl(d.Angle, &sine, &cosine);
+    d.X = static_cast<int32_t>(Round(cosine * d.Dist)) + d.StartX;
+    d.Y = static_cast<int32_t>(Round(sine * d.Dist)) + d.StartY;
     if (d.Speed >= std::abs(d.X - d.TargetX) && d.Speed >= std::abs(d.Y - d.TargetY)) {
         d.X = d.TargetX;
         d.Y = d.TargetY;

@@ -489,3 +489,15 @@ TEST_F(CommonDripTest, HairLeavesAStampAndShadeWhenItEnds) {
     EXPECT_EQ(Blue(t, 53, 63), 104);
     EXPECT_EQ(Blue(t, 51, 61), 107);
 }
+
+TEST(FlightMath, SineAndCosineTogetherEqualTheSeparateFunctions) {
+    RandSeed = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        const long double angle = atanl((Random(2001) - 1000) / 7.0L) +
+                                  (Random(2) ? 3.14159265358979323846264338327950288L : 0);
+        long double s, c;
+        sincosl(angle, &s, &c);
+        ASSERT_EQ(s, sinl(angle));
+        ASSERT_EQ(c, cosl(angle));
+    }
+}
