@@ -78,6 +78,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     palette.setColor(QPalette::Window, Qt::white);
     ui.ImageScrollBox->viewport()->setPalette(palette);
     setAcceptDrops(true);
+    OpenPictureDialog.Filter =
+        "すべてのファイル (*.jpg;*.jpeg;*.bmp;*.png)|*.jpg;*.jpeg;*.bmp;*.png;|JPEG "
+        "イメージファイル "
+        "(*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|ビットマップ "
+        "(*.bmp)|*.bmp|PNGファイル "
+        "(*.png)|*.png";
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));

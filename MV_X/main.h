@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/forms/Controls.h"
+#include "platform/forms/Dialogs.h"
 #include "platform/graphics/Bitmap.h"
 #include "ui_main.h"
 
@@ -157,6 +158,7 @@ private:
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
 
     Ui::TMainForm ui;
+    TOpenPictureDialog OpenPictureDialog;
 
     // The form's state.
     std::array<TDrop, DropCount> FDrops{};
