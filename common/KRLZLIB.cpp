@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <new>
+#include <utility>
 
 voidpf KRLZAlloc(voidpf, uInt items, uInt size) {
     if (size != 0 && items > std::numeric_limits<size_t>::max() / size) return Z_NULL;
@@ -66,30 +67,41 @@ void UnfilterUp(uint8_t* x, const uint8_t* up, size_t n) {
         x[i] = static_cast<uint8_t>(x[i] + up[i]);
 }
 
-template <size_t Bpp>
-void UnfilterSub(uint8_t* x, size_t n) {
-    for (size_t i = Bpp; i < n; ++i)
-        x[i] = static_cast<uint8_t>(x[i] + x[i - Bpp]);
+// Sub, Average and Paeth carry each channel's left neighbour from pixel to pixel. Keeping the
+// channels in registers, one variable per byte of the pixel, spares every byte a round trip
+// through the row just written. Op(filtered, left, above, upperLeft) gives the new byte.
+template <size_t Bpp, class Op, size_t... K>
+void UnfilterCarried(uint8_t* x, const uint8_t* up, size_t n, Op op, std::index_sequence<K...>) {
+    if (n < Bpp) return;
+    int left[Bpp] = {x[K]...};
+    int upperLeft[Bpp] = {up[K]...};
+    size_t i = Bpp;
+    for (; i + Bpp <= n; i += Bpp) {
+        ((left[K] = op(x[i + K], left[K], up[i + K], upperLeft[K]), upperLeft[K] = up[i + K],
+          x[i + K] = static_cast<uint8_t>(left[K])),
+         ...);
+    }
+    // A row that ends inside a pixel, which PNG rows never do.
+    for (; i < n; ++i)
+        x[i] = static_cast<uint8_t>(op(x[i], x[i - Bpp], up[i], up[i - Bpp]));
 }
 
-template <size_t Bpp>
-void UnfilterAverage(uint8_t* x, const uint8_t* up, size_t n) {
+template <size_t Bpp, class Op>
+void UnfilterWithLeft(uint8_t* x, const uint8_t* up, size_t n, Op op) {
+    // The first pixel has no left neighbour: left and upper-left count 0.
     const size_t first = n < Bpp ? n : Bpp;
     for (size_t i = 0; i < first; ++i)
-        x[i] = static_cast<uint8_t>(x[i] + (up[i] >> 1));
-    for (size_t i = Bpp; i < n; ++i)
-        x[i] = static_cast<uint8_t>(x[i] + ((unsigned{x[i - Bpp]} + up[i]) >> 1));
+        x[i] = static_cast<uint8_t>(op(x[i], 0, up[i], 0));
+    UnfilterCarried<Bpp>(x, up, n, op, std::make_index_sequence<Bpp>());
 }
 
-template <size_t Bpp>
-void UnfilterPaeth(uint8_t* x, const uint8_t* up, size_t n) {
-    // With no left pixel the predictor is the byte above.
-    const size_t first = n < Bpp ? n : Bpp;
-    for (size_t i = 0; i < first; ++i)
-        x[i] = static_cast<uint8_t>(x[i] + up[i]);
-    for (size_t i = Bpp; i < n; ++i)
-        x[i] = static_cast<uint8_t>(x[i] + PaethPredictor(x[i - Bpp], up[i], up[i - Bpp]));
-}
+constexpr auto SubOp = [](int filtered, int left, int, int) { return (filtered + left) & 0xFF; };
+constexpr auto AverageOp = [](int filtered, int left, int above, int) {
+    return (filtered + ((left + above) >> 1)) & 0xFF;
+};
+constexpr auto PaethOp = [](int filtered, int left, int above, int upperLeft) {
+    return (filtered + PaethPredictor(left, above, upperLeft)) & 0xFF;
+};
 
 template <size_t Bpp>
 int32_t UnfilterAs(uint8_t type, uint8_t* x, const uint8_t* up, size_t n) {
@@ -97,16 +109,16 @@ int32_t UnfilterAs(uint8_t type, uint8_t* x, const uint8_t* up, size_t n) {
     case ftNone:
         return 0;
     case ftSub:
-        UnfilterSub<Bpp>(x, n);
+        UnfilterWithLeft<Bpp>(x, up, n, SubOp);
         return 0;
     case ftUp:
         UnfilterUp(x, up, n);
         return 0;
     case ftAverage:
-        UnfilterAverage<Bpp>(x, up, n);
+        UnfilterWithLeft<Bpp>(x, up, n, AverageOp);
         return 0;
     case ftPaeth:
-        UnfilterPaeth<Bpp>(x, up, n);
+        UnfilterWithLeft<Bpp>(x, up, n, PaethOp);
         return 0;
     default:
         return -1;

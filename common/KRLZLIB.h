@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <zlib.h>
@@ -17,13 +16,16 @@ enum TPNGFilterType : uint8_t { ftNone = 0, ftSub = 1, ftUp = 2, ftAverage = 3, 
 voidpf KRLZAlloc(voidpf opaque, uInt items, uInt size);
 void KRLZFree(voidpf opaque, voidpf address);
 
-// The predictor of the Paeth filter: left, then above, then upper-left on ties.
+// The predictor of the Paeth filter: left, then above, then upper-left on ties. Comparing
+// 3 x upper-left - (left + above) with the smaller and the larger of left and above gives the
+// same choice as the three distances, in fewer steps that depend on the left byte, and with no
+// branch to mispredict on photographs.
 constexpr uint8_t PaethPredictor(int left, int above, int upperLeft) {
-    const int pa = std::abs(above - upperLeft);
-    const int pb = std::abs(left - upperLeft);
-    const int pc = std::abs(left + above - 2 * upperLeft);
-    if (pa <= pb && pa <= pc) return static_cast<uint8_t>(left);
-    return static_cast<uint8_t>(pb <= pc ? above : upperLeft);
+    const int threshold = 3 * upperLeft - (left + above);
+    const int low = left < above ? left : above;
+    const int high = left < above ? above : left;
+    const int notLow = high <= threshold ? low : upperLeft;
+    return static_cast<uint8_t>(threshold <= low ? high : notLow);
 }
 
 // Yields the image data one unfiltered row at a time. The reader owns Row and PriorRow (each

@@ -48,6 +48,17 @@ TEST(PngFilters, PaethBreaksTiesLeftThenAboveThenUpperLeft) {
     EXPECT_EQ(PaethPredictor(10, 20, 15), 15);
 }
 
+TEST(PngFilters, PaethPredictorMatchesTheDistanceRuleEverywhere) {
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            for (int c = 0; c < 256; ++c) {
+                const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b),
+                          pc = std::abs(p - c);
+                const int expected = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                if (PaethPredictor(a, b, c) != expected) FAIL() << a << ", " << b << ", " << c;
+            }
+}
+
 TEST(PngFilters, AverageSumsInNineBits) {
     // First byte: half the byte above; second: (255 + 255) / 2, not a wrapped 127.
     EXPECT_EQ(Unfilter({3, 128, 0}, {255, 255}, 8), (Bytes{255, 255}));
