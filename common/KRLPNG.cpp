@@ -4,8 +4,6 @@
 
 namespace {
 
-inline constexpr const char* WriteNotReady = "Write PNG: not implemented yet";
-
 // Registers the picture class for the program's whole run. The build forces this object
 // into every program that links the image library (see KRLPNGUnit).
 struct TKRLPNGRegistration {
@@ -118,13 +116,46 @@ void TKRLPNG::TakeResults(const TKRLPNGReadStream& reader) {
 
 // ---------------------------------------------------------------- writing
 
-void TKRLPNG::SaveToStream(TStream&) {
-    throw EKRLPNG(WriteNotReady);
+void TKRLPNG::SaveToStream(TStream& stream) {
+    TBitmap& bmp = ImageBitmap();
+    TKRLPNGWriteStream writer;
+    writer.CompressionLevel = CompressionLevel;
+    writer.FilterMode = FilterMode;
+    // Refused before a byte is written.
+    writer.SetIDATSize(IDATSize);
+    writer.Interlaced = Interlaced ? 1 : 0;
+    writer.RowKey = RowKey;
+    writer.OnWriteRow = OnWriteRow;
+    writer.StampTime = StampTime;
+    GiveAncillaryData(writer);
+    if (HasAlpha) writer.AlphaBitmap = &AlphaBitmap();
+    const TProgressSwap progress(bmp, OnProgress);
+    writer.WriteToStream(bmp, stream);
 }
 
-void TKRLPNG::WriteData(TStream&) {
+// Form data is always the own bitmaps, with the writer's own size, level, filter, interlacing
+// and time stamping.
+void TKRLPNG::WriteData(TStream& stream) {
     if (ownImage_->Empty()) return;
-    throw EKRLPNG(WriteNotReady);
+    TKRLPNGWriteStream writer;
+    GiveAncillaryData(writer);
+    if (HasAlpha) writer.AlphaBitmap = ownAlpha_.get();
+    writer.WriteToStream(*ownImage_, stream);
+}
+
+void TKRLPNG::GiveAncillaryData(TKRLPNGWriteStream& writer) const {
+    writer.GrayScale = GrayScale;
+    writer.Comment = Comment;
+    writer.BackgroundColor = BackgroundColor;
+    writer.TransColor = TransColor;
+    writer.Gamma = Gamma;
+    writer.SignificantBits = static_cast<int32_t>(SignificantBits);
+    writer.PhysUnit = PhysUnit;
+    writer.PixelsPerUnitX = static_cast<int32_t>(PixelsPerUnitX);
+    writer.PixelsPerUnitY = static_cast<int32_t>(PixelsPerUnitY);
+    writer.ModifiedTime = &ModifiedTime;
+    writer.Chromaticities = &Chromaticities;
+    writer.GifExtension = &GifExtension;
 }
 
 // ---------------------------------------------------------------- the picture

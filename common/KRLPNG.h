@@ -75,6 +75,7 @@ public:
 private:
     void SyncTransparency(TBitmap& bitmap);
     void TakeResults(const TKRLPNGReadStream& reader);
+    void GiveAncillaryData(TKRLPNGWriteStream& writer) const;
 
     bool syncing_ = false;
     TBitmap* externalAlpha_ = nullptr;

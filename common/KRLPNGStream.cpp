@@ -44,9 +44,22 @@ constexpr TColor GrayColor(uint32_t level) {
     return static_cast<TColor>(level * 0x010101u);
 }
 
+std::function<void(TKRLPNGTime&)>& UTCClock() {
+    static std::function<void(TKRLPNGTime&)> clock;
+    return clock;
+}
+
 } // namespace
 
+void SetUTCTimeOverride(std::function<void(TKRLPNGTime& time)> clock) {
+    UTCClock() = std::move(clock);
+}
+
 void GetUTCTime(TKRLPNGTime& time) {
+    if (UTCClock()) {
+        UTCClock()(time);
+        return;
+    }
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);

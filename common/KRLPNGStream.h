@@ -1,5 +1,6 @@
-// The PNG reader: one datastream from a stream into a bitmap of 1, 4, 8, 16 or 24 bits, an
-// optional 8-bit alpha bitmap (255 minus alpha) and the ancillary data the picture keeps.
+// The PNG reader and writer: one datastream from a stream into a bitmap of 1, 4, 8, 16 or 24
+// bits, or from a bitmap of 1 to 32 bits into a stream, with an optional 8-bit alpha bitmap
+// (255 minus alpha) and the ancillary data the picture keeps.
 #pragma once
 
 #include "common/KRLStream.h"
@@ -30,7 +31,12 @@ inline constexpr const char* BitDepth = "Read Header(PNG): Error BitDepth";
 inline constexpr const char* ImageSize = "Read Header(PNG): Error Image Size";
 inline constexpr const char* Zlib = "PNG LoadStream: Error ZLIB";
 inline constexpr const char* ReadError = "Read Image (PNG): Read Error";
+inline constexpr const char* IDATSize = "Write PNG Param: Err IDAT Size(min:256  max:100000)";
+inline constexpr const char* WriteError = "Write Image (PNG): Write Error";
 } // namespace KRLPNGMsg
+
+inline constexpr int32_t MinIDATSize = 256;
+inline constexpr int32_t MaxIDATSize = 100000;
 
 // The tIME record as the picture holds it.
 struct TKRLPNGTime {
@@ -55,6 +61,8 @@ using TKRLPNGKeyEvent = std::function<void(TObject* sender, std::string& key)>;
 
 // The system clock's UTC time as a tIME record.
 void GetUTCTime(TKRLPNGTime& time);
+// Tests replace the clock; an empty function restores the system clock.
+void SetUTCTimeOverride(std::function<void(TKRLPNGTime& time)> clock);
 
 // Rows counted by the progress of the image data: all rows of all Adam7 passes the height
 // allows, whatever the width.
@@ -187,4 +195,108 @@ private:
     uint8_t* FAlphaRow = nullptr;
     TBitmap* FAlphaTarget = nullptr;
     bool FAlphaFromPalette = false;
+};
+
+// The PNG writer: the source bitmap (1, 4 or 8 bits with a palette, or 15, 16, 24 or 32 bits),
+// an accepted alpha bitmap and the settings the picture copies in, as one datastream.
+class TKRLPNGWriteStream : public TKRLCustomGraphicWriteStream {
+public:
+    TKRLPNGWriteStream();
+    ~TKRLPNGWriteStream() override;
+
+    void WriteImage() override;
+
+    // 256 to 100000, else EKRLPNG and the old size stays.
+    void SetIDATSize(int32_t value);
+    int32_t IDATSize() const { return idatSize_; }
+
+    // Length, type, data and CRC; ChunkType is the four letters as a big-endian number.
+    void WriteChunk(uint32_t chunkType, const void* data, int32_t length);
+    // A tEXt chunk; none for an empty text or a keyword of 80 bytes or more.
+    void WriteText(const std::string& keyword, const std::string& text);
+    // The grey sample of a colour at a source depth of Bits: 0/1, 0..15 or 0..255.
+    static uint8_t ColorToGray(int32_t bits, TColor color);
+
+    // Settings, copied in by the picture before writing.
+    int32_t CompressionLevel = -1;
+    int32_t FilterMode = 1;
+    int32_t Interlaced = 0;
+    bool GrayScale = false;
+    TColor BackgroundColor = -1;
+    TColor TransColor = -1;
+    std::string Comment;
+    double Gamma = 0;
+    int32_t PhysUnit = 0;
+    int32_t PixelsPerUnitX = 0;
+    int32_t PixelsPerUnitY = 0;
+    int32_t SignificantBits = 0;
+    std::string RowKey;
+    TKRLPNGRowEvent OnWriteRow;
+    TBitmap* AlphaBitmap = nullptr;
+    bool StampTime = true;
+    const TKRLPNGTime* ModifiedTime = nullptr;
+    const TKRLPNGChromaticities* Chromaticities = nullptr;
+    const TKRLPNGGifExtension* GifExtension = nullptr;
+
+private:
+    using TConverter = void (TKRLPNGWriteStream::*)(const uint8_t* source, const uint8_t* alpha);
+
+    // Chunks.
+    void WriteIHDR();
+    void WriteTIME();
+    void WriteComment();
+    void WriteTpNG();
+    void WriteGIFg();
+    void WriteGAMA();
+    void WriteCHRM();
+    void WriteSBIT();
+    void WritePLTE();
+    void WriteBKGD();
+    void WriteTRNS();
+    void WritePHYs();
+    int32_t PaletteIndexOf(TColor color) const;
+    int32_t GraySampleOf(TColor color) const;
+    void WriteColorChunk(uint32_t chunkType, TColor color);
+
+    // Rows.
+    void WriteIDAT();
+    void WritePass(int32_t x0, int32_t dx, int32_t y0, int32_t dy, int64_t& n);
+    int32_t FlushIDAT(TDeflateRows& ctx);
+    void ConvertRow(const uint8_t* source, const uint8_t* alpha);
+    void SelectConverter();
+    void BuildGrayTable();
+    void AllocWriteRows();
+    void FreeWriteRows();
+
+    void CopySourceRow(const uint8_t* source, const uint8_t* alpha);
+    void CopyInvertedRow(const uint8_t* source, const uint8_t* alpha);
+    void CopyMappedNibbles(const uint8_t* source, const uint8_t* alpha);
+    void GatherBits1(const uint8_t* source, const uint8_t* alpha);
+    void GatherNibbles(const uint8_t* source, const uint8_t* alpha);
+    void GatherBytes(const uint8_t* source, const uint8_t* alpha);
+    template <bool Alpha>
+    void MapIndexes(const uint8_t* source, const uint8_t* alpha);
+    template <int Bits, bool Gray, bool Alpha>
+    void ConvertColors(const uint8_t* source, const uint8_t* alpha);
+
+    int32_t idatSize_ = 32768;
+
+    // Per write.
+    TBitmap* Alpha = nullptr;
+    bool AlphaOut = false;
+    bool GrayOut = false;
+    int32_t SourceBits = 0;
+    int32_t OutBits = 0;
+    int32_t SourceStride = 0;
+    TDeflateRows Deflate;
+
+    // Rows of the current pass.
+    std::unique_ptr<uint8_t[]> RowMemory;
+    TConverter FConvert = nullptr;
+    int32_t PassWidth = 0;
+    int32_t PassX0Units = 0;
+    int32_t PassDXUnits = 1;
+    int32_t PassX0 = 0;
+    int32_t PassDX = 1;
+    std::array<uint8_t, 256> GrayTable{};
 };

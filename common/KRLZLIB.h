@@ -1,5 +1,5 @@
-// Between the PNG codec and zlib: image data inflated one filtered row at a time, and the five
-// PNG row filters.
+// Between the PNG codec and zlib: image data inflated one filtered row at a time, raw rows
+// filtered and deflated into IDAT-sized buffers, and the five PNG row filters.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,10 @@
 #include <zlib.h>
 
 inline constexpr int32_t InflateInBufferSize = 32768;
+// Output buffer sizes outside 1 .. DeflateBufferLimit - 1 fall back to the default.
+inline constexpr int32_t DeflateDefaultBufferSize = 32768;
+inline constexpr int32_t DeflateBufferLimit = 262144;
+inline constexpr int ZlibMemLevel = 8;
 inline constexpr int ZlibWindowBits = 15;
 
 enum TPNGFilterType : uint8_t { ftNone = 0, ftSub = 1, ftUp = 2, ftAverage = 3, ftPaeth = 4 };
@@ -60,3 +64,49 @@ int32_t UnfilterRow(TInflateRows& ctx);
 void InflateRowsReset(TInflateRows& ctx);
 // Harmless when nothing is held.
 void InflateRowsEnd(TInflateRows& ctx);
+
+// Filters each raw row (fixed or adaptive choice) and deflates it; every full output buffer
+// goes to Flush, the writer's IDAT chunk. The writer owns Row, PriorRow (raw rows, no filter
+// byte), Filtered, Trial (filter byte, then the row) and the 256-counter Histogram, sets
+// RowBytes per pass and exchanges Row and PriorRow after each row.
+struct TDeflateRows {
+    TDeflateRows() = default;
+    TDeflateRows(const TDeflateRows&) = delete;
+    TDeflateRows& operator=(const TDeflateRows&) = delete;
+    ~TDeflateRows();
+
+    void* Owner = nullptr;
+    z_stream Stream{};
+    std::unique_ptr<uint8_t[]> OutBuffer;
+    int32_t OutBufferSize = 0;
+    // Emits the first OutBufferSize - avail_out bytes of OutBuffer; non-zero stops compressing.
+    std::function<int32_t(TDeflateRows&)> Flush;
+    // Bytes of a filtered row, the filter-type byte included.
+    int32_t RowBytes = 0;
+    uint8_t* Row = nullptr;
+    uint8_t* PriorRow = nullptr;
+    int32_t BitsPerPixel = 0;
+    // 0 adaptive, 1 None, 2 Sub, 3 Up, 4 Average, 5 Paeth, above 5 None; low byte only.
+    int32_t FilterMode = 0;
+    // The writer's source depth; only the adaptive choice looks at it.
+    int32_t SourceBits = 0;
+    uint8_t* Filtered = nullptr;
+    uint8_t* Trial = nullptr;
+    uint32_t* Histogram = nullptr;
+};
+
+// 0, or -1 when the buffer or zlib cannot be set up. Level -1 is zlib's default.
+int32_t DeflateRowsInit(TDeflateRows& ctx, int32_t level, int32_t bufferSize);
+// Chooses the filter and compresses the row; negative on failure.
+int32_t WriteRow(TDeflateRows& ctx);
+// The last zlib result, or the non-zero Flush result that stopped it.
+int32_t DeflateBytes(TDeflateRows& ctx, const uint8_t* data, uint32_t count);
+// Ends the compressed data and flushes the last, shorter buffer: 0, -1 when deflate fails,
+// or the non-zero Flush result.
+int32_t DeflateRowsFinish(TDeflateRows& ctx);
+// Harmless when nothing is held.
+void DeflateRowsEnd(TDeflateRows& ctx);
+// Fills Filtered from Row and PriorRow by the filter mode.
+void ChooseFilter(TDeflateRows& ctx);
+// Higher is better; -1 means take this filter at once.
+int32_t FilterScore(TDeflateRows& ctx, const uint8_t* buffer);
