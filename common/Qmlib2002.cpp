@@ -1,5 +1,6 @@
 #include "common/Qmlib2002.h"
 
+#include "common/KRLPNG.h"
 #include "platform/rtl/Exceptions.h"
 
 #include <algorithm>
@@ -42,29 +43,51 @@ inline uint8_t BlendByte(uint8_t b, uint8_t o, uint16_t level) {
     return static_cast<uint8_t>(o + (product >> 8));
 }
 
-// Sixteen pairs of bytes as 16-bit words: the even bytes are the low halves, the odd the high.
+// Pairs of bytes as 16-bit words: the even bytes are the low halves, the odd the high.
 using Words16 = uint16_t __attribute__((vector_size(32)));
-constexpr size_t BlockBytes = sizeof(Words16);
+using Words8 = uint16_t __attribute__((vector_size(16)));
+
+// Blends one block of sizeof(Words) bytes. In the high halves the sum of the high bytes of o and
+// of the product is already the blended byte, modulo 256, so no widening is needed.
+template <class Words>
+inline void BlendBlock(uint8_t* d, const uint8_t* b, const uint8_t* o, uint16_t level) {
+    Words bw, ow;
+    std::memcpy(&bw, b, sizeof(Words));
+    std::memcpy(&ow, o, sizeof(Words));
+    const Words oEven = ow & 0x00FF;
+    const Words even = (oEven + ((level * ((bw & 0x00FF) - oEven)) >> 8)) & 0x00FF;
+    const Words odd = (ow & 0xFF00) + ((level * ((bw >> 8) - (ow >> 8))) & 0xFF00);
+    const Words result = even | odd;
+    std::memcpy(d, &result, sizeof(Words));
+}
+
+struct BlendRows {
+    uint8_t* d;
+    const uint8_t* b;
+    const uint8_t* o;
+    ptrdiff_t dStride, bStride, oStride;
+    size_t count; // bytes per row
+    int32_t rows;
+};
 
 // Dest may be Base itself: each byte is read before it is written. Whole pictures are blended
-// here, so the build keeps a copy for wider vector units, picked at run time.
-__attribute__((target_clones("avx2", "default"))) void
-BlendBytes(uint8_t* d, const uint8_t* b, const uint8_t* o, size_t count, uint16_t level) {
-    size_t c = 0;
-    for (; c + BlockBytes <= count; c += BlockBytes) {
-        Words16 bw, ow;
-        std::memcpy(&bw, b + c, BlockBytes);
-        std::memcpy(&ow, o + c, BlockBytes);
-        // The same per byte without widening: in the high halves the sum of the high bytes of
-        // o and of the product is already the blended byte, modulo 256.
-        const Words16 oEven = ow & 0x00FF;
-        const Words16 even = (oEven + ((level * ((bw & 0x00FF) - oEven)) >> 8)) & 0x00FF;
-        const Words16 odd = (ow & 0xFF00) + ((level * ((bw >> 8) - (ow >> 8))) & 0xFF00);
-        const Words16 result = even | odd;
-        std::memcpy(d + c, &result, BlockBytes);
+// here, so the build keeps a copy for wider vector units, picked once per call at run time.
+__attribute__((target_clones("avx2", "default"))) void BlendAllRows(BlendRows r, uint16_t level) {
+    for (int32_t i = 0; i < r.rows; ++i) {
+        size_t c = 0;
+        for (; c + sizeof(Words16) <= r.count; c += sizeof(Words16))
+            BlendBlock<Words16>(r.d + c, r.b + c, r.o + c, level);
+        // Sprite rows are short: a half block keeps a 16-pixel row out of the byte loop.
+        if (c + sizeof(Words8) <= r.count) {
+            BlendBlock<Words8>(r.d + c, r.b + c, r.o + c, level);
+            c += sizeof(Words8);
+        }
+        for (; c < r.count; ++c)
+            r.d[c] = BlendByte(r.b[c], r.o[c], level);
+        r.d += r.dStride;
+        r.b += r.bStride;
+        r.o += r.oStride;
     }
-    for (; c < count; ++c)
-        d[c] = BlendByte(b[c], o[c], level);
 }
 
 } // namespace
@@ -127,17 +150,11 @@ void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, con
     RequireRowBytes(Overlay, 3 * (int64_t{r.Right} - X + 1));
     RequireRowBytes(Dest, 3 * (int64_t{r.Right} + 1));
     Dest.ScanLine(r.Bottom); // Dest must reach the last row too
-    for (int32_t i = 0; i < rows; ++i) {
-        BlendBytes(d, b, o, count, Level);
-        b += Base.RowBytes();
-        o += Overlay.RowBytes();
-        d += Dest.RowBytes();
-    }
+    BlendAllRows({d, b, o, Dest.RowBytes(), Base.RowBytes(), Overlay.RowBytes(), count, rows},
+                 Level);
 }
 
 // ---------------------------------------------------------------- PNG file into a bitmap
-
-#include "common/KRLPNG.h"
 
 bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap) {
     try {
