@@ -31,6 +31,10 @@ std::string Name(const Case& c) {
     return s.str();
 }
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << Name(c);
+}
+
 std::vector<Case> AllCases() {
     std::vector<Case> cases;
     for (const TPixelFormat f : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
