@@ -31,10 +31,10 @@ void ModelKeyedCopy(int X, int Y, TRect r, TBitmap& dest, const TBitmap& src) {
          std::min(r.Bottom, src.Height() - 1)};
     for (int v = r.Top; v <= r.Bottom; ++v)
         for (int u = r.Left; u <= r.Right; ++u) {
-            const int x = X + u - r.Left, y = Y + v - r.Top;
+            const int64_t x = int64_t{X} + u - r.Left, y = int64_t{Y} + v - r.Top;
             if (x >= 0 && y >= 0 && x < dest.Width() && y < dest.Height() &&
                 Pixel(src, u, v) != Pixel(src, 0, 0))
-                SetPixel(dest, x, y, Pixel(src, u, v));
+                SetPixel(dest, static_cast<int>(x), static_cast<int>(y), Pixel(src, u, v));
         }
 }
 
