@@ -251,6 +251,10 @@ void TKRLPNGReadStream::ReadPass(int32_t pass, int32_t w, int32_t h, int32_t& k)
     std::memset(FInflate.PriorRow, 0, static_cast<size_t>(FInflate.RowBytes));
     const bool hooked = !FKey.empty() && OnReadRow;
     TBitmap* const alpha = FConverterAlpha ? FAlphaTarget : nullptr;
+    // A plain row of whole bytes per pixel is converted straight into the bitmap's row.
+    uint8_t* const outRow = FOutRow;
+    const bool direct =
+        FLastPass == 0 && BitsPerPixel >= 8 && FRowConverter != &TKRLPNGReadStream::RowAsIs;
 
     for (int32_t r = 0; r < rows; ++r, y += dy) {
         uint8_t* line = Target->ScanLine(y);
@@ -261,13 +265,16 @@ void TKRLPNGReadStream::ReadPass(int32_t pass, int32_t w, int32_t h, int32_t& k)
             std::memcpy(FInflate.PriorRow, FInflate.Row, static_cast<size_t>(FInflate.RowBytes));
             OnReadRow(this, FInflate.Row + 1, FInflate.RowBytes - 1, k - 1, FKey);
         }
-        (this->*FPlace)(line, (this->*FRowConverter)());
+        if (direct) FOutRow = line;
+        const uint8_t* converted = (this->*FRowConverter)();
+        if (converted != line) (this->*FPlace)(line, converted);
         if (alphaLine != nullptr) (this->*FPlaceAlpha)(alphaLine, FAlphaRow);
         if (!hooked) std::swap(FInflate.Row, FInflate.PriorRow);
         if ((k & 3) == 2 || h < 4) UpdateProgress(k);
         ++k;
         if (Stopped) break;
     }
+    FOutRow = outRow;
 }
 
 void TKRLPNGReadStream::MakeAlphaFromPalette() {
