@@ -1,11 +1,16 @@
 #include "platform/forms/Dialogs.h"
 
+#include "platform/forms/BitmapImage.h"
 #include "platform/forms/Forms.h"
+#include "platform/graphics/Bitmap.h"
 #include "platform/win/WinBase.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -49,11 +54,65 @@ int ShowMessageBox(const DialogRequest& request) {
     return mrCancel;
 }
 
+constexpr int PreviewSide = 160;
+
+// The picture shrunk to fit Width x Height, and its own size; a null image when unreadable.
+QImage LoadPreview(const std::string& fileName, int width, int height, QSize& original) {
+    original = {};
+    TBitmap bitmap;
+    try {
+        TPicture picture;
+        picture.LoadFromFile(fileName);
+        bitmap.Assign(picture.Graphic());
+        bitmap.SetPixelFormat(pf24bit);
+    } catch (...) {
+        return {};
+    }
+    if (bitmap.Empty()) return {};
+    original = {bitmap.Width(), bitmap.Height()};
+    const QImage image = BitmapToQImage(bitmap).copy();
+    if (image.width() <= width && image.height() <= height) return image;
+    return image.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// A panel beside the file list that shows the current picture and its size.
+void AddPicturePreview(QFileDialog& dialog) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (grid == nullptr) return;
+    auto* panel = new QWidget(&dialog);
+    auto* column = new QVBoxLayout(panel);
+    auto* picture = new QLabel(panel);
+    picture->setFixedSize(PreviewSide, PreviewSide);
+    picture->setAlignment(Qt::AlignCenter);
+    picture->setFrameShape(QFrame::StyledPanel);
+    auto* size = new QLabel(panel);
+    size->setAlignment(Qt::AlignCenter);
+    column->addWidget(picture);
+    column->addWidget(size);
+    column->addStretch();
+    grid->addWidget(panel, 0, grid->columnCount(), grid->rowCount(), 1);
+    QObject::connect(
+        &dialog, &QFileDialog::currentChanged, panel, [picture, size](const QString& path) {
+            QSize original;
+            const QImage image =
+                LoadPreview(path.toStdString(), PreviewSide, PreviewSide, original);
+            picture->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+            size->setText(
+                image.isNull()
+                    ? QString()
+                    : QStringLiteral("(%1 x %2)").arg(original.width()).arg(original.height()));
+        });
+}
+
 DialogAnswer ShowFileDialog(const DialogRequest& request, QWidget* parent) {
     const QStringList filters =
         QString::fromStdString(QtNameFilters(request.filter)).split(";;", Qt::SkipEmptyParts);
     QFileDialog dialog(parent, QString::fromStdString(request.caption),
                        QString::fromStdString(request.initialDir));
+    if (request.picturePreview) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        AddPicturePreview(dialog);
+    }
     dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
@@ -140,6 +199,11 @@ std::string QtNameFilters(const std::string& filter) {
     return out;
 }
 
+QImage PicturePreview(const std::string& fileName, int width, int height) {
+    QSize original;
+    return LoadPreview(fileName, width, height, original);
+}
+
 bool TOpenDialog::Execute(QWidget* parent) {
     DialogRequest request;
     request.kind = Kind();
@@ -149,6 +213,7 @@ bool TOpenDialog::Execute(QWidget* parent) {
     request.initialDir = InitialDir;
     request.fileName = FileName;
     request.defaultExt = DefaultExt;
+    request.picturePreview = ShowsPicture();
     const DialogAnswer answer = Answerer() ? Answerer()(request) : ShowFileDialog(request, parent);
     if (answer.accepted) FileName = answer.fileName;
     return answer.accepted;

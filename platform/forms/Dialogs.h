@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class QImage;
 class QWidget;
 
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
@@ -41,6 +42,7 @@ struct DialogRequest {
     std::string initialDir;
     std::string fileName;
     std::string defaultExt;
+    bool picturePreview = false; // the open-picture dialog shows the chosen picture
 };
 
 struct DialogAnswer {
@@ -69,6 +71,11 @@ void ErrorBox(const std::string& text);
 // "description|pattern;pattern|..." as Qt's "description (pattern pattern);;...".
 std::string QtNameFilters(const std::string& filter);
 
+// The picture file as the open-picture dialog previews it: loaded by the picture classes
+// registered for its extension, shrunk to fit Width x Height keeping its aspect; a null image
+// when it cannot be loaded.
+QImage PicturePreview(const std::string& fileName, int width, int height);
+
 class TOpenDialog {
 public:
     virtual ~TOpenDialog() = default;
@@ -83,9 +90,13 @@ public:
 
 protected:
     virtual DialogRequest::Kind Kind() const { return DialogRequest::OpenFile; }
+    virtual bool ShowsPicture() const { return false; }
 };
 
-class TOpenPictureDialog : public TOpenDialog {};
+class TOpenPictureDialog : public TOpenDialog {
+protected:
+    bool ShowsPicture() const override { return true; }
+};
 
 class TSaveDialog : public TOpenDialog {
 protected:

@@ -107,7 +107,6 @@ public:
     using Exception::Exception;
 };
 
-
 namespace Msg {
 inline constexpr const char* AssertError = "%s (%s, line %d)";
 inline constexpr const char* ZeroDivide = "Floating point division by zero";
@@ -117,8 +116,8 @@ inline constexpr const char* OutOfMemory = "Out of memory";
 inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* ReadError = "Stream read error";
 inline constexpr const char* WriteError = "Stream write error";
-inline constexpr const char* FCreateError = "Cannot create file %s";
-inline constexpr const char* FOpenError = "Cannot open file %s";
+inline constexpr const char* FCreateError = "ファイル %s を作成できません";
+inline constexpr const char* FOpenError = "ファイル %s は開けません";
 inline constexpr const char* ListIndexError = "List index out of bounds (%d)";
 inline constexpr const char* ScanLineError = "Scan line index out of range";
 inline constexpr const char* InvalidPixelFormat = "Invalid pixel format";

@@ -53,7 +53,8 @@ TEST(Exceptions, CarryTheirTexts) {
     const EAssertionFailed e("Assertion failure", "BitmapUtils.cpp", 1066);
     EXPECT_EQ(e.Message(), "Assertion failure (BitmapUtils.cpp, line 1066)");
     EXPECT_EQ(e.Line(), 1066);
-    EXPECT_EQ(EFOpenError::ForFile("a.bmp").Message(), "Cannot open file a.bmp");
+    EXPECT_EQ(EFOpenError::ForFile("a.bmp").Message(), "ファイル a.bmp は開けません");
+    EXPECT_EQ(EFCreateError::ForFile("a.bmp").Message(), "ファイル a.bmp を作成できません");
     EXPECT_STREQ(EReadError().what(), "Stream read error");
 }
 
