@@ -5,6 +5,13 @@
 
 class TBitmap;
 
-// Loads FileName into Bitmap, which ends 24-bit. Windows bitmaps for now; the PNG and JPEG
-// decoders join by extension when they arrive.
+namespace Msg {
+inline constexpr const char* PNGLoadError = "PNG ファイル %s を読み込めません";
+} // namespace Msg
+
+// Loads FileName into Bitmap, which ends 24-bit, choosing the decoder by the extension without
+// regard to case: ".png" the image library's PNG reader, ".jpg" and ".jpeg" the JPEG picture
+// class, anything else as a Windows bitmap. A file that cannot be decoded raises, and Bitmap
+// keeps what it held: a PNG failure too, so that no caller goes on with the earlier picture
+// as if it were the file's.
 void LoadPictureFile(const std::string& FileName, TBitmap& Bitmap);

@@ -1,7 +1,6 @@
 // The main window: start-up, shutdown, help, the movie maker button, dropped files.
 #include "MV_X/main.h"
 
-#include "MV_X/PictureFile.h"
 #include "common/Qmlib2002.h"
 #include "platform/forms/BitmapImage.h"
 #include "platform/forms/Dialogs.h"
@@ -107,6 +106,15 @@ void TMainForm::ConnectHandlers() {
     ConnectHandler(ui.HelpBitBtn, &QPushButton::clicked, this, &TMainForm::HelpBitBtnClick);
     ConnectHandler(ui.MVMSpeedButton, &QToolButton::clicked, this, &TMainForm::MVMSpeedButtonClick);
     ConnectHandler(ui.ResetBitBtn, &QPushButton::clicked, this, &TMainForm::ResetBitBtnClick);
+    ConnectHandler(ui.LoadBitBtn, &QPushButton::clicked, this, &TMainForm::LoadBitBtnClick);
+    ConnectHandler(ui.LibBitBtn, &QPushButton::clicked, this, &TMainForm::LibBitBtnClick);
+    ConnectHandler(ui.IroTrackBar, &TTrackBar::Change, this, &TMainForm::IroTrackBarChange);
+    ConnectHandler(ui.RTrackBar, &TTrackBar::Change, this, &TMainForm::RTrackBarChange);
+    ConnectHandler(ui.GTrackBar, &TTrackBar::Change, this, &TMainForm::GTrackBarChange);
+    ConnectHandler(ui.BTrackBar, &TTrackBar::Change, this, &TMainForm::BTrackBarChange);
+    ConnectHandler(ui.AkarusaButton, &QPushButton::clicked, this, &TMainForm::AkarusaButtonClick);
+    ConnectHandler(ui.SitatariIroRadioGroup, &TRadioGroup::Click, this,
+                   &TMainForm::SitatariIroRadioGroupClick);
     ConnectHandler(ui.Image, &TImage::MouseDown, this, &TMainForm::ImageMouseDown);
     ConnectHandler(ui.Image, &TImage::MouseMove, this, &TMainForm::ImageMouseMove);
     ConnectHandler(ui.Image, &TImage::MouseUp, this, &TMainForm::ImageMouseUp);
@@ -157,6 +165,8 @@ void TMainForm::FormCreate() {
 
     ui.MVMSpeedButton->setEnabled(FileExists(FExeDir + MovieMakerFile));
 
+    LoadSystemIni();
+
     MakeProgramFolder(FExeDir + "album/", "アルバムフォルダの作成に失敗しました.");
     MakeProgramFolder(FExeDir + "record/", "録画フォルダの作成に失敗しました.");
 
@@ -192,6 +202,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
+    SaveImageIni(FImageName);
+    SaveSystemIni();
     FBaseBitmap.reset();
     FImageBitmap.reset();
     FTraceBitmap.reset();
@@ -255,46 +267,6 @@ bool TMainForm::PreviewEvent(QEvent& event) {
     return false;
 }
 
-// The album entry's files, thumbnail, settings and notice join with the album.
-void TMainForm::ImportPicture(const std::string& FileName) {
-    if (FMode == 2 || !FileExists(FileName)) return;
-    const std::string ext = LowerCase(ExtractFileExt(FileName));
-    if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp") return;
-
-    ui.IroTrackBar->SetPosition(0);
-    LoadPictureFile(FileName, *FImageBitmap);
-    const int w = FImageBitmap->Width(), h = FImageBitmap->Height();
-
-    TBitmap& screen = ScreenBitmap();
-    screen.SetPixelFormat(pf24bit);
-    screen.SetSize(w, h);
-    ui.Image->resize(w, h);
-    CopyBitmap24(screen, *FImageBitmap);
-    for (TBitmap* copy : {FTraceBitmap.get(), FBaseBitmap.get()}) {
-        copy->SetPixelFormat(pf24bit);
-        copy->SetSize(w, h);
-        CopyBitmap24(*copy, *FImageBitmap);
-    }
-    FMaskBitmap->SetPixelFormat(pf8bit);
-    FMaskBitmap->SetSize(w, h);
-    FillMaskBitmap(*FMaskBitmap, ptHada);
-    for (TBitmap* b : {FMaskViewBitmap.get(), FMaskUndoBitmap.get(), FMaskColorBitmap.get()}) {
-        b->SetPixelFormat(pf24bit);
-        b->SetSize(w, h);
-    }
-
-    std::string base = ExtractFileName(FileName);
-    base = base.substr(0, base.size() - ExtractFileExt(base).size());
-    FImageName = "MX" + FormatDateTime("yyyymmddhhmmss", Now()) + "_" + base;
-    setWindowTitle(QString::fromStdString(FImageName));
-    ui.Image->Invalidate();
-
-    FPosX = w / 2;
-    FPosY = h / 2;
-    ClearDrops();
-    FMode = 1;
-}
-
 void TMainForm::FillMaskBitmap(TBitmap& Bitmap, uint8_t Value) {
     for (int y = 0; y < Bitmap.Height(); ++y)
         std::memset(Bitmap.ScanLine(y), Value, static_cast<size_t>(Bitmap.Width()));
@@ -305,4 +277,9 @@ void TMainForm::RecordFrame() {
     ui.RokugaBitBtn->setText(QString::fromStdString(s));
     ScreenBitmap().SaveToFile(FRecordDir + s + ".bmp");
     ++FFrameCount;
+}
+
+void TMainForm::StopRecording() {
+    FRecording = false;
+    ui.RokugaBitBtn->setText("録画");
 }

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+class TAlbumForm;
+
 // One liquid drop. Flying (State 1): X, Y move from Start toward Target along Angle by Speed
 // per frame, Dist counting the way. Dripping (State 2): FloatX, FloatY move by VX, Speed;
 // FloatAlpha fades by AlphaStep; Dist counts frames up to the next change of velocity.
@@ -63,8 +65,27 @@ public:
     void HelpBitBtnClick();
     void MVMSpeedButtonClick();
     void WMDropFiles(const std::string& FileName);
+
+    // Picture import and the album.
+    void LoadBitBtnClick();
+    void LibBitBtnClick();
     void ImportPicture(const std::string& FileName);
+    void OpenAlbumImage(const std::string& Name);
     static void FillMaskBitmap(TBitmap& Bitmap, uint8_t Value);
+
+    // Settings files.
+    void LoadSystemIni();
+    void SaveSystemIni();
+    void LoadImageIni(const std::string& Name);
+    void SaveImageIni(const std::string& Name);
+
+    // Colour filter.
+    void IroTrackBarChange();
+    void RTrackBarChange();
+    void GTrackBarChange();
+    void BTrackBarChange();
+    void AkarusaButtonClick();
+    void SitatariIroRadioGroupClick();
 
     // Drop table, emission and the frame tick.
     void ClearDrops();
@@ -109,6 +130,7 @@ public:
 
     // Frame recording.
     void RecordFrame();
+    void StopRecording();
 
     // Mouse and keyboard.
     void ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
@@ -135,6 +157,8 @@ protected:
 
 private:
     friend class TMainFormTestAccess;
+    // The album window reads the open entry and the mode, and forgets a deleted entry.
+    friend class TAlbumForm;
 
     struct StickyHitRule;
     struct CommonDripRule;
@@ -156,9 +180,15 @@ private:
     TColor ScrollBoxColor() const;
     void SetScrollBoxColor(TColor Color);
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
+    std::string AlbumFile(const std::string& Name, const char* Extension) const;
+    void ShowLoadedPicture();
+    void SizeMaskWorkBitmaps();
+    void ColorBarMoved(const TTrackBar& Bar);
 
     Ui::TMainForm ui;
     TOpenPictureDialog OpenPictureDialog;
+    // Set while the album window exists; it registers itself.
+    TAlbumForm* FAlbumForm = nullptr;
 
     // The form's state.
     std::array<TDrop, DropCount> FDrops{};

@@ -1,6 +1,7 @@
 // Drives the real main window headless: every dialog, key, clock and shell call is scripted.
 #pragma once
 
+#include "MV_X/album_U.h"
 #include "MV_X/main.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
@@ -40,6 +41,8 @@ public:
     static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
     static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
     static TBitmap& Image(TMainForm& f) { return *f.FImageBitmap; }
+    static TBitmap& Base(TMainForm& f) { return *f.FBaseBitmap; }
+    static TBitmap& MaskView(TMainForm& f) { return *f.FMaskViewBitmap; }
     static TBitmap& Mask(TMainForm& f) { return *f.FMaskBitmap; }
     static TBitmap& Eki(TMainForm& f) { return *f.FEkiBitmap; }
     static TBitmap& Spot(TMainForm& f) { return *f.FSpotBitmap; }
@@ -54,11 +57,17 @@ public:
     static int32_t& EkiNo(TMainForm& f) { return f.FEkiNo; }
     static int32_t& DragX(TMainForm& f) { return f.FDragX; }
     static const std::string& Title(TMainForm& f) { return f.FTitle; }
-    static const std::string& ImageName(TMainForm& f) { return f.FImageName; }
+    static std::string& ImageName(TMainForm& f) { return f.FImageName; }
     static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
     static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
 };
 using Access = TMainFormTestAccess;
+
+class TAlbumFormTestAccess {
+public:
+    static Ui::TAlbumForm& Form(TAlbumForm& a) { return a.ui; }
+    static const TStringList& Names(TAlbumForm& a) { return *a.FNames; }
+};
 
 // A 24-bit bitmap of one colour.
 inline std::unique_ptr<TBitmap> Solid(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
@@ -103,6 +112,7 @@ protected:
     }
 
     void TearDown() override {
+        album.reset();
         form.reset();
         SetDialogAnswerer({});
         SetMessageBeepOverride({});
@@ -132,6 +142,15 @@ protected:
         return *form;
     }
 
+    // The main window and the album window, as the program block makes them.
+    TMainForm& MakeForms() {
+        form = std::make_unique<TMainForm>();
+        album = std::make_unique<TAlbumForm>(*form);
+        dialogs.clear();
+        beeps.clear();
+        return *form;
+    }
+
     // A playing picture of W x H, trace and clean picture of one grey, mask of one part, and a
     // sprite of SW x SH of another grey; the table cleared and the seed at 0.
     TMainForm& Playing(int w, int h, uint8_t part, int sw = 4, int sh = 4) {
@@ -155,6 +174,7 @@ protected:
     }
 
     std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TAlbumForm> album;
     std::vector<DialogRequest> dialogs;
     std::deque<int> answers;
     std::vector<uint32_t> beeps;
