@@ -1,5 +1,6 @@
 // The PNG reader's image data: target format, bitmap set-up, rows through the inflate context,
 // conversion and placement, plain or by Adam7 pass.
+#include "common/KRLPNGChunks.h"
 #include "common/KRLPNGStream.h"
 #include "common/SFunc.h"
 
@@ -8,29 +9,13 @@
 #include <cstring>
 #include <limits>
 
-namespace {
+using namespace krlpng;
 
-struct TAdam7Pass {
-    int32_t X0, DX, Y0, DY;
-};
-constexpr std::array<TAdam7Pass, 7> Adam7{{
-    {0, 8, 0, 8},
-    {4, 8, 0, 8},
-    {0, 4, 4, 8},
-    {2, 4, 0, 4},
-    {0, 2, 2, 4},
-    {1, 2, 0, 2},
-    {0, 1, 1, 2},
-}};
+namespace {
 
 constexpr int32_t RowsShare = 98;
 // Slack after each row buffer, so a whole bitmap row may be copied from a converted row.
 constexpr int64_t RowSlack = 4;
-
-// Samples of a pass along one axis of Size pixels.
-constexpr int32_t PassCount(int32_t size, int32_t start, int32_t step) {
-    return size > start ? (size - start + step - 1) / step : 0;
-}
 
 // Bytes of a bitmap row, without the 32-bit overflow of very wide rows.
 constexpr int64_t RowBytes64(int64_t width, int64_t bits) {

@@ -1,34 +1,14 @@
 // The PNG reader's chunk loop and chunk readers.
 #include "common/KRLPNGStream.h"
 
+#include "common/KRLPNGChunks.h"
+
 #include <algorithm>
 #include <ctime>
 
+using namespace krlpng;
+
 namespace {
-
-constexpr uint32_t ChunkCode(const char (&name)[5]) {
-    return (uint32_t{static_cast<uint8_t>(name[0])} << 24) |
-           (uint32_t{static_cast<uint8_t>(name[1])} << 16) |
-           (uint32_t{static_cast<uint8_t>(name[2])} << 8) | uint32_t{static_cast<uint8_t>(name[3])};
-}
-
-constexpr uint32_t ctIHDR = ChunkCode("IHDR");
-constexpr uint32_t ctPLTE = ChunkCode("PLTE");
-constexpr uint32_t ctIDAT = ChunkCode("IDAT");
-constexpr uint32_t ctIEND = ChunkCode("IEND");
-constexpr uint32_t ctbKGD = ChunkCode("bKGD");
-constexpr uint32_t ctcHRM = ChunkCode("cHRM");
-constexpr uint32_t ctgAMA = ChunkCode("gAMA");
-constexpr uint32_t ctgIFg = ChunkCode("gIFg");
-constexpr uint32_t ctpHYs = ChunkCode("pHYs");
-constexpr uint32_t ctsBIT = ChunkCode("sBIT");
-constexpr uint32_t cttEXt = ChunkCode("tEXt");
-constexpr uint32_t cttIME = ChunkCode("tIME");
-constexpr uint32_t cttRNS = ChunkCode("tRNS");
-constexpr uint32_t cttpNG = ChunkCode("tpNG");
-constexpr uint32_t PrivateMagic = ChunkCode("KRL3");
-
-constexpr std::array<uint8_t, 8> PNGSignature{137, 80, 78, 71, 13, 10, 26, 10};
 
 constexpr int32_t IHDRSize = 13;
 constexpr int32_t cHRMSize = 32;

@@ -1,4 +1,5 @@
 // The PNG writer's datastream: signature, header and ancillary chunks, image data, end.
+#include "common/KRLPNGChunks.h"
 #include "common/KRLPNGStream.h"
 #include "common/SFunc.h"
 
@@ -7,30 +8,9 @@
 #include <limits>
 #include <vector>
 
+using namespace krlpng;
+
 namespace {
-
-constexpr uint32_t ChunkCode(const char (&name)[5]) {
-    return (uint32_t{static_cast<uint8_t>(name[0])} << 24) |
-           (uint32_t{static_cast<uint8_t>(name[1])} << 16) |
-           (uint32_t{static_cast<uint8_t>(name[2])} << 8) | uint32_t{static_cast<uint8_t>(name[3])};
-}
-
-constexpr uint32_t ctIHDR = ChunkCode("IHDR");
-constexpr uint32_t ctPLTE = ChunkCode("PLTE");
-constexpr uint32_t ctIEND = ChunkCode("IEND");
-constexpr uint32_t ctbKGD = ChunkCode("bKGD");
-constexpr uint32_t ctcHRM = ChunkCode("cHRM");
-constexpr uint32_t ctgAMA = ChunkCode("gAMA");
-constexpr uint32_t ctgIFg = ChunkCode("gIFg");
-constexpr uint32_t ctpHYs = ChunkCode("pHYs");
-constexpr uint32_t ctsBIT = ChunkCode("sBIT");
-constexpr uint32_t cttEXt = ChunkCode("tEXt");
-constexpr uint32_t cttIME = ChunkCode("tIME");
-constexpr uint32_t cttRNS = ChunkCode("tRNS");
-constexpr uint32_t cttpNG = ChunkCode("tpNG");
-
-constexpr std::array<uint8_t, 8> PNGSignature{137, 80, 78, 71, 13, 10, 26, 10};
-constexpr std::array<uint8_t, 4> PrivateMagic{'K', 'R', 'L', '3'};
 
 constexpr const char* SoftwareKeyword = "Software";
 constexpr const char* SoftwareText = "KRLPNG ver 3.4";
@@ -239,10 +219,10 @@ void TKRLPNGWriteStream::WriteText(const std::string& keyword, const std::string
 
 void TKRLPNGWriteStream::WriteTpNG() {
     const bool hooked = !RowKey.empty() && OnWriteRow;
-    const std::array<uint8_t, 8> data{PrivateMagic[0],
-                                      PrivateMagic[1],
-                                      PrivateMagic[2],
-                                      PrivateMagic[3],
+    const std::array<uint8_t, 8> data{static_cast<uint8_t>(PrivateMagic >> 24),
+                                      static_cast<uint8_t>(PrivateMagic >> 16),
+                                      static_cast<uint8_t>(PrivateMagic >> 8),
+                                      static_cast<uint8_t>(PrivateMagic),
                                       static_cast<uint8_t>(hooked ? 1 : 0),
                                       0,
                                       0,

@@ -1,32 +1,15 @@
 // The PNG writer's image data: source rows converted to raw PNG rows, plain or by Adam7 pass,
 // offered to the row hook, filtered and deflated into IDAT chunks.
+#include "common/KRLPNGChunks.h"
 #include "common/KRLPNGStream.h"
 #include "common/SFunc.h"
 
 #include <algorithm>
 #include <cstring>
 
+using namespace krlpng;
+
 namespace {
-
-constexpr uint32_t ctIDAT = 0x49444154; // "IDAT"
-
-struct TAdam7Pass {
-    int32_t X0, DX, Y0, DY;
-};
-constexpr std::array<TAdam7Pass, 7> Adam7{{
-    {0, 8, 0, 8},
-    {4, 8, 0, 8},
-    {0, 4, 4, 8},
-    {2, 4, 0, 4},
-    {0, 2, 2, 4},
-    {1, 2, 0, 2},
-    {0, 1, 1, 2},
-}};
-
-// Samples of a pass along one axis of Size pixels.
-constexpr int32_t PassCount(int32_t size, int32_t start, int32_t step) {
-    return size > start ? (size - start + step - 1) / step : 0;
-}
 
 // Room after each row buffer and the histogram, and the alignment of the block.
 constexpr size_t RowAlignment = 32;
