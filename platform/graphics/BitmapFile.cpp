@@ -444,27 +444,6 @@ void BmpReader::ReadRle() {
                  (sizeImage_ != 0 || !ended ? static_cast<int64_t>(n) : static_cast<int64_t>(p));
 }
 
-uint32_t FileBits(TPixelFormat format) {
-    switch (format) {
-    case pf1bit:
-        return 1;
-    case pf4bit:
-        return 4;
-    case pf8bit:
-        return 8;
-    case pf15bit:
-    case pf16bit:
-    case pfCustom:
-        return 16;
-    case pf32bit:
-        return 32;
-    case pfDevice:
-    case pf24bit:
-        return 24;
-    }
-    return 24;
-}
-
 } // namespace
 
 void TBitmap::LoadFromStream(TStream& stream) {
@@ -490,7 +469,7 @@ void TBitmap::TakeImage(int width, int height, TPixelFormat format, std::vector<
 // palette formats, rows bottom-up. An empty bitmap writes nothing.
 void TBitmap::SaveToStream(TStream& stream) {
     if (Empty()) return;
-    const uint32_t bits = FileBits(format_);
+    const auto bits = static_cast<uint32_t>(StorageBits(format_));
     const uint32_t tableEntries = bits <= 8 ? 1u << bits : 0;
     const bool bitfields = format_ == pf16bit;
     const uint32_t maskBytes = bitfields ? 12 : 0;
