@@ -1,28 +1,45 @@
-// A player with its album window, a fixed clock for entry names, and helpers to import
-// pictures and read the album folder.
+// A player with its album window, a fixed clock for entry names, picture files to import and
+// helpers that read the album folder and the options.
 #pragma once
 
 #include "Harness.h"
-#include "PictureFiles.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <QImage>
 #include <iterator>
 
 namespace fs = std::filesystem;
 
-inline constexpr const char* Notice =
-    "画像ファイルをアルバムにコピーしました.\r\n次回からは [アルバム] "
-    "ボタンで画像参照がおこなえます.\r\n\r\n画像をすべて肌色として設定しています.\r\n"
-    "「画像の意味」を編集することで素材をいかすことができます (おすすめ).";
+// A 24-bit picture whose every pixel differs from its neighbours.
+inline std::unique_ptr<TBitmap> Pattern(int w, int h) {
+    auto bmp = Solid(w, h, 0, 0, 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            bmp->SetPixelColor(x, y, RGB(x + 3 * y, 5 * y + 3, 7 * x + y));
+    return bmp;
+}
 
-// Every pixel byte of an 8-bit bitmap.
-inline std::vector<uint8_t> MaskBytes(const TBitmap& mask) {
-    std::vector<uint8_t> bytes;
-    for (int y = 0; y < mask.Height(); ++y)
-        bytes.insert(bytes.end(), mask.ScanLine(y), mask.ScanLine(y) + mask.Width());
-    return bytes;
+// A smooth picture that JPEG keeps within a few levels.
+inline int Smooth(int x, int y, int channel) {
+    return channel == 0 ? 40 + 3 * x : channel == 1 ? 60 + 2 * y : 200 - x - y;
+}
+inline void WriteJpeg(const std::string& fileName, int w, int h) {
+    QImage image(w, h, QImage::Format_RGB888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixelColor(x, y, QColor(Smooth(x, y, 0), Smooth(x, y, 1), Smooth(x, y, 2)));
+    ASSERT_TRUE(image.save(QString::fromStdString(fileName), "JPG", 100));
+}
+
+inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), (a.Width() * a.BitsPerPixel() + 7) / 8))
+            return false;
+    return true;
 }
 
 inline std::unique_ptr<TBitmap> LoadBmp(const std::string& fileName) {
@@ -31,11 +48,16 @@ inline std::unique_ptr<TBitmap> LoadBmp(const std::string& fileName) {
     return bmp;
 }
 
+inline std::string FileText(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 class AlbumTest : public PlayerTest {
 protected:
     void SetUp() override {
         PlayerTest::SetUp();
-        At(2024, 1, 31, 23, 59, 59);
+        At(59);
         CopySprites(3);
     }
     void TearDown() override {
@@ -43,15 +65,14 @@ protected:
         PlayerTest::TearDown();
     }
 
-    void At(int y, int mo, int d, int h, int mi, int s) {
-        SetNowOverride([=] { return TDateTime{y, mo, d, h, mi, s, 0}; });
+    // Imports happen on 31 January 2024 at 12:00 and the given second.
+    void At(int second) {
+        SetNowOverride([=] { return TDateTime{2024, 1, 31, 12, 0, second, 0}; });
     }
-
     std::string Album() const { return Dir() + "album/"; }
     std::string Entry(const std::string& name, const char* ext) const {
         return Album() + name + ext;
     }
-
     std::vector<std::string> AlbumFiles() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(Album()))
@@ -64,19 +85,16 @@ protected:
     void Drop(const std::string& file) {
         Guarded([&] { form->WMDropFiles(file); });
     }
-
-    // A picture file in the test folder, imported at the given second.
     std::string ImportAt(const std::string& file, int second, int w = 40, int h = 30) {
-        At(2024, 1, 31, 12, 0, second);
+        At(second);
         Pattern(w, h)->SaveToFile(Dir() + file);
         Drop(Dir() + file);
         return Access::ImageName(*form);
     }
-
-    std::vector<DialogRequest> Errors() const {
-        std::vector<DialogRequest> errors;
+    std::vector<std::string> Errors() const {
+        std::vector<std::string> errors;
         for (const DialogRequest& r : dialogs)
-            if (r.type == mtError) errors.push_back(r);
+            if (r.type == mtError) errors.push_back(r.text);
         return errors;
     }
 
@@ -88,8 +106,11 @@ protected:
     void Select(const std::string& name) {
         const auto names = Names();
         const auto at = std::find(names.begin(), names.end(), name);
-        ASSERT_NE(at, names.end()) << name;
-        AlbumUi().AlbumListBox->SetItemIndex(static_cast<int>(at - names.begin()));
+        AlbumUi().AlbumListBox->SetItemIndex(at == names.end() ? -1 : int(at - names.begin()));
+    }
+    void Open(const std::string& name) {
+        Select(name);
+        AlbumUi().OpenBitBtn->click();
     }
     std::vector<int> Options() {
         std::vector<int> v;
@@ -104,8 +125,3 @@ protected:
                 ui.BTrackBar->Position()};
     }
 };
-
-inline std::string FileText(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}

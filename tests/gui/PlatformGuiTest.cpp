@@ -1,6 +1,5 @@
 // The GUI platform layer: application object, dialogs facade, controls, system services.
 #include "platform/forms/BitmapImage.h"
-#include "platform/forms/ControlCanvas.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
@@ -14,7 +13,6 @@
 #include "platform/win/WinBase.h"
 
 #include <QMimeData>
-#include <QPainter>
 #include <QRadioButton>
 #include <QTest>
 #include <QWidget>
@@ -151,122 +149,46 @@ TEST_F(GuiTest, PicturePreviewShrinksKeepingTheAspectAndRefusesBrokenFiles) {
     wide.SaveToFile(dir + "small.bmp");
     EXPECT_EQ(PicturePreview(dir + "small.bmp", 160, 160).size(), QSize(30, 20));
     std::ofstream(dir + "broken.bmp") << "BM?";
-    EXPECT_TRUE(PicturePreview(dir + "broken.bmp", 160, 160).isNull());
-    EXPECT_TRUE(PicturePreview(dir + "missing.jpg", 160, 160).isNull());
-    EXPECT_TRUE(PicturePreview(dir, 160, 160).isNull());
+    for (const std::string& bad : {dir + "broken.bmp", dir + "missing.jpg", dir})
+        EXPECT_TRUE(PicturePreview(bad, 160, 160).isNull()) << bad;
 }
 
-TEST_F(GuiTest, ControlCanvasDrawsLinesTextAndPictures) {
-    QImage image(60, 40, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        TControlCanvas canvas(painter);
-        canvas.Pen.Color = clBlue;
-        canvas.MoveTo(2, 2);
-        canvas.LineTo(12, 2);
-        canvas.LineTo(12, 7);
-        EXPECT_EQ(canvas.PenPos, Point(12, 7));
-        canvas.Brush.Color = clLime;
-        canvas.FillRect(Rect(20, 0, 25, 3));
-        canvas.Brush.Style = bsClear;
-        canvas.FillRect(Rect(30, 0, 35, 3));
-        TBitmap dot;
-        dot.SetPixelFormat(pf24bit);
-        dot.SetSize(2, 2);
-        dot.Canvas().Brush.Color = clRed;
-        dot.Canvas().FillRect(Rect(0, 0, 2, 2));
-        canvas.Draw(40, 0, dot);
-        canvas.Font.Color = clBlack;
-        canvas.Font.Size = 12;
-        canvas.TextOut(2, 12, "ア");
-    }
-    // Lines leave out their end points.
-    EXPECT_EQ(image.pixelColor(2, 2), QColor(0, 0, 255));
-    EXPECT_EQ(image.pixelColor(11, 2), QColor(0, 0, 255));
-    EXPECT_EQ(image.pixelColor(12, 6), QColor(0, 0, 255));
-    EXPECT_EQ(image.pixelColor(12, 7), QColor(Qt::white));
-    EXPECT_EQ(image.pixelColor(24, 2), QColor(0, 255, 0));
-    EXPECT_EQ(image.pixelColor(25, 2), QColor(Qt::white));
-    EXPECT_EQ(image.pixelColor(31, 1), QColor(Qt::white));
-    EXPECT_EQ(image.pixelColor(41, 1), QColor(255, 0, 0));
-    EXPECT_EQ(image.pixelColor(42, 1), QColor(Qt::white));
-    // The text lies below and right of its point, within a 16-pixel cell.
-    int dark = 0, outside = 0;
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 60; ++x) {
-            const bool ink = image.pixelColor(x, y).red() < 100;
-            const bool inCell = x >= 2 && x < 20 && y >= 12 && y < 36;
-            dark += ink && inCell;
-            outside += ink && !inCell && y > 8;
-        }
-    EXPECT_GT(dark, 10);
-    EXPECT_EQ(outside, 0);
-}
-
-TEST_F(GuiTest, OwnerDrawnListBoxDrawsItemsOfItsHeight) {
+// Items are drawn by the form's handler on a canvas over the list; a failing item is shown
+// after the painting, once until the items are rebuilt, so the box cannot repaint itself into
+// another box.
+TEST_F(GuiTest, OwnerDrawnListBoxDrawsItemsAndReportsAFailureOnce) {
     TListBox list;
     list.resize(200, 250);
     list.SetItemHeight(100);
     for (int i = 0; i < 3; ++i)
         list.AddItem("A");
-    std::vector<std::pair<int, TRect>> drawn;
-    list.OnDrawItem = [&](TControlCanvas& canvas, int index, TRect rect, TOwnerDrawState state) {
-        drawn.emplace_back(index, rect);
+    list.OnDrawItem = [&](TControlCanvas& canvas, int, TRect rect, TOwnerDrawState state) {
         canvas.Brush.Color = (state & odSelected) ? clRed : clBlue;
         canvas.FillRect(rect);
     };
     list.show();
     list.SetItemIndex(1);
-    EXPECT_EQ(list.ItemIndex(), 1);
     const QImage shot = list.viewport()->grab().toImage();
-    ASSERT_GE(drawn.size(), 2u);
-    EXPECT_EQ(drawn[0].first, 0);
-    EXPECT_EQ(drawn[0].second.Height(), 100);
-    EXPECT_EQ(drawn[1].second.Top, drawn[0].second.Top + 100);
-    EXPECT_EQ(shot.pixelColor(50, 50), QColor(0, 0, 255));
-    EXPECT_EQ(shot.pixelColor(50, 150), QColor(255, 0, 0));
+    EXPECT_EQ(shot.pixelColor(50, 99), QColor(0, 0, 255));
+    EXPECT_EQ(shot.pixelColor(50, 100), QColor(255, 0, 0));
 
-    // Enter arrives as character 13; a double click is reported.
-    std::vector<int> keys;
-    int doubleClicks = 0;
-    QObject::connect(&list, &TListBox::KeyPress, [&](char& key) { keys.push_back(key); });
-    QObject::connect(&list, &TListBox::DblClick, [&] { ++doubleClicks; });
-    QTest::keyClick(&list, Qt::Key_Return);
-    QTest::keyClick(&list, Qt::Key_A);
-    EXPECT_EQ(keys, (std::vector<int>{13, 'a'}));
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(50, 20));
-    EXPECT_EQ(doubleClicks, 1);
-
-    list.ClearItems();
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(list.ItemIndex(), -1);
-}
-
-TEST_F(GuiTest, AnItemThatFailsToDrawIsReportedOnceAfterThePainting) {
-    TListBox list;
-    list.resize(200, 250);
-    list.SetItemHeight(100);
-    list.AddItem("A");
     list.OnDrawItem = [](TControlCanvas&, int, TRect, TOwnerDrawState) {
         throw EInvalidGraphic("ビットマップイメージが不正です");
     };
-    list.show();
-    list.viewport()->grab();
-    EXPECT_TRUE(requests.empty());
-    App().ProcessMessages();
-    list.viewport()->grab();
-    App().ProcessMessages();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].type, mtError);
+    for (int round = 0; round < 2; ++round) {
+        list.viewport()->grab();
+        EXPECT_TRUE(round > 0 || requests.empty());
+        App().ProcessMessages();
+    }
+    ASSERT_EQ(requests.size(), 3u); // one per item
     EXPECT_EQ(requests[0].text, "ビットマップイメージが不正です.");
-    // A new list of items may report again.
     list.ClearItems();
+    EXPECT_EQ(list.ItemIndex(), -1);
     list.AddItem("A");
-    App().ProcessMessages(); // the new items are laid out
+    App().ProcessMessages();
     list.viewport()->grab();
     App().ProcessMessages();
-    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests.size(), 4u);
 }
 
 TEST_F(GuiTest, FiltersBecomeQtNameFilters) {
