@@ -4,10 +4,10 @@
 
 #include "Harness.h"
 
+#include <QImage>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <QImage>
 #include <iterator>
 
 namespace fs = std::filesystem;
