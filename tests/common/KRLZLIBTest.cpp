@@ -8,7 +8,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The PNG specification's encoder side, written out plainly.
+// The PNG standard's encoder side, written out plainly.
 Bytes Filter(uint8_t type, const Bytes& x, const Bytes& up, size_t bpp) {
     Bytes out(x.size() + 1);
     out[0] = type;
