@@ -129,6 +129,8 @@ void TMainForm::ConnectHandlers() {
                    &TMainForm::EkiIroGSpeedButtonClick);
     ConnectHandler(ui.EkiIroPSpeedButton, &QToolButton::clicked, this,
                    &TMainForm::EkiIroPSpeedButtonClick);
+    ConnectHandler(ui.RokugaBitBtn, &QPushButton::clicked, this, &TMainForm::RokugaBitBtnClick);
+    ConnectMaskEditor();
 }
 
 TBitmap& TMainForm::ScreenBitmap() {
@@ -270,16 +272,4 @@ bool TMainForm::PreviewEvent(QEvent& event) {
 void TMainForm::FillMaskBitmap(TBitmap& Bitmap, uint8_t Value) {
     for (int y = 0; y < Bitmap.Height(); ++y)
         std::memset(Bitmap.ScanLine(y), Value, static_cast<size_t>(Bitmap.Width()));
-}
-
-void TMainForm::RecordFrame() {
-    const std::string s = Format("%.4d", FFrameCount);
-    ui.RokugaBitBtn->setText(QString::fromStdString(s));
-    ScreenBitmap().SaveToFile(FRecordDir + s + ".bmp");
-    ++FFrameCount;
-}
-
-void TMainForm::StopRecording() {
-    FRecording = false;
-    ui.RokugaBitBtn->setText("録画");
 }

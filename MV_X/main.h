@@ -128,7 +128,25 @@ public:
     static void DarkenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount);
     static void LightenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount);
 
+    // Mask editor.
+    void MaskEditBitBtnClick();
+    void TrackBarChange();
+    void SetPaintColor(TColor Color);
+    void PickPaintColor(int X, int Y);
+    void NasiSpeedButtonClick();
+    void KamiSpeedButtonClick();
+    void MeSpeedButtonClick();
+    void HanaSpeedButtonClick();
+    void KutiSpeedButtonClick();
+    void HaSpeedButtonClick();
+    void HadaSpeedButtonClick();
+    void FukuSpeedButtonClick();
+    void KesuSpeedButtonClick();
+    void UndoSpeedButtonClick();
+
     // Frame recording.
+    void RokugaBitBtnClick();
+    void StartRecording();
     void RecordFrame();
     void StopRecording();
 
@@ -184,6 +202,16 @@ private:
     void ShowLoadedPicture();
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
+    void ConnectMaskEditor();
+    TSpeedButton* PartButton(int Part) const;
+    void EnterMaskEditor();
+    void LeaveMaskEditor();
+    void EnableMaskControls(bool Enabled);
+    void SaveMaskFile(const std::string& FileName);
+    void MaskPress(int X, int Y);
+    void MaskMove(int X, int Y);
+    void MaskRelease();
+    std::string NewRecordFolder() const;
 
     Ui::TMainForm ui;
     TOpenPictureDialog OpenPictureDialog;

@@ -17,6 +17,10 @@ constexpr TColor ScrollBoxColors[] = {16777215, 0, 128, 32768, 8388608};
 } // namespace
 
 void TMainForm::ImageMouseDown(TMouseButton, TShiftState, int X, int Y) {
+    if (FMode == 2) {
+        MaskPress(X, Y);
+        return;
+    }
     if (FMode != 1) return;
     if (IsDown(VK_LBUTTON)) EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, EmitAmount());
     if (IsDown(VK_RBUTTON)) {
@@ -35,6 +39,10 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
     }
     FDragX = X;
     FDragY = Y;
+    if (FMode == 2) {
+        MaskMove(X, Y);
+        return;
+    }
     if (FMode != 1) return;
     if (IsDown(VK_LBUTTON) && EmitAmount() > 4)
         EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, EmitAmount() / 2);
@@ -45,7 +53,9 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
 }
 
 // Only the mask editor acts on a release.
-void TMainForm::ImageMouseUp(TMouseButton, TShiftState, int, int) {}
+void TMainForm::ImageMouseUp(TMouseButton, TShiftState, int, int) {
+    if (FMode == 2) MaskRelease();
+}
 
 void TMainForm::FormMouseWheelDown(TShiftState Shift) {
     QScrollBar* bar = (Shift & ssShift) ? ui.ImageScrollBox->horizontalScrollBar()

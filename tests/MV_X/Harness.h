@@ -44,6 +44,11 @@ public:
     static TBitmap& Base(TMainForm& f) { return *f.FBaseBitmap; }
     static TBitmap& MaskView(TMainForm& f) { return *f.FMaskViewBitmap; }
     static TBitmap& Mask(TMainForm& f) { return *f.FMaskBitmap; }
+    static TBitmap& MaskColor(TMainForm& f) { return *f.FMaskColorBitmap; }
+    static TBitmap& MaskUndo(TMainForm& f) { return *f.FMaskUndoBitmap; }
+    static bool& MaskModified(TMainForm& f) { return f.FMaskModified; }
+    static bool& PenDown(TMainForm& f) { return f.FPenDown; }
+    static int32_t& FrameCount(TMainForm& f) { return f.FFrameCount; }
     static TBitmap& Eki(TMainForm& f) { return *f.FEkiBitmap; }
     static TBitmap& Spot(TMainForm& f) { return *f.FSpotBitmap; }
     static int32_t& Mode(TMainForm& f) { return f.FMode; }
