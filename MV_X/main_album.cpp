@@ -7,6 +7,8 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <QScrollBar>
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -27,6 +29,23 @@ std::string EntryName(const std::string& FileName) {
     const std::string name = ExtractFileName(FileName);
     const std::string base = name.substr(0, name.size() - ExtractFileExt(name).size());
     return "MX" + FormatDateTime("yyyymmddhhmmss", Now()) + "_" + base;
+}
+
+// A mask edited outside the program may not be an 8-bit bitmap of its picture's size, which the
+// drops and the editor rely on: the overlap keeps its part values, the rest is skin, as after
+// an import.
+void FitMaskToPicture(TBitmap& mask, int width, int height) {
+    if (mask.PixelFormat() == pf8bit && mask.Width() == width && mask.Height() == height) return;
+    TBitmap fitted;
+    fitted.SetWidth(width);
+    fitted.SetHeight(height);
+    fitted.SetPixelFormat(pf8bit);
+    TMainForm::FillMaskBitmap(fitted, ptHada);
+    mask.SetPixelFormat(pf8bit);
+    const int w = std::min(width, mask.Width()), h = std::min(height, mask.Height());
+    for (int y = 0; y < h; ++y)
+        std::memcpy(fitted.ScanLine(y), mask.ScanLine(y), static_cast<size_t>(w));
+    mask.Assign(&fitted);
 }
 
 } // namespace
@@ -115,9 +134,14 @@ void TMainForm::OpenAlbumImage(const std::string& Name) {
     ui.ImageScrollBox->verticalScrollBar()->setValue(0);
     ui.IroTrackBar->SetPosition(0);
 
-    LoadPictureFile(AlbumFile(Name, ".bmp"), *FImageBitmap);
+    // Both files are read before anything changes, so a damaged entry leaves the open one whole.
+    TBitmap picture, mask;
+    LoadPictureFile(AlbumFile(Name, ".bmp"), picture);
+    mask.LoadFromFile(AlbumFile(Name, ".msk"));
+    FitMaskToPicture(mask, picture.Width(), picture.Height());
+    FImageBitmap->Assign(&picture);
     ShowLoadedPicture();
-    FMaskBitmap->LoadFromFile(AlbumFile(Name, ".msk"));
+    FMaskBitmap->Assign(&mask);
     SizeMaskWorkBitmaps();
 
     FImageName = Name;

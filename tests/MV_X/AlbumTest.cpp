@@ -280,6 +280,37 @@ TEST_F(AlbumTest, OpeningAnEntrySavesTheOpenOneFirst) {
     EXPECT_EQ(Access::ImageName(f), b);
 }
 
+TEST_F(AlbumTest, AMaskThatDoesNotFitItsPictureIsFittedOnOpening) {
+    TMainForm& f = MakeForms();
+    const std::string a = ImportAt("a.bmp", 1, 40, 30);
+    const std::string b = ImportAt("b.bmp", 2, 20, 20);
+    // a's mask replaced by a smaller one painted with eyes.
+    TBitmap small;
+    small.SetWidth(10);
+    small.SetHeight(8);
+    small.SetPixelFormat(pf8bit);
+    TMainForm::FillMaskBitmap(small, ptMe);
+    small.SaveToFile(Entry(a, ".msk"));
+
+    Open(a);
+    const TBitmap& mask = Access::Mask(f);
+    ASSERT_EQ(mask.Width(), 40);
+    ASSERT_EQ(mask.Height(), 30);
+    EXPECT_EQ(mask.PixelFormat(), pf8bit);
+    EXPECT_EQ(mask.ScanLine(7)[9], ptMe);
+    EXPECT_EQ(mask.ScanLine(7)[10], ptHada);
+    EXPECT_EQ(mask.ScanLine(29)[0], ptHada);
+
+    // A missing mask: the error box, and the open entry stays whole.
+    fs::remove(Entry(b, ".msk"));
+    dialogs.clear();
+    Open(b);
+    EXPECT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Access::ImageName(f), a);
+    EXPECT_EQ(Access::Image(f).Width(), 40);
+    EXPECT_EQ(Access::Mask(f).Width(), 40);
+}
+
 TEST_F(AlbumTest, DeletingAnEntry) {
     TMainForm& f = MakeForms();
     const std::string a = ImportAt("a.bmp", 1);
