@@ -147,8 +147,8 @@ class MvxDriverPlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "MvxDriver.json")
 public:
-    QObject* create(const QString&, const QString& specification) override {
-        return new Driver(specification);
+    QObject* create(const QString&, const QString& parameters) override {
+        return new Driver(parameters);
     }
 };
 
