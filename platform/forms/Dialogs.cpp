@@ -137,6 +137,12 @@ void SetDialogAnswerer(DialogAnswerer answerer) {
     Answerer() = std::move(answerer);
 }
 
+bool ScriptedAnswer(const DialogRequest& request, DialogAnswer& answer) {
+    if (!Answerer()) return false;
+    answer = Answerer()(request);
+    return true;
+}
+
 int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
                const std::string& caption) {
     DialogRequest request;

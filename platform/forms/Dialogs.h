@@ -30,7 +30,7 @@ inline constexpr int mrYes = 6;
 inline constexpr int mrNo = 7;
 
 struct DialogRequest {
-    enum Kind { Message, OpenFile, SaveFile };
+    enum Kind { Message, OpenFile, SaveFile, ChooseCompressor };
     Kind kind = Message;
     std::string caption;
     std::string text;
@@ -43,17 +43,31 @@ struct DialogRequest {
     std::string fileName;
     std::string defaultExt;
     bool picturePreview = false; // the open-picture dialog shows the chosen picture
+    // Compressor dialog (caption: its title): the FOURCCs of the compressors it offers after
+    // "full frames (uncompressed)", and its ICMF_CHOOSE_* flags.
+    std::vector<uint32_t> compressors;
+    uint32_t chooseFlags = 0;
 };
 
 struct DialogAnswer {
     int modalResult = mrNone; // message boxes
     bool accepted = false;    // file dialogs
-    std::string fileName;
+    std::string fileName;     // file dialogs
+    // Compressor dialog: the chosen handler (the FOURCC "DIB " for full frames), quality
+    // (0..10000, -1 for the compressor's default), key frame every N frames (0: the
+    // compressor's choice) and data rate in kilobytes per second (0: no limit).
+    uint32_t fccHandler = 0;
+    int32_t quality = -1;
+    int32_t keyFrameEvery = 0;
+    int32_t dataRate = 0;
 };
 
 // A scripted answerer replaces every dialog; an empty function restores the real windows.
 using DialogAnswerer = std::function<DialogAnswer(const DialogRequest&)>;
 void SetDialogAnswerer(DialogAnswerer answerer);
+// True when a scripted answerer is installed; Answer is then its answer to Request. Dialogs
+// that live outside this unit (the compressor dialog) ask here before showing a window.
+bool ScriptedAnswer(const DialogRequest& request, DialogAnswer& answer);
 
 // Caption empty: the application's title.
 int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
