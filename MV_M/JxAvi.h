@@ -1,0 +1,78 @@
+// TJxAvi: a non-visual component that turns a sequence of pictures into one AVI file with a
+// single video stream, uncompressed, compressed while writing, or re-compressed at closing.
+// Failures are shown in message boxes of their own; nothing is raised to the caller.
+#pragma once
+
+#include "platform/avi/AviFile.h"
+#include "platform/avi/AviSave.h"
+#include "platform/graphics/Dib.h"
+#include "platform/vcm/Vcm.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QObject;
+class TBitmap;
+
+class TJxAvi {
+public:
+    // Owner: the window the component belongs to (may be null); it owns no window itself.
+    explicit TJxAvi(QObject* owner = nullptr);
+    TJxAvi(const TJxAvi&) = delete;
+    TJxAvi& operator=(const TJxAvi&) = delete;
+    ~TJxAvi();
+
+    const std::string& FileName() const { return FFileName; }
+    void SetFileName(const std::string& value) { FFileName = value; }
+    uint16_t Width() const { return FWidth; }
+    void SetWidth(uint16_t value) { FWidth = value; }
+    uint16_t Height() const { return FHeight; }
+    void SetHeight(uint16_t value) { FHeight = value; }
+    bool Compress() const { return FCompress; }
+    void SetCompress(bool value) { FCompress = value; }
+    bool PreCompress() const { return FPreCompress; }
+    void SetPreCompress(bool value) { FPreCompress = value; }
+    int32_t FrameRate() const { return FFrameRate; }
+    void SetFrameRate(int32_t value); // below 1 becomes 1, above 30 becomes 30
+    uint16_t BitDepth() const { return FBitDepth; }
+    void SetBitDepth(uint16_t value); // 16 and 24 are taken, anything else becomes 16
+
+    // True when frames can now be added.
+    bool Open();
+    // False when the compressor failed on this frame (it is dropped).
+    bool AddFrame(TBitmap& picture);
+    // Finishes the movie; with Compress and not PreCompress, re-compresses it.
+    void Close();
+    // Copies the video stream (and for SkipAudio >= 0 the audio streams but that one) into a
+    // new file that replaces the old one.
+    void Rebuild(int32_t skipAudio);
+
+    void ResetCompVars();
+    bool ChooseCompressor();
+    static FOURCC MakeFourCC(char a, char b, char c, char d);
+
+    // Progress of the re-compression: moves the bar, lets the window system run, and returns
+    // the abort status (non-zero stops the save).
+    static int32_t SaveProgressCallback(int32_t percent);
+    void AbortSaveClick(QObject* sender);
+
+private:
+    std::string FFileName;
+    uint16_t FWidth = 320;
+    uint16_t FHeight = 240;
+    bool FCompress = true;
+    bool FPreCompress = false;
+    int32_t FFrameRate = 30;
+    PAVIFILE FAviFile = nullptr;
+    PAVISTREAM FAviStream = nullptr;
+    AVISTREAMINFO FStreamInfo{};
+    AVICOMPRESSOPTIONS FSaveOptions{};
+    LPAVICOMPRESSOPTIONS FSaveOptionsRef = nullptr;
+    BITMAPINFOHEADER FBitmapHeader{};
+    std::unique_ptr<TBitmap> FDrawBitmap;
+    uint32_t FBufferSize = 0;
+    COMPVARS FSeqCompVars{};
+    uint16_t FBitDepth = 16;
+    QObject* FOwner = nullptr;
+};
