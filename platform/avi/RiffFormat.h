@@ -5,6 +5,7 @@
 #include "platform/avi/AviFile.h"
 #include "platform/graphics/Dib.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -118,6 +119,9 @@ public:
         const size_t size = bytes_.size() - start - kChunkHeaderSize;
         PutU32(bytes_.data() + start + 4, static_cast<uint32_t>(size));
         if (size % 2 != 0) U8(0);
+    }
+    void Overwrite(size_t at, const std::vector<uint8_t>& bytes) {
+        std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<ptrdiff_t>(at));
     }
     const std::vector<uint8_t>& Data() const { return bytes_; }
     size_t Size() const { return bytes_.size(); }

@@ -36,8 +36,9 @@ Encoded EncodeFrames(const ScratchDir& dir, const std::string& codec, int count)
     const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
                                std::to_string(count) + " " + codec;
     Encoded encoded;
-    const CommandResult packets = Run(source + " -f framecrc -");
-    if (!Run(source + " -f image2 '" + dir / "%02d.bin" + "'").ok || !packets.ok) return encoded;
+    const CommandResult packets = RunCommand(source + " -f framecrc -");
+    if (!RunCommand(source + " -f image2 '" + dir / "%02d.bin" + "'").ok || !packets.ok)
+        return encoded;
     std::istringstream lines(packets.out);
     for (std::string line; std::getline(lines, line);) {
         if (line.empty() || line[0] == '#') continue;
