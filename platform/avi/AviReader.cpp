@@ -127,6 +127,9 @@ HRESULT AviReader::ReadStreamList(const Chunk& strl) {
                 return AVIERR_BADFORMAT;
             const std::string name = StreamName(s.info);
             s.info = ParseStreamHeader(h, size);
+            // Sample positions are 32-bit signed.
+            if (s.info.dwStart > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+                return AVIERR_BADFORMAT;
             name.copy(s.info.szName, kNameLimit);
             header = true;
         } else if (c.id == kStrf) {

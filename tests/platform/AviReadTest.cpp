@@ -99,8 +99,7 @@ TEST_P(AviShapeTest, EverySampleIsFoundOnceAndInOrder) {
     const std::string path = dir_ / (std::string(GetParam().name) + ".avi");
     const Bytes bytes = CraftAvi({.index = GetParam().index, .records = GetParam().records});
     WriteFile(path, bytes);
-    if (const char* seeds = std::getenv("MV_AVI_SEED_DIR"))
-        WriteFile(std::string(seeds) + "/" + GetParam().name + ".avi", bytes);
+    KeepAsSeed(path, std::string(GetParam().name) + ".avi");
     std::vector<Fields> probed = ProbeStreams(path);
     ASSERT_EQ(probed.size(), 2u);
     EXPECT_EQ(probed[0]["nb_read_packets"], std::to_string(kCraftedFrames));

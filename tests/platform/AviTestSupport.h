@@ -113,6 +113,14 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
+// With MV_AVI_SEED_DIR set, a copy of the file goes there under Name: the seeds of the AVI
+// reader's fuzz target (fuzz/corpus/avi) are files the tests write.
+inline void KeepAsSeed(const std::string& path, const std::string& name) {
+    if (const char* seeds = std::getenv("MV_AVI_SEED_DIR"))
+        std::filesystem::copy_file(path, std::string(seeds) + "/" + name,
+                                   std::filesystem::copy_options::overwrite_existing);
+}
+
 // A 24-bit frame of Width x Height, rows bottom-up and padded to four bytes, different for
 // every Seed.
 inline Bytes MakeFrame(int width, int height, int seed) {

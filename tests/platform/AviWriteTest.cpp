@@ -132,6 +132,7 @@ TEST_P(AviCompressedTest, SamplesKeepTheirSizesAndKeyFlagsAsWritten) {
     EXPECT_EQ(streams[0]["codec_name"], c.codecName);
     EXPECT_EQ(streams[0]["codec_tag_string"], c.handler);
     EXPECT_EQ(streams[0]["nb_read_packets"], "6");
+    KeepAsSeed(path, std::string(c.handler) + ".avi");
     const std::vector<Fields> packets = ProbePackets(path, "v:0");
     ASSERT_EQ(packets.size(), encoded.frames.size());
     bool odd = false;
@@ -191,6 +192,7 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     AVIStreamRelease(audio);
     EXPECT_EQ(AVIFileRelease(file), 0u);
 
+    KeepAsSeed(path, "late-audio.avi");
     std::vector<Fields> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(kFrames));
