@@ -153,6 +153,12 @@ inline std::string StreamName(const AVISTREAMINFO& info) {
     return {info.szName, strnlen(info.szName, sizeof(info.szName))};
 }
 
+// Streams whose samples are counted in blocks of dwSampleSize bytes (audio); video is one frame
+// per chunk whatever its header's sample size says.
+inline bool CountsBlocks(const AVISTREAMINFO& info) {
+    return info.fccType != streamtypeVIDEO && info.dwSampleSize > 0;
+}
+
 // One sample's chunk: where its data starts, its size and its index flags.
 struct SampleEntry {
     uint64_t offset = 0;

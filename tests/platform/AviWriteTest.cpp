@@ -277,4 +277,19 @@ TEST_F(AviWriteTest, HandlesLiveWhileReferencedAndTheLastReleaseFinishesTheFile)
     EXPECT_NE(AVIFileOpen(&file, dir_ / "no/such/folder.avi", OF_WRITE | OF_CREATE), AVIERR_OK);
 }
 
+TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
+    const Bytes frame = MakeFrame(320, 240, 0); // past the writer's buffer
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, "/dev/full", OF_WRITE | OF_CREATE), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, VideoInfo(320, 240, kRate)), AVIERR_OK);
+    const BITMAPINFOHEADER format = FrameHeader(320, 240);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
+    EXPECT_EQ(AVIStreamWrite(stream, 0, 1, frame.data(), static_cast<int32_t>(frame.size()),
+                             AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_FILEWRITE);
+    AVIStreamRelease(stream);
+    EXPECT_EQ(AVIFileRelease(file), 0u);
+}
+
 } // namespace
