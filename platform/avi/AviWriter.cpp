@@ -130,14 +130,8 @@ void AviWriter::AppendStreamList(ByteBuffer& out, int stream) const {
     out.U32(info.dwFlags);
     out.U16(info.wPriority);
     out.U16(info.wLanguage);
-    out.U32(info.dwInitialFrames);
-    out.U32(info.dwScale);
-    out.U32(info.dwRate);
-    out.U32(info.dwStart);
-    out.U32(info.dwLength);
-    out.U32(info.dwSuggestedBufferSize);
-    out.U32(info.dwQuality);
-    out.U32(info.dwSampleSize);
+    for (const auto field : kStreamHeaderWords)
+        out.U32(info.*field);
     out.U16(static_cast<uint16_t>(info.rcFrame.Left)); // rcFrame, 16-bit fields
     out.U16(static_cast<uint16_t>(info.rcFrame.Top));
     out.U16(static_cast<uint16_t>(info.rcFrame.Right));

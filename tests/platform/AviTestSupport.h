@@ -185,23 +185,51 @@ inline Bytes PcmFormat(uint32_t sampleRate, int channels) {
     return format;
 }
 
-// Writes one video stream of the given samples through the services; AVIERR_OK when every
-// call succeeded.
+// A movie with one video stream, written through the services; every call's result is kept
+// until the first failure.
+class VideoWriter {
+public:
+    VideoWriter(const std::string& path, const AVISTREAMINFO& info,
+                const BITMAPINFOHEADER& format) {
+        result_ = AVIFileOpen(&file_, path, OF_WRITE | OF_CREATE);
+        if (result_ == AVIERR_OK) result_ = AVIFileCreateStream(file_, &stream_, info);
+        if (result_ == AVIERR_OK) result_ = AVIStreamSetFormat(stream_, 0, &format, sizeof format);
+    }
+    VideoWriter(const VideoWriter&) = delete;
+    VideoWriter& operator=(const VideoWriter&) = delete;
+    ~VideoWriter() { Close(); }
+
+    PAVIFILE File() const { return file_; }
+    HRESULT Write(const Bytes& sample, uint32_t flags) {
+        if (result_ == AVIERR_OK)
+            result_ = AVIStreamWrite(stream_, next_++, 1, sample.data(),
+                                     static_cast<int32_t>(sample.size()), flags, nullptr, nullptr);
+        return result_;
+    }
+    // Releases the stream, then the file (which finishes it).
+    HRESULT Close() {
+        if (stream_) AVIStreamRelease(stream_);
+        if (file_) AVIFileRelease(file_);
+        stream_ = nullptr;
+        file_ = nullptr;
+        return result_;
+    }
+
+private:
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+    int32_t next_ = 0;
+    HRESULT result_ = AVIERR_OK;
+};
+
+// Writes one video stream of the given samples; AVIERR_OK when every call succeeded.
 inline HRESULT WriteMovie(const std::string& path, const AVISTREAMINFO& info,
                           const BITMAPINFOHEADER& format, const std::vector<Bytes>& samples,
                           const std::vector<uint32_t>& flags) {
-    PAVIFILE file = nullptr;
-    HRESULT r = AVIFileOpen(&file, path, OF_WRITE | OF_CREATE);
-    if (r != AVIERR_OK) return r;
-    PAVISTREAM stream = nullptr;
-    r = AVIFileCreateStream(file, &stream, info);
-    if (r == AVIERR_OK) r = AVIStreamSetFormat(stream, 0, &format, sizeof format);
-    for (size_t i = 0; r == AVIERR_OK && i < samples.size(); ++i)
-        r = AVIStreamWrite(stream, static_cast<int32_t>(i), 1, samples[i].data(),
-                           static_cast<int32_t>(samples[i].size()), flags[i], nullptr, nullptr);
-    if (stream) AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    return r;
+    VideoWriter movie(path, info, format);
+    for (size_t i = 0; i < samples.size(); ++i)
+        movie.Write(samples[i], flags[i]);
+    return movie.Close();
 }
 
 // Every sample of a stream read through the services with convenient blocks, as the movie

@@ -162,18 +162,10 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     for (size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<uint8_t>(i * 31 / 7);
 
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
-    PAVISTREAM video = nullptr;
-    ASSERT_EQ(AVIFileCreateStream(file, &video, VideoInfo(kWidth, kHeight, kRate)), AVIERR_OK);
-    const BITMAPINFOHEADER format = FrameHeader(kWidth, kHeight);
-    ASSERT_EQ(AVIStreamSetFormat(video, 0, &format, sizeof format), AVIERR_OK);
-    for (int i = 0; i < kFrames; ++i)
-        ASSERT_EQ(AVIStreamWrite(video, i, 1, frames[i].data(),
-                                 static_cast<int32_t>(frames[i].size()), AVIIF_KEYFRAME, nullptr,
-                                 nullptr),
-                  AVIERR_OK);
-    EXPECT_EQ(AVIStreamRelease(video), 0u);
+    VideoWriter movie(path, VideoInfo(kWidth, kHeight, kRate), FrameHeader(kWidth, kHeight));
+    for (const Bytes& frame : frames)
+        ASSERT_EQ(movie.Write(frame, AVIIF_KEYFRAME), AVIERR_OK);
+    PAVIFILE file = movie.File();
     PAVISTREAM audio = nullptr;
     ASSERT_EQ(AVIFileCreateStream(file, &audio, AudioInfo(kSampleRate, 2)), AVIERR_OK);
     const Bytes wave = PcmFormat(kSampleRate, 2);
@@ -190,7 +182,7 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     }
     EXPECT_EQ(AVIStreamLength(audio), static_cast<int32_t>(pcm.size() / 4));
     AVIStreamRelease(audio);
-    EXPECT_EQ(AVIFileRelease(file), 0u);
+    ASSERT_EQ(movie.Close(), AVIERR_OK);
 
     KeepAsSeed(path, "late-audio.avi");
     std::vector<Fields> streams = ProbeStreams(path);
