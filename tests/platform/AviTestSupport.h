@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/avi/AviFile.h"
+#include "platform/avi/RiffReader.h"
 #include "platform/graphics/Dib.h"
 
 #include <cstdint>
@@ -93,6 +94,57 @@ inline std::vector<Fields> ProbePackets(const std::string& path, const std::stri
 inline Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a file's headers and first index say, as read from the bytes (no reader of ours).
+struct Layout {
+    uint32_t microSecPerFrame = 0, maxBytesPerSec = 0, flags = 0, totalFrames = 0, streams = 0;
+    uint32_t suggestedBufferSize = 0, width = 0, height = 0;
+    uint32_t odmlTotalFrames = 0; // 0 without 'dmlh'
+    uint32_t firstIdx1Offset = 0, idx1Entries = 0;
+};
+
+inline Layout ReadLayout(const std::string& path) {
+    Layout layout;
+    const auto source = avi::OpenFileSource(path);
+    avi::Chunk riff;
+    if (!source || !avi::ReadChunk(*source, 0, source->Size(), &riff)) return layout;
+    const auto at = [&](uint64_t offset) {
+        uint8_t v[4] = {};
+        source->ReadAt(offset, v, sizeof v);
+        return avi::GetU32(v);
+    };
+    // A depth-first walk of the first RIFF's lists.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges = {{riff.data, riff.data + riff.size}};
+    while (!ranges.empty()) {
+        auto [offset, end] = ranges.back();
+        ranges.pop_back();
+        avi::Chunk c;
+        for (; avi::ReadChunk(*source, offset, end, &c); offset = c.next) {
+            if (c.id == avi::kList && c.listType != avi::kMovi)
+                ranges.emplace_back(c.data, c.data + c.size);
+            if (c.id == avi::kAvih) {
+                uint32_t* fields[] = {&layout.microSecPerFrame,
+                                      &layout.maxBytesPerSec,
+                                      nullptr,
+                                      &layout.flags,
+                                      &layout.totalFrames,
+                                      nullptr,
+                                      &layout.streams,
+                                      &layout.suggestedBufferSize,
+                                      &layout.width,
+                                      &layout.height};
+                for (size_t i = 0; i < std::size(fields); ++i)
+                    if (fields[i]) *fields[i] = at(c.data + 4 * i);
+            }
+            if (c.id == avi::kDmlh) layout.odmlTotalFrames = at(c.data);
+            if (c.id == avi::kIdx1) {
+                layout.firstIdx1Offset = at(c.data + 8);
+                layout.idx1Entries = static_cast<uint32_t>(c.size / 16);
+            }
+        }
+    }
+    return layout;
 }
 
 // One stream decoded completely by ffmpeg into raw output (e.g. "-f rawvideo -pix_fmt bgr24");

@@ -73,6 +73,20 @@ TEST_F(AviWriteTest, UncompressedFramesComeBackByteForByteThroughFfmpegAndOurRea
     }
     EXPECT_EQ(Decode(path, "v:0", "-f rawvideo -pix_fmt bgr24"), expected);
 
+    const Layout layout = ReadLayout(path);
+    const uint32_t frameBytes = static_cast<uint32_t>(frames[0].size());
+    EXPECT_EQ(layout.microSecPerFrame, 66667u); // 1/15 s
+    EXPECT_EQ(layout.maxBytesPerSec, frameBytes * kRate);
+    EXPECT_NE(layout.flags & 0x10, 0u); // AVIF_HASINDEX
+    EXPECT_EQ(layout.totalFrames, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(layout.streams, 1u);
+    EXPECT_EQ(layout.suggestedBufferSize, frameBytes);
+    EXPECT_EQ(layout.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(layout.height, static_cast<uint32_t>(kHeight));
+    EXPECT_EQ(layout.odmlTotalFrames, 0u); // a plain AVI 1.0 file
+    EXPECT_EQ(layout.idx1Entries, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(layout.firstIdx1Offset, 4u); // from the 'movi' type: the first chunk follows it
+
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpen(&file, path, OF_READ), AVIERR_OK);
     PAVISTREAM stream = nullptr;

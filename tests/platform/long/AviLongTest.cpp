@@ -51,6 +51,12 @@ TEST(AviLongTest, OurMoviePastOneGibGoesOnInOpenDmlAndFfprobeCountsEveryFrame) {
     ASSERT_EQ(WriteFilledMovie(path, kSide, kSide, kFrames), AVIERR_OK);
 
     EXPECT_EQ(Segments(path), (std::vector<FOURCC>{avi::kFormAvi, avi::kFormAvix}));
+    // The main header and idx1 cover the first segment, the OpenDML header every frame.
+    const Layout layout = ReadLayout(path);
+    const uint32_t firstSegment = (1u << 30) / (kSide * kSide * 3 + 8);
+    EXPECT_EQ(layout.totalFrames, firstSegment);
+    EXPECT_EQ(layout.idx1Entries, firstSegment);
+    EXPECT_EQ(layout.odmlTotalFrames, static_cast<uint32_t>(kFrames));
     std::vector<Fields> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0]["nb_frames"], std::to_string(kFrames));
