@@ -61,7 +61,8 @@ TEST(AviLongTest, OurMoviePastOneGibGoesOnInOpenDmlAndFfprobeCountsEveryFrame) {
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0]["nb_frames"], std::to_string(kFrames));
     EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(kFrames));
-    const CommandResult decoded = RunCommand("ffprobe -v error -count_frames -show_entries "
+    // Every frame decoded, and not one warning on the way.
+    const CommandResult decoded = RunCommand("ffprobe -v warning -count_frames -show_entries "
                                              "stream=nb_read_frames -of csv=p=0 '" +
                                              path + "' 2>&1");
     EXPECT_TRUE(decoded.ok);
