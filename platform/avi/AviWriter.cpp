@@ -242,7 +242,7 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     const auto bytes = static_cast<uint32_t>(size);
     const uint64_t chunkBytes = kChunkHeaderSize + bytes + bytes % 2;
     const bool segmentHasSamples = out_.Position() > moviStart_ + kListHeaderSize;
-    if (segmentHasSamples && out_.Position() - moviStart_ + chunkBytes > kRiffSegmentLimit)
+    if (segmentHasSamples && out_.Position() - moviStart_ + chunkBytes > segmentLimit_)
         if (const HRESULT r = StartNextSegment(); r != AVIERR_OK) return r;
     const FOURCC id = ChunkId(stream);
     const uint64_t offset = out_.Position();

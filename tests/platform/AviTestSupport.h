@@ -217,7 +217,7 @@ inline AVISTREAMINFO VideoInfo(int width, int height, uint32_t rate, FOURCC hand
     return info;
 }
 
-// PCM: 16-bit samples, Channels of them in each block.
+// PCM: 16-bit samples, Channels of them in each block (the format: PcmFormat).
 inline AVISTREAMINFO AudioInfo(uint32_t sampleRate, int channels) {
     AVISTREAMINFO info;
     info.fccType = streamtypeAUDIO;
@@ -228,10 +228,10 @@ inline AVISTREAMINFO AudioInfo(uint32_t sampleRate, int channels) {
     return info;
 }
 
-inline Bytes PcmFormat(uint32_t sampleRate, int channels) {
-    const uint16_t blockAlign = static_cast<uint16_t>(2 * channels);
+inline Bytes PcmFormat(uint32_t sampleRate, int channels, uint32_t bits = 16) {
+    const auto blockAlign = static_cast<uint32_t>(channels) * bits / 8;
     const uint32_t fields[] = {1 | static_cast<uint32_t>(channels) << 16, sampleRate,
-                               sampleRate * blockAlign, blockAlign | 16u << 16};
+                               sampleRate * blockAlign, blockAlign | bits << 16};
     Bytes format(sizeof fields + 2, 0); // WAVEFORMATEX with cbSize 0
     std::memcpy(format.data(), fields, sizeof fields);
     return format;

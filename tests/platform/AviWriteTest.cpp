@@ -284,18 +284,9 @@ TEST_F(AviWriteTest, HandlesLiveWhileReferencedAndTheLastReleaseFinishesTheFile)
 }
 
 TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
-    const Bytes frame = MakeFrame(320, 240, 0); // past the writer's buffer
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpen(&file, "/dev/full", OF_WRITE | OF_CREATE), AVIERR_OK);
-    PAVISTREAM stream = nullptr;
-    ASSERT_EQ(AVIFileCreateStream(file, &stream, VideoInfo(320, 240, kRate)), AVIERR_OK);
-    const BITMAPINFOHEADER format = FrameHeader(320, 240);
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
-    EXPECT_EQ(AVIStreamWrite(stream, 0, 1, frame.data(), static_cast<int32_t>(frame.size()),
-                             AVIIF_KEYFRAME, nullptr, nullptr),
-              AVIERR_FILEWRITE);
-    AVIStreamRelease(stream);
-    EXPECT_EQ(AVIFileRelease(file), 0u);
+    VideoWriter movie("/dev/full", VideoInfo(320, 240, kRate), FrameHeader(320, 240));
+    // A frame bigger than the writer's buffer goes to the file at once.
+    EXPECT_EQ(movie.Write(MakeFrame(320, 240, 0), AVIIF_KEYFRAME), AVIERR_FILEWRITE);
 }
 
 } // namespace
