@@ -54,10 +54,10 @@ HRESULT AviWriter::SetFormat(int stream, const void* format, int32_t size) {
     if (finished_) return AVIERR_ERROR;
     if (size < 0 || (format == nullptr && size > 0)) return AVIERR_BADPARAM;
     const auto* p = static_cast<const uint8_t*>(format);
-    std::vector<uint8_t> old(p, p + size);
-    streams_[stream].format.swap(old);
+    std::vector<uint8_t> bytes(p, p + size);
+    streams_[stream].format.swap(bytes);
     if (!HeadersFit()) {
-        streams_[stream].format.swap(old);
+        streams_[stream].format.swap(bytes); // the format before
         return AVIERR_UNSUPPORTED;
     }
     return AVIERR_OK;
