@@ -55,7 +55,7 @@ struct TCompressorInfo {
     std::string name;        // as the dialog lists it
     std::string encoderName; // libavcodec's name of the encoder
 };
-// The compressors that take the given input format, in the dialog's order.
+// The compressors that take the given input format, in the dialog's order (by name).
 std::vector<TCompressorInfo> ICCompressorList(const BITMAPINFOHEADER& input);
 
 // Shows the choose dialog (through the dialogs facade) with Title; on confirmation fills
