@@ -335,6 +335,8 @@ bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, in
     const bool due = every > 0 && frameNumber_ % every == 0;
     frame_->pict_type = forceKey || due ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->pts = frameNumber_++;
+    // Encoders with a fixed quantiser read it from each frame.
+    if (context_->flags & AV_CODEC_FLAG_QSCALE) frame_->quality = context_->global_quality;
     if (avcodec_send_frame(context_.get(), frame_.get()) < 0) return false;
     if (avcodec_receive_packet(context_.get(), packet_.get()) < 0) return false;
     static constexpr uint8_t empty = 0;

@@ -15,61 +15,16 @@ extern "C" {
 
 namespace {
 
+using frames::Compress;
+using frames::FourccText;
+using frames::Sequence;
+using frames::SequenceFrames;
+using frames::Vars;
+
 // Worst mean error per colour sample of a lossy compressor at its default quality on the test
 // frames, 0..255 (Cirrus Logic's 4:1:1 and the 15-bit frames' rounding are the coarsest).
 constexpr double LossyBound = 10.0;
-constexpr int SequenceFrames = 10;
 constexpr int KeyEvery = 5;
-
-std::string FourccText(uint32_t f) {
-    return {static_cast<char>(f), static_cast<char>(f >> 8), static_cast<char>(f >> 16),
-            static_cast<char>(f >> 24)};
-}
-
-COMPVARS Vars(uint32_t handler, int32_t quality = ICQUALITY_DEFAULT, int32_t key = 0,
-              int32_t dataRate = 0) {
-    COMPVARS cv;
-    cv.cbSize = sizeof cv;
-    cv.dwFlags = ICMF_COMPVARS_VALID;
-    cv.fccHandler = handler;
-    cv.lQ = quality;
-    cv.lKey = key;
-    cv.lDataRate = dataRate;
-    return cv;
-}
-
-std::vector<uint8_t> FormatOf(const COMPVARS& cv) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(cv.lpbiOut);
-    return {bytes, bytes + cv.lpbiOut->biSize};
-}
-
-struct Sequence {
-    std::vector<std::vector<uint8_t>> packets;
-    std::vector<bool> keys;
-    std::vector<uint8_t> format;
-};
-
-// Frames 0..Count-1 through the compressor, as the movie maker hands them over.
-Sequence Compress(COMPVARS& cv, const BITMAPINFOHEADER& h, int count = SequenceFrames) {
-    Sequence s;
-    EXPECT_TRUE(ICSeqCompressFrameStart(&cv, &h));
-    if (cv.lpbiOut == nullptr) return s;
-    s.format = FormatOf(cv);
-    for (int i = 0; i < count; ++i) {
-        const auto bits = frames::Make(h, i);
-        bool key = false;
-        int32_t size = static_cast<int32_t>(bits.size());
-        const auto* data =
-            static_cast<const uint8_t*>(ICSeqCompressFrame(&cv, 0, bits.data(), &key, &size));
-        EXPECT_NE(data, nullptr) << "frame " << i;
-        if (data == nullptr) break;
-        s.packets.emplace_back(data, data + size);
-        s.keys.push_back(key);
-    }
-    ICSeqCompressFrameEnd(&cv);
-    ICCompressorFree(&cv);
-    return s;
-}
 
 // Decodes every packet in turn, and every key frame also alone (it needs no frame before it);
 // returns the worst mean error against the frames written.
@@ -143,6 +98,86 @@ TEST(CompressorSequence, EveryCompressorGivesItsFramesBack) {
                 EXPECT_LE(error, LossyBound);
         }
     }
+}
+
+constexpr uint32_t Mjpg = mmioFOURCC('M', 'J', 'P', 'G');
+constexpr uint32_t Fmp4 = mmioFOURCC('F', 'M', 'P', '4');
+constexpr uint32_t H264 = mmioFOURCC('H', '2', '6', '4');
+constexpr uint32_t Ffv1 = mmioFOURCC('F', 'F', 'V', '1');
+
+size_t TotalBytes(const Sequence& s) {
+    size_t total = 0;
+    for (const auto& p : s.packets)
+        total += p.size();
+    return total;
+}
+
+std::vector<int> KeyFrames(const Sequence& s) {
+    std::vector<int> keys;
+    for (size_t i = 0; i < s.keys.size(); ++i)
+        if (s.keys[i]) keys.push_back(static_cast<int>(i));
+    return keys;
+}
+
+TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
+    const auto h = frames::Header(160, 120);
+    // Quality: more bytes and smaller errors as it rises, MPEG-style quantiser and x264's crf.
+    for (const uint32_t handler : {Mjpg, H264}) {
+        if (!vcm::FindCandidate(h, handler)) continue;
+        SCOPED_TRACE(FourccText(handler));
+        auto low = Vars(handler, ICQUALITY_LOW), high = Vars(handler, ICQUALITY_HIGH);
+        const Sequence coarse = Compress(low, h), fine = Compress(high, h);
+        EXPECT_GT(TotalBytes(fine), 2 * TotalBytes(coarse));
+        EXPECT_LT(WorstError(fine, h), WorstError(coarse, h));
+    }
+    // Key frame every 3 frames, and no key frame in between.
+    for (const uint32_t handler : {Fmp4, H264}) {
+        if (!vcm::FindCandidate(h, handler)) continue;
+        SCOPED_TRACE(FourccText(handler));
+        auto cv = Vars(handler, ICQUALITY_DEFAULT, 3);
+        EXPECT_EQ(KeyFrames(Compress(cv, h)), (std::vector<int>{0, 3, 6, 9}));
+    }
+    // Data rate in kilobytes per second at 30 frames per second, over the quality: after the
+    // first frame the rate control keeps within twice the budget.
+    auto slow = Vars(Mjpg, ICQUALITY_HIGH, 0, 20), fast = Vars(Mjpg, ICQUALITY_LOW, 0, 2000);
+    const Sequence slowFrames = Compress(slow, h, SequenceFrames, true);
+    const size_t slowBytes = TotalBytes(slowFrames) - slowFrames.packets.at(0).size();
+    EXPECT_LT(slowBytes, 20 * 1024 * (SequenceFrames - 1) / 30 * 2);
+    EXPECT_GT(TotalBytes(Compress(fast, h, SequenceFrames, true)), 4 * slowBytes);
+    // A lossless compressor stays lossless at the lowest quality.
+    auto lossless = Vars(Ffv1, ICQUALITY_LOW);
+    EXPECT_EQ(WorstError(Compress(lossless, h), h), 0);
+}
+
+TEST(CompressorCalls, MisuseFailsCleanly) {
+    const auto h = frames::Header(64, 48);
+    const auto bits = frames::Make(h, 0);
+    bool key = false;
+    int32_t size = 0;
+    COMPVARS none = Vars(comptypeDIB);
+    EXPECT_FALSE(ICSeqCompressFrameStart(&none, &h));
+    EXPECT_EQ(ICSeqCompressFrame(&none, 0, bits.data(), &key, &size), nullptr);
+    COMPVARS unknown = Vars(mmioFOURCC('X', 'X', 'X', 'X'));
+    EXPECT_FALSE(ICSeqCompressFrameStart(&unknown, &h));
+    EXPECT_FALSE(ICSeqCompressFrameStart(nullptr, &h));
+    COMPVARS mjpg = Vars(Mjpg);
+    EXPECT_FALSE(ICSeqCompressFrameStart(&mjpg, nullptr));
+    const auto wide = frames::Header(64, 48, 32);
+    EXPECT_FALSE(ICSeqCompressFrameStart(&mjpg, &wide));
+
+    // After the end of a sequence no frame is taken, but the output format stays readable
+    // until the compressor is freed; freeing twice is harmless.
+    ASSERT_TRUE(ICSeqCompressFrameStart(&mjpg, &h));
+    EXPECT_NE(ICSeqCompressFrame(&mjpg, 0, bits.data(), &key, &size), nullptr);
+    EXPECT_EQ(ICSeqCompressFrame(&mjpg, 0, nullptr, &key, &size), nullptr);
+    ICSeqCompressFrameEnd(&mjpg);
+    EXPECT_EQ(ICSeqCompressFrame(&mjpg, 0, bits.data(), &key, &size), nullptr);
+    EXPECT_EQ(mjpg.lpbiOut->biCompression, Mjpg);
+    ICCompressorFree(&mjpg);
+    EXPECT_EQ(mjpg.hic, nullptr);
+    EXPECT_EQ(mjpg.lpbiOut, nullptr);
+    ICCompressorFree(&mjpg);
+    ICSeqCompressFrameEnd(&mjpg);
 }
 
 } // namespace
