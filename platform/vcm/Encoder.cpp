@@ -78,11 +78,14 @@ bool GivesExactPixels(const AVCodec& codec, AVPixelFormat format) {
     return true;
 }
 
+// The AVI tag must lead readers back to this very codec (H.263+ would be read as H.263).
 bool IsCandidateCodec(const AVCodec& codec) {
     constexpr int excluded = AV_CODEC_CAP_HARDWARE | AV_CODEC_CAP_EXPERIMENTAL;
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    const Fourcc tag = RiffTag(codec.id);
     return av_codec_is_encoder(&codec) && codec.type == AVMEDIA_TYPE_VIDEO &&
-           !(codec.capabilities & excluded) && RiffTag(codec.id) != 0 &&
-           avcodec_find_decoder(codec.id) != nullptr;
+           !(codec.capabilities & excluded) && tag != 0 &&
+           av_codec_get_id(tables, tag) == codec.id && avcodec_find_decoder(codec.id) != nullptr;
 }
 
 // A DIB frame with some detail in it, so that every encoder has real work to try.
