@@ -183,6 +183,14 @@ void ScaleDib(SwsContext* scaler, const BITMAPINFOHEADER& input, const void* bit
     sws_scale(scaler, source, sourceStrides, 0, input.biHeight, target, targetStrides);
 }
 
+bool NewFrameBuffer(AVFrame& frame, int format, int width, int height) {
+    av_frame_unref(&frame);
+    frame.format = format;
+    frame.width = width;
+    frame.height = height;
+    return av_frame_get_buffer(&frame, 0) >= 0;
+}
+
 void CopyFrameSettings(AVCodecContext& context, const Settings& settings) {
     context.time_base = AVRational{std::max(settings.scale, 1), std::max(settings.rate, 1)};
     context.framerate = AVRational{context.time_base.den, context.time_base.num};
@@ -264,10 +272,7 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
     ApplySettings(settings);
     if (avcodec_open2(context_.get(), candidate.codec, nullptr) < 0) return false;
 
-    frame_->format = format;
-    frame_->width = input.biWidth;
-    frame_->height = input.biHeight;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
+    if (!NewFrameBuffer(*frame_, format, input.biWidth, input.biHeight)) return false;
     scaler_.reset(sws_getContext(input.biWidth, input.biHeight, SourceFormat(input), input.biWidth,
                                  input.biHeight, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!scaler_) return false;
@@ -332,7 +337,7 @@ const BITMAPINFOHEADER& Encoder::OutputHeader() const {
 bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, int32_t& size,
                        bool& key) {
     av_packet_unref(packet_.get());
-    if (bits == nullptr || av_frame_make_writable(frame_.get()) < 0) return false;
+    if (bits == nullptr || !WritableFrame()) return false;
     ScaleDib(scaler_.get(), input_, bits, frame_->data, frame_->linesize);
     const int every = context_->gop_size;
     const bool due = every > 0 && frameNumber_ % every == 0;
@@ -347,6 +352,13 @@ bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, in
     size = packet_->size;
     key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
     return true;
+}
+
+// A frame the encoder still holds is left to it; the next picture gets a fresh buffer (not a
+// copy of the old one, which is overwritten anyway).
+bool Encoder::WritableFrame() {
+    if (av_frame_is_writable(frame_.get())) return true;
+    return NewFrameBuffer(*frame_, frame_->format, frame_->width, frame_->height);
 }
 
 bool Encoder::Drain() {

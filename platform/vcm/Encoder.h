@@ -88,6 +88,7 @@ private:
     bool Start(const Candidate& candidate, const BITMAPINFOHEADER& input, const Settings& settings);
     void ApplySettings(const Settings& settings);
     void BuildOutputFormat(const Candidate& candidate, const BITMAPINFOHEADER& input);
+    bool WritableFrame();
 
     AvPtr<AVCodecContext> context_;
     AvPtr<SwsContext> scaler_;
