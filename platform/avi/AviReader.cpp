@@ -38,12 +38,6 @@ AVISTREAMINFO ParseStreamHeader(const uint8_t* h, uint32_t size) {
     return info;
 }
 
-// Streams whose samples are counted in bytes (audio with a block size); video is one frame
-// per chunk whatever its header says.
-bool CountsBytes(const AVISTREAMINFO& info) {
-    return info.fccType != streamtypeVIDEO && info.dwSampleSize > 0;
-}
-
 } // namespace
 
 HRESULT AviReader::Open(std::unique_ptr<ByteSource> source) {
@@ -127,6 +121,9 @@ HRESULT AviReader::ReadStreamList(const Chunk& strl) {
                 return AVIERR_BADFORMAT;
             const std::string name = StreamName(s.info);
             s.info = ParseStreamHeader(h, size);
+            // Sample positions are 32-bit signed.
+            if (s.info.dwStart > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+                return AVIERR_BADFORMAT;
             name.copy(s.info.szName, kNameLimit);
             header = true;
         } else if (c.id == kStrf) {
@@ -269,12 +266,12 @@ HRESULT AviReader::ScanMovi(const std::vector<bool>& wanted) {
 }
 
 uint32_t AviReader::ChunkSamples(const Stream& s, size_t chunk) const {
-    return CountsBytes(s.info) ? s.chunks[chunk].size / s.info.dwSampleSize : 1;
+    return CountsBlocks(s.info) ? s.chunks[chunk].size / s.info.dwSampleSize : 1;
 }
 
 void AviReader::CountSamples(Stream& s) {
     uint64_t total = 0;
-    if (CountsBytes(s.info)) {
+    if (CountsBlocks(s.info)) {
         s.firstSample.reserve(s.chunks.size());
         for (size_t i = 0; i < s.chunks.size(); ++i) {
             s.firstSample.push_back(total);
@@ -318,7 +315,7 @@ HRESULT AviReader::Read(int stream, int32_t start, int32_t samples, void* buffer
     if (position < 0 || position >= s.info.dwLength) return AVIERR_NODATA;
     const auto first = static_cast<uint64_t>(position);
     auto* out = static_cast<uint8_t*>(buffer);
-    if (!CountsBytes(s.info)) {
+    if (!CountsBlocks(s.info)) {
         const SampleEntry& e = s.chunks[first];
         if (e.size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
             return AVIERR_BADSIZE;

@@ -239,8 +239,8 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     if (samples < 0 || size < 0 || (data == nullptr && size > 0)) return AVIERR_BADPARAM;
     if (static_cast<int64_t>(start) != static_cast<int64_t>(s.info.dwStart) + s.length)
         return AVIERR_BADPARAM;
-    if (s.info.dwSampleSize == 0 ? samples != 1
-                                 : static_cast<int64_t>(samples) * s.info.dwSampleSize != size)
+    if (!CountsBlocks(s.info) ? samples != 1
+                              : static_cast<int64_t>(samples) * s.info.dwSampleSize != size)
         return AVIERR_BADSIZE;
     if (static_cast<int64_t>(s.length) + samples > std::numeric_limits<int32_t>::max())
         return AVIERR_BADPARAM;

@@ -5,6 +5,7 @@
 #include "platform/avi/AviFile.h"
 #include "platform/graphics/Dib.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -119,6 +120,9 @@ public:
         PutU32(bytes_.data() + start + 4, static_cast<uint32_t>(size));
         if (size % 2 != 0) U8(0);
     }
+    void Overwrite(size_t at, const std::vector<uint8_t>& bytes) {
+        std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<ptrdiff_t>(at));
+    }
     const std::vector<uint8_t>& Data() const { return bytes_; }
     size_t Size() const { return bytes_.size(); }
 
@@ -147,6 +151,12 @@ inline int StreamOfChunkId(FOURCC id) {
 // The name a stream header record holds (zero-terminated within its field).
 inline std::string StreamName(const AVISTREAMINFO& info) {
     return {info.szName, strnlen(info.szName, sizeof(info.szName))};
+}
+
+// Streams whose samples are counted in blocks of dwSampleSize bytes (audio); video is one frame
+// per chunk whatever its header's sample size says.
+inline bool CountsBlocks(const AVISTREAMINFO& info) {
+    return info.fccType != streamtypeVIDEO && info.dwSampleSize > 0;
 }
 
 // One sample's chunk: where its data starts, its size and its index flags.

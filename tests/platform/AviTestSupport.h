@@ -44,7 +44,7 @@ struct CommandResult {
     std::string out;
 };
 
-inline CommandResult Run(const std::string& command) {
+inline CommandResult RunCommand(const std::string& command) {
     CommandResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
@@ -73,18 +73,20 @@ inline std::vector<Fields> ParseCompact(const std::string& text) {
 
 // Every stream as ffprobe sees it, its packets counted (nb_read_packets).
 inline std::vector<Fields> ProbeStreams(const std::string& path) {
-    const CommandResult r = Run("ffprobe -v error -count_packets -show_entries "
-                                "stream=codec_type,codec_name,codec_tag_string,width,height,"
-                                "r_frame_rate,nb_frames,nb_read_packets,sample_rate,channels "
-                                "-of compact=p=0 '" +
-                                path + "'");
+    const CommandResult r =
+        RunCommand("ffprobe -v error -count_packets -show_entries "
+                   "stream=codec_type,codec_name,codec_tag_string,width,height,"
+                   "r_frame_rate,nb_frames,nb_read_packets,sample_rate,channels "
+                   "-of compact=p=0 '" +
+                   path + "'");
     return r.ok ? ParseCompact(r.out) : std::vector<Fields>{};
 }
 
 // The packets of one stream (size and flags, "K_" for a key frame).
 inline std::vector<Fields> ProbePackets(const std::string& path, const std::string& stream) {
-    const CommandResult r = Run("ffprobe -v error -select_streams " + stream +
-                                " -show_entries packet=size,flags -of compact=p=0 '" + path + "'");
+    const CommandResult r =
+        RunCommand("ffprobe -v error -select_streams " + stream +
+                   " -show_entries packet=size,flags -of compact=p=0 '" + path + "'");
     return r.ok ? ParseCompact(r.out) : std::vector<Fields>{};
 }
 
@@ -97,8 +99,9 @@ inline Bytes ReadFile(const std::string& path) {
 // empty when ffmpeg reports any error.
 inline Bytes Decode(const std::string& path, const std::string& stream, const std::string& output) {
     const std::string decoded = path + ".decoded";
-    const CommandResult r = Run("ffmpeg -v error -xerror -y -i '" + path + "' -map 0:" + stream +
-                                " " + output + " '" + decoded + "' 2>&1");
+    const CommandResult r =
+        RunCommand("ffmpeg -v error -xerror -y -i '" + path + "' -map 0:" + stream + " " + output +
+                   " '" + decoded + "' 2>&1");
     Bytes bytes = r.ok && r.out.empty() ? ReadFile(decoded) : Bytes{};
     std::filesystem::remove(decoded);
     return bytes;
@@ -108,6 +111,14 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+}
+
+// With MV_AVI_SEED_DIR set, a copy of the file goes there under Name: the seeds of the AVI
+// reader's fuzz target (fuzz/corpus/avi) are files the tests write.
+inline void KeepAsSeed(const std::string& path, const std::string& name) {
+    if (const char* seeds = std::getenv("MV_AVI_SEED_DIR"))
+        std::filesystem::copy_file(path, std::string(seeds) + "/" + name,
+                                   std::filesystem::copy_options::overwrite_existing);
 }
 
 // A 24-bit frame of Width x Height, rows bottom-up and padded to four bytes, different for

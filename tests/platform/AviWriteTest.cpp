@@ -36,8 +36,9 @@ Encoded EncodeFrames(const ScratchDir& dir, const std::string& codec, int count)
     const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v " +
                                std::to_string(count) + " " + codec;
     Encoded encoded;
-    const CommandResult packets = Run(source + " -f framecrc -");
-    if (!Run(source + " -f image2 '" + dir / "%02d.bin" + "'").ok || !packets.ok) return encoded;
+    const CommandResult packets = RunCommand(source + " -f framecrc -");
+    if (!RunCommand(source + " -f image2 '" + dir / "%02d.bin" + "'").ok || !packets.ok)
+        return encoded;
     std::istringstream lines(packets.out);
     for (std::string line; std::getline(lines, line);) {
         if (line.empty() || line[0] == '#') continue;
@@ -131,6 +132,7 @@ TEST_P(AviCompressedTest, SamplesKeepTheirSizesAndKeyFlagsAsWritten) {
     EXPECT_EQ(streams[0]["codec_name"], c.codecName);
     EXPECT_EQ(streams[0]["codec_tag_string"], c.handler);
     EXPECT_EQ(streams[0]["nb_read_packets"], "6");
+    KeepAsSeed(path, std::string(c.handler) + ".avi");
     const std::vector<Fields> packets = ProbePackets(path, "v:0");
     ASSERT_EQ(packets.size(), encoded.frames.size());
     bool odd = false;
@@ -190,6 +192,7 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     AVIStreamRelease(audio);
     EXPECT_EQ(AVIFileRelease(file), 0u);
 
+    KeepAsSeed(path, "late-audio.avi");
     std::vector<Fields> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(kFrames));
@@ -272,6 +275,21 @@ TEST_F(AviWriteTest, HandlesLiveWhileReferencedAndTheLastReleaseFinishesTheFile)
     EXPECT_NE(AVIFileOpen(&file, dir_ / "none.avi", OF_READ), AVIERR_OK);
     EXPECT_EQ(file, nullptr);
     EXPECT_NE(AVIFileOpen(&file, dir_ / "no/such/folder.avi", OF_WRITE | OF_CREATE), AVIERR_OK);
+}
+
+TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
+    const Bytes frame = MakeFrame(320, 240, 0); // past the writer's buffer
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, "/dev/full", OF_WRITE | OF_CREATE), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, VideoInfo(320, 240, kRate)), AVIERR_OK);
+    const BITMAPINFOHEADER format = FrameHeader(320, 240);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
+    EXPECT_EQ(AVIStreamWrite(stream, 0, 1, frame.data(), static_cast<int32_t>(frame.size()),
+                             AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_FILEWRITE);
+    AVIStreamRelease(stream);
+    EXPECT_EQ(AVIFileRelease(file), 0u);
 }
 
 } // namespace
