@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -43,6 +42,8 @@ constexpr int QualityMax = 10000;
 constexpr int QscaleWorst = 31;
 constexpr int CrfWorst = 51;
 constexpr int BitsPerKilobyte = 1024 * 8;
+// Larger frames than any encoder here takes; keeps every size product far from overflow.
+constexpr int MaxSide = 16384;
 
 AVPixelFormat SourceFormat(const BITMAPINFOHEADER& input) {
     return input.biBitCount == BitsRgb555 ? AV_PIX_FMT_RGB555LE : AV_PIX_FMT_BGR24;
@@ -201,7 +202,7 @@ void CopyFrameSettings(AVCodecContext& context, const Settings& settings) {
 bool IsSupportedInput(const BITMAPINFOHEADER& input) {
     return input.biCompression == BI_RGB && input.biWidth > 0 && input.biHeight > 0 &&
            (input.biBitCount == BitsRgb555 || input.biBitCount == BitsBgr) &&
-           input.biWidth <= 16384 && input.biHeight <= 16384;
+           input.biWidth <= MaxSide && input.biHeight <= MaxSide;
 }
 
 int DibStride(const BITMAPINFOHEADER& input) {

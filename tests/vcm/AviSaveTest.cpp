@@ -145,9 +145,16 @@ protected:
 };
 
 TEST_F(AviSaveTest, RecompressesWithProgressAndCopiesFullFrames) {
+    // A record the dialog never filled (all zero but the handler) asks for the default
+    // quality, not the lowest.
     options.fccHandler = Mjpg;
-    options.dwQuality = static_cast<uint32_t>(ICQUALITY_DEFAULT);
     const std::string target = dir / "movie_.avi";
+    ASSERT_EQ(Save(target), AVIERR_OK);
+    options.dwQuality = static_cast<uint32_t>(ICQUALITY_DEFAULT);
+    options.dwFlags = AVICOMPRESSF_VALID;
+    ASSERT_EQ(Save(dir / "default.avi"), AVIERR_OK);
+    EXPECT_EQ(avitest::ReadFile(target), avitest::ReadFile(dir / "default.avi"));
+    percents.clear();
     ASSERT_EQ(Save(target), AVIERR_OK);
     ExpectVideoStream(target, "mjpeg", "MJPG", SourceFrames);
     EXPECT_LE(FileError(target, header, SourceFrames), LossyBound);

@@ -147,6 +147,10 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
     // A lossless compressor stays lossless at the lowest quality.
     auto lossless = Vars(Ffv1, ICQUALITY_LOW);
     EXPECT_EQ(WorstError(Compress(lossless, h), h), 0);
+    // Rows padded to four bytes: 642 pixels take 1926 bytes, a row 1928.
+    const auto padded = frames::Header(642, 16);
+    auto exact = Vars(Ffv1);
+    EXPECT_EQ(WorstError(Compress(exact, padded), padded), 0);
 }
 
 TEST(CompressorCalls, MisuseFailsCleanly) {
