@@ -130,6 +130,8 @@ void TChooseCompressorDialog::AddNumberRow(QGridLayout& grid, int row, const Num
     number = new QSpinBox(this);
     number->setRange(1, texts.maximum);
     number->setValue(std::max(initial, 1));
+    number->setEnabled(on->isChecked());
+    connect(on, &QCheckBox::toggled, number, &QSpinBox::setEnabled);
     grid.addWidget(on, row, 0);
     grid.addWidget(number, row, 1);
     grid.addWidget(new QLabel(Text(texts.unit), this), row, 2);

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QSlider>
+#include <QSpinBox>
 #include <gtest/gtest.h>
 
 namespace {
@@ -134,8 +135,11 @@ TEST_F(ChooseTest, TheDialogOffersFullFramesFirstAndPreviews) {
     box->setCurrentIndex(box->findData(QVariant::fromValue(Mjpg)));
     EXPECT_FALSE(dialog.PreviewLabel()->pixmap().isNull());
     dialog.findChild<QSlider*>()->setValue(40);
+    QSpinBox* keyFrames = dialog.findChild<QSpinBox*>();
+    EXPECT_FALSE(keyFrames->isEnabled());
     for (QCheckBox* check : dialog.findChildren<QCheckBox*>())
         check->setChecked(true);
+    EXPECT_TRUE(keyFrames->isEnabled());
     const vcm::ChooseChoice choice = dialog.Choice();
     EXPECT_EQ(choice.fccHandler, Mjpg);
     EXPECT_EQ(choice.quality, 4000);
