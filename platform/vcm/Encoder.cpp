@@ -294,6 +294,7 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
 void Encoder::ApplySettings(const Settings& settings) {
     AVCodecContext& c = *context_;
     CopyFrameSettings(c, settings);
+    keyFrameEvery_ = settings.keyFrameEvery;
     c.max_b_frames = 0;
     av_opt_set(c.priv_data, "tune", "zerolatency", 0);
     av_opt_set_int(c.priv_data, "lag-in-frames", 0, 0);
@@ -340,8 +341,7 @@ bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, in
     av_packet_unref(packet_.get());
     if (bits == nullptr || !WritableFrame()) return false;
     ScaleDib(scaler_.get(), input_, bits, frame_->data, frame_->linesize);
-    const int every = context_->gop_size;
-    const bool due = every > 0 && frameNumber_ % every == 0;
+    const bool due = keyFrameEvery_ > 0 && frameNumber_ % keyFrameEvery_ == 0;
     frame_->pict_type = forceKey || due ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->pts = frameNumber_++;
     // Encoders with a fixed quantiser read it from each frame.

@@ -96,6 +96,7 @@ private:
     AvPtr<AVPacket> packet_;
     BITMAPINFOHEADER input_;
     int64_t frameNumber_ = 0;
+    int32_t keyFrameEvery_ = 0; // 0: where the encoder puts them
     std::vector<uint8_t> outputFormat_;
 };
 

@@ -196,6 +196,7 @@ TEST_F(AviSaveTest, AbortStopsAtOnceLeavesTheSourceAndTheNextSaveRuns) {
     percents.clear();
     EXPECT_EQ(Save(target), AVIERR_OK);
     ExpectVideoStream(target, "mjpeg", "MJPG", SourceFrames);
+    EXPECT_LE(FileError(target, header, SourceFrames), LossyBound);
 }
 
 TEST_F(AviSaveTest, BadRequestsFailWithTheirCodes) {
@@ -223,6 +224,7 @@ TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {
     EXPECT_EQ(options.dwQuality, 1234u);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].kind, DialogRequest::ChooseCompressor);
+    EXPECT_EQ(requests[0].caption, "圧縮オプション");
     EXPECT_EQ(requests[0].chooseFlags, AllChooseFlags);
     EXPECT_EQ(requests[0].compressors.size(), ICCompressorList(header).size());
 
@@ -241,6 +243,7 @@ TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {
     EXPECT_EQ(AVISaveOptionsFree(1, &optionsRef), AVIERR_OK);
     EXPECT_EQ(Save(dir / "chosen.avi"), AVIERR_OK);
     ExpectVideoStream(dir / "chosen.avi", "mjpeg", "MJPG", SourceFrames);
+    EXPECT_LE(FileError(dir / "chosen.avi", header, SourceFrames), LossyBound);
 }
 
 } // namespace
