@@ -31,12 +31,9 @@ void AvDeleter::operator()(SwsContext* p) const {
 
 namespace {
 
-constexpr int BitsRgb555 = 16;
-constexpr int BitsBgr = 24;
-// The trial frame size: small enough to try every encoder quickly, a multiple of 16 both ways.
-constexpr int TrialWidth = 64;
-constexpr int TrialHeight = 48;
-constexpr int TrialFrames = 2;
+constexpr int BitsRgb555 = 16, BitsBgr = 24;
+// The trial: frames small enough to try every encoder quickly, a multiple of 16 both ways.
+constexpr int TrialWidth = 64, TrialHeight = 48, TrialFrames = 2;
 // Quality 0..10000 onto an MPEG-style quantiser 31..1 and onto a constant rate factor 51..0.
 constexpr int QualityMax = 10000;
 constexpr int QscaleWorst = 31;

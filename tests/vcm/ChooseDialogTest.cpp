@@ -21,15 +21,14 @@ constexpr uint32_t Mjpg = mmioFOURCC('M', 'J', 'P', 'G');
 const std::string Title = "ＡＶＩ圧縮方式選択";
 constexpr uint32_t KeyAndRate = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
 
+// The widgets need an application object: offscreen, one for the whole run.
 QApplication& App() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "test_vcm";
     static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    static QApplication app(argc, argv);
+    return app;
 }
 
 class ChooseTest : public ::testing::Test {
