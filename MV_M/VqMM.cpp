@@ -7,10 +7,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <new>
 #include <sys/mman.h>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -27,18 +28,12 @@ constexpr uint32_t BlockHeader = 8;
 constexpr uint32_t SizeClassStep = 16;
 constexpr uint32_t MaxPooledClass = 16384;
 constexpr uint32_t PoolCount = MaxPooledClass / SizeClassStep;
-// A chunk's memory starts with its owner, so that blocks (8 bytes past a multiple of 16) hand
-// out 16-aligned memory and find their chunk from a 32-bit distance.
-constexpr uint32_t ChunkHeader = 8;
-static_assert(BlockHeader + ChunkHeader == OSHeader && sizeof(void*) <= ChunkHeader);
 
 constexpr uint32_t SmallBlockLimit = 64;
 constexpr uint32_t SmallChunkBlocks = 200;
 constexpr uint32_t MinChunkBlocks = 3;
 constexpr uint32_t MaxChunkBlocks = 20;
 constexpr uint32_t MaxChunkBytes = 65536;
-// The largest distance of a block from its chunk's memory.
-constexpr uint32_t MaxBlockOffset = ChunkHeader + MaxChunkBytes;
 
 uint32_t LoadU32(const std::byte* p) {
     uint32_t value;
@@ -77,8 +72,41 @@ constexpr TOSMemory DefaultCalls{DefaultHeapAlloc, DefaultHeapFree, DefaultReser
 // allocation may come before any static constructor, and the last release after every static
 // destructor has run.
 constinit TOSMemory os = DefaultCalls;
-constinit std::mutex lock;
-static_assert(std::is_trivially_destructible_v<std::mutex>);
+// The critical section: a word taken by one atomic operation when free, which spins briefly and
+// then sleeps on the word while another thread holds it. Constant-initialised and trivially
+// destructible, like the rest of the unit's state.
+class TCriticalSection {
+public:
+    void Enter() {
+        int expected = Free;
+        if (!state_.compare_exchange_strong(expected, Held, std::memory_order_acquire)) [[unlikely]]
+            EnterContended();
+    }
+    void Leave() {
+        if (state_.exchange(Free, std::memory_order_release) == Waited) [[unlikely]]
+            state_.notify_one();
+    }
+
+private:
+    static constexpr int Free = 0, Held = 1, Waited = 2;
+    static constexpr int SpinCount = 200;
+
+    [[gnu::noinline]] void EnterContended() {
+        for (int i = 0; i < SpinCount; ++i) {
+            int expected = Free;
+            if (state_.load(std::memory_order_relaxed) == Free &&
+                state_.compare_exchange_weak(expected, Held, std::memory_order_acquire))
+                return;
+        }
+        // Whoever takes the word from here on marks it waited, so its release wakes a sleeper.
+        while (state_.exchange(Waited, std::memory_order_acquire) != Free)
+            state_.wait(Waited, std::memory_order_relaxed);
+    }
+
+    std::atomic<int> state_{Free};
+};
+constinit TCriticalSection lock;
+static_assert(std::is_trivially_destructible_v<TCriticalSection>);
 constinit std::atomic<bool> initialized{false};
 constinit bool shutdownPending = false;
 constinit bool tornDown = false;
@@ -87,22 +115,18 @@ constinit bool unitFinalized = false;
 // 64 bits: a 32-bit sum wraps past 4 GB outstanding and could tear the manager down early.
 constinit uint64_t outstanding = 0;
 
-// The critical section, entered only while the multi-thread flag is set. Whether it was entered
-// is remembered, so a flag set meanwhile never leaves a section that was not entered.
-class TLockGuard {
-public:
-    TLockGuard() : locked_(IsMultiThread.load(std::memory_order_relaxed)) {
-        if (locked_) lock.lock();
-    }
-    ~TLockGuard() {
-        if (locked_) lock.unlock();
-    }
-    TLockGuard(const TLockGuard&) = delete;
-    TLockGuard& operator=(const TLockGuard&) = delete;
-
-private:
-    bool locked_;
-};
+// Runs f in the critical section, which is entered only while the multi-thread flag is set. The
+// flag is read once: a flag set meanwhile never leaves a section that was not entered.
+template <class F>
+auto UnderLock(F f) {
+    if (!IsMultiThread.load(std::memory_order_relaxed)) [[likely]]
+        return f();
+    lock.Enter();
+    struct Leave {
+        ~Leave() { lock.Leave(); }
+    } leave;
+    return f();
+}
 
 // An operating-system block of n bytes with n in front of it; nullptr when the system refuses.
 std::byte* OSAlloc(uint64_t n) {
@@ -159,69 +183,17 @@ protected:
     ~TClassUseOSMemory() = default;
 };
 
-// One operating-system block carved into equal blocks, kept in a ring of chunks. A chunk of
-// capacity 0 is a ring's sentinel and has no memory.
-class TChunk : public TClassUseOSMemory {
+class TChunk;
+
+// A ring of chunks. A pool's two rings are headed by sentinels of their own, without memory;
+// the ring's last chunk is the sentinel's FPrev.
+class TRing {
 public:
-    static TChunk* Create(uint16_t blockSize, uint16_t capacity) {
-        auto* chunk = new (std::nothrow) TChunk(blockSize, capacity);
-        if (chunk == nullptr || capacity == 0) return chunk;
-        chunk->FMemory = OSAlloc(ChunkHeader + uint64_t{blockSize} * capacity);
-        if (chunk->FMemory == nullptr) {
-            delete chunk;
-            return nullptr;
-        }
-        TChunk* owner = chunk;
-        std::memcpy(chunk->FMemory, &owner, sizeof owner);
-        chunk->FBump = chunk->FMemory + ChunkHeader;
-        return chunk;
-    }
-    ~TChunk() {
-        if (FMemory == nullptr) return;
-        OSFree(FMemory);
-        Unlink();
-    }
-    TChunk(const TChunk&) = delete;
-    TChunk& operator=(const TChunk&) = delete;
+    TRing() = default;
+    TRing(const TRing&) = delete;
+    TRing& operator=(const TRing&) = delete;
 
-    // The chunk that owns a pooled block, or nullptr when the block's header cannot be one of
-    // this size class's.
-    static TChunk* Owner(std::byte* block, uint32_t blockSize) {
-        const uint32_t offset = LoadU32(block);
-        if (offset < ChunkHeader || offset > MaxBlockOffset ||
-            (offset - ChunkHeader) % blockSize != 0)
-            return nullptr;
-        TChunk* chunk = nullptr;
-        std::memcpy(&chunk, block - offset, sizeof chunk);
-        return chunk != nullptr && chunk->FBlockSize == blockSize ? chunk : nullptr;
-    }
-
-    std::byte* GetBlock() {
-        ++FUsed;
-        --FFreeCount;
-        std::byte* block = FFreeList;
-        if (block != nullptr) {
-            const uint32_t next = LoadU32(block + SizeField);
-            FFreeList = next == 0 ? nullptr : FMemory + next;
-        } else {
-            block = FBump;
-            FBump += FBlockSize;
-        }
-        StoreU32(block, static_cast<uint32_t>(block - FMemory));
-        return block;
-    }
-
-    // The free list links by distance from the chunk's memory; such a value (8 past a multiple
-    // of 16, or 0) is never a size class, so a block freed twice is refused.
-    void PutBlock(std::byte* block) {
-        StoreU32(block + SizeField,
-                 FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - FMemory));
-        FFreeList = block;
-        --FUsed;
-        ++FFreeCount;
-    }
-
-    void InsertAfter(TChunk* c) {
+    void InsertAfter(TRing* c) {
         FPrev = c;
         FNext = c->FNext;
         c->FNext->FPrev = this;
@@ -234,71 +206,122 @@ public:
         FPrev = this;
     }
     bool IsLone() const { return FNext == this; }
+    // Of a sentinel whose ring is not empty.
+    TChunk* Last() const;
 
-    TChunk* FNext;
-    TChunk* FPrev;
+    TRing* FNext = this;
+    TRing* FPrev = this;
+
+protected:
+    ~TRing() = default;
+};
+
+// One operating-system block carved into equal blocks. The chunk's own fields head the block, so
+// a chunk costs the system one call, and a block finds its chunk from its 32-bit distance to it.
+class TChunk : public TRing {
+public:
+    static TChunk* Create(uint32_t blockSize, uint32_t capacity) {
+        std::byte* memory = OSAlloc(Head + uint64_t{blockSize} * capacity);
+        return memory == nullptr ? nullptr : new (memory) TChunk(blockSize, capacity);
+    }
+    // Unlinks the chunk and gives its memory back to the system.
+    [[gnu::noinline]] static void Destroy(TChunk* chunk) {
+        chunk->Unlink();
+        chunk->~TChunk();
+        OSFree(reinterpret_cast<std::byte*>(chunk));
+    }
+
+    // The chunk that owns a pooled block, or nullptr when the block's header cannot be one of
+    // this size class's.
+    static TChunk* Owner(std::byte* block, uint32_t blockSize) {
+        const uint32_t offset = LoadU32(block);
+        if (offset < Head || offset > Head + MaxChunkBytes) return nullptr;
+        auto* chunk = reinterpret_cast<TChunk*>(block - offset);
+        return chunk->FBlockSize == blockSize && block < chunk->FBump ? chunk : nullptr;
+    }
+
+    std::byte* GetBlock() {
+        ++FUsed;
+        --FFreeCount;
+        std::byte* block = FFreeList;
+        if (block != nullptr) {
+            const uint32_t next = LoadU32(block + SizeField);
+            FFreeList = next == 0 ? nullptr : Base() + next;
+        } else {
+            block = FBump;
+            FBump += FBlockSize;
+        }
+        StoreU32(block, static_cast<uint32_t>(block - Base()));
+        return block;
+    }
+
+    // The free list links by distance from the chunk; such a value (8 past a multiple of 16,
+    // or 0) is never a size class, so a block freed twice is refused.
+    void PutBlock(std::byte* block) {
+        StoreU32(block + SizeField,
+                 FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - Base()));
+        FFreeList = block;
+        --FUsed;
+        ++FFreeCount;
+    }
+
+    std::byte* FFreeList = nullptr;
+    std::byte* FBump;
     uint16_t FBlockSize;
     bool FRetired = false;
     uint32_t FBlockCount;
     uint32_t FUsed = 0;
     uint32_t FThreshold;
     uint32_t FFreeCount;
-    std::byte* FBump = nullptr;
-    std::byte* FFreeList = nullptr;
-    std::byte* FMemory = nullptr;
+
+    // Room for the fields, ending 8 bytes past a multiple of 16 so that the caller's memory
+    // behind each block's header is 16-aligned.
+    static constexpr uint32_t Head = 56;
 
 private:
-    TChunk(uint16_t blockSize, uint16_t capacity)
-        : FNext(this), FPrev(this), FBlockSize(blockSize), FBlockCount(capacity),
-          FThreshold(std::max(capacity / 10u, 1u)), FFreeCount(capacity) {}
-};
+    TChunk(uint32_t blockSize, uint32_t capacity)
+        : FBump(Base() + Head), FBlockSize(static_cast<uint16_t>(blockSize)), FBlockCount(capacity),
+          FThreshold(std::max(capacity / 10, 1u)), FFreeCount(capacity) {}
+    ~TChunk() = default;
 
-uint32_t RingLength(const TChunk* sentinel) {
+    std::byte* Base() { return reinterpret_cast<std::byte*>(this); }
+};
+static_assert(sizeof(TChunk) <= TChunk::Head && TChunk::Head % OSHeader == BlockHeader);
+
+TChunk* TRing::Last() const {
+    return static_cast<TChunk*>(FPrev);
+}
+
+class TSentinel : public TRing {};
+
+uint32_t RingLength(const TRing& sentinel) {
     uint32_t n = 0;
-    for (const TChunk* c = sentinel->FNext; c != sentinel; c = c->FNext)
+    for (const TRing* c = sentinel.FNext; c != &sentinel; c = c->FNext)
         ++n;
     return n;
 }
 
 // All chunks of one size class: the available ring serves requests from its last chunk, the
 // retired ring holds chunks set aside until they are worth using again.
-class TFixedSizePool : public TClassUseOSMemory {
+class TFixedSizePool {
 public:
-    static TFixedSizePool* Create(uint32_t blockSize) {
-        auto* pool = new (std::nothrow) TFixedSizePool(blockSize);
-        if (pool == nullptr) return nullptr;
-        pool->FAvailable = TChunk::Create(static_cast<uint16_t>(blockSize), 0);
-        pool->FRetiredRing = TChunk::Create(static_cast<uint16_t>(blockSize), 0);
-        if (pool->FAvailable == nullptr || pool->FRetiredRing == nullptr) {
-            delete pool;
-            return nullptr;
-        }
-        return pool;
-    }
+    explicit TFixedSizePool(uint32_t blockSize)
+        : FBlockSize(blockSize), FMaxChunk(std::min(MaxChunkBytes / blockSize, MaxChunkBlocks)),
+          FNextChunkSize(NextChunkSize()) {}
     ~TFixedSizePool() {
-        for (TChunk* sentinel : {FAvailable, FRetiredRing}) {
-            if (sentinel == nullptr) continue;
+        for (TRing* sentinel : {&FAvailable, &FRetiredRing})
             while (!sentinel->IsLone())
-                delete sentinel->FPrev;
-            delete sentinel;
-        }
+                TChunk::Destroy(sentinel->Last());
     }
     TFixedSizePool(const TFixedSizePool&) = delete;
     TFixedSizePool& operator=(const TFixedSizePool&) = delete;
 
     std::byte* AllocBlock() {
-        std::byte* block = nullptr;
-        if (FAvailable->IsLone()) {
-            TChunk* chunk = TChunk::Create(static_cast<uint16_t>(FBlockSize),
-                                           static_cast<uint16_t>(FNextChunkSize));
-            if (chunk == nullptr) return nullptr;
-            block = chunk->GetBlock();
-            chunk->InsertAfter(FAvailable);
-        } else {
-            TChunk* last = FAvailable->FPrev;
-            block = last->GetBlock();
-            if (last->FFreeCount == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
-        }
+        if (FAvailable.IsLone()) [[unlikely]]
+            return AllocFromNewChunk();
+        TChunk* last = FAvailable.Last();
+        std::byte* block = last->GetBlock();
+        if (last->FFreeCount == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
         ++FUsed;
         FNextChunkSize = NextChunkSize();
         return block;
@@ -308,15 +331,12 @@ public:
         c->PutBlock(block);
         --FUsed;
         if (c->FUsed == 0) {
-            delete c; // its memory goes back to the system at once
+            TChunk::Destroy(c); // its memory goes back to the system at once
         } else if (c->FRetired) {
             if (c->FFreeCount > c->FThreshold && c->FBlockCount <= FNextChunkSize) Restore(c);
-        } else {
-            TChunk* last = FAvailable->FPrev;
-            if (c->FUsed > last->FUsed) {
-                c->Unlink();
-                c->InsertAfter(FAvailable->FPrev);
-            }
+        } else if (c->FUsed > FAvailable.Last()->FUsed) {
+            c->Unlink();
+            c->InsertAfter(FAvailable.FPrev);
         }
         FNextChunkSize = NextChunkSize();
     }
@@ -329,67 +349,59 @@ public:
     TPoolState State() const {
         TPoolState state{FUsed, FMaxChunk, FNextChunkSize, RingLength(FAvailable),
                          RingLength(FRetiredRing)};
-        if (!FAvailable->IsLone()) {
-            state.LastCapacity = FAvailable->FPrev->FBlockCount;
-            state.LastUsed = FAvailable->FPrev->FUsed;
+        if (!FAvailable.IsLone()) {
+            state.LastCapacity = FAvailable.Last()->FBlockCount;
+            state.LastUsed = FAvailable.Last()->FUsed;
         }
         return state;
     }
 
 private:
-    explicit TFixedSizePool(uint32_t blockSize)
-        : FBlockSize(blockSize), FMaxChunk(std::min(MaxChunkBytes / blockSize, MaxChunkBlocks)),
-          FNextChunkSize(NextChunkSize()) {}
+    [[gnu::noinline]] std::byte* AllocFromNewChunk() {
+        TChunk* chunk = TChunk::Create(FBlockSize, FNextChunkSize);
+        if (chunk == nullptr) return nullptr;
+        std::byte* block = chunk->GetBlock();
+        chunk->InsertAfter(&FAvailable);
+        ++FUsed;
+        FNextChunkSize = NextChunkSize();
+        return block;
+    }
 
-    void Retire(TChunk* c) {
+    [[gnu::noinline]] void Retire(TChunk* c) {
         c->Unlink();
         c->FRetired = true;
-        c->InsertAfter(FRetiredRing->FPrev);
+        c->InsertAfter(FRetiredRing.FPrev);
     }
 
     // Back into the available ring: last when it is fuller than the present last chunk,
     // otherwise just before it.
-    void Restore(TChunk* c) {
+    [[gnu::noinline]] void Restore(TChunk* c) {
         c->FRetired = false;
         c->Unlink();
-        TChunk* last = FAvailable->FPrev;
-        if (last == FAvailable || last->FUsed < c->FUsed)
-            c->InsertAfter(last);
+        if (FAvailable.IsLone() || FAvailable.Last()->FUsed < c->FUsed)
+            c->InsertAfter(FAvailable.FPrev);
         else
-            c->InsertAfter(last->FPrev);
+            c->InsertAfter(FAvailable.FPrev->FPrev);
     }
 
+    // The fields every request reads come first, beside the available ring's links.
     uint32_t FBlockSize;
-    TChunk* FAvailable = nullptr;
-    TChunk* FRetiredRing = nullptr;
     uint32_t FUsed = 0;
     uint32_t FMaxChunk;
     uint32_t FNextChunkSize;
+    TSentinel FAvailable;
+    TSentinel FRetiredRing;
 };
 
-// Pool k serves size class 16 (k + 1).
+// Pool k serves size class 16 (k + 1). The pools are part of the manager: one system call
+// creates them all.
 class TMemManager : public TClassUseOSMemory {
 public:
-    static TMemManager* Create() {
-        auto* created = new (std::nothrow) TMemManager;
-        if (created == nullptr) return nullptr;
-        for (uint32_t k = 0; k < PoolCount; ++k) {
-            created->FPools[k] = TFixedSizePool::Create((k + 1) * SizeClassStep);
-            if (created->FPools[k] == nullptr) {
-                delete created;
-                return nullptr;
-            }
-        }
-        return created;
-    }
-    ~TMemManager() {
-        for (TFixedSizePool* pool : FPools)
-            delete pool;
-    }
+    static TMemManager* Create() { return new (std::nothrow) TMemManager; }
     TMemManager(const TMemManager&) = delete;
     TMemManager& operator=(const TMemManager&) = delete;
 
-    std::byte* GetMem(int32_t size) {
+    [[gnu::always_inline]] std::byte* GetMem(int32_t size) {
         const uint64_t a = SizeClass(size);
         outstanding += a;
         std::byte* p = nullptr;
@@ -408,7 +420,7 @@ public:
     }
 
     // False when p is not a block of this manager in use.
-    bool FreeMem(std::byte* p) {
+    [[gnu::always_inline]] bool FreeMem(std::byte* p) {
         const uint32_t r = LoadU32(p - SizeField);
         if (r == 0 || r % SizeClassStep != 0) return false;
         if (r <= MaxPooledClass) {
@@ -423,12 +435,17 @@ public:
         return true;
     }
 
-    TFixedSizePool& Pool(uint32_t sizeClass) { return *FPools[sizeClass / SizeClassStep - 1]; }
+    TFixedSizePool& Pool(uint32_t sizeClass) { return FPools[sizeClass / SizeClassStep - 1]; }
 
 private:
-    TMemManager() = default;
+    TMemManager() : FPools(MakePools(std::make_index_sequence<PoolCount>())) {}
 
-    std::array<TFixedSizePool*, PoolCount> FPools{};
+    template <size_t... k>
+    static std::array<TFixedSizePool, PoolCount> MakePools(std::index_sequence<k...>) {
+        return {TFixedSizePool((k + 1) * SizeClassStep)...};
+    }
+
+    std::array<TFixedSizePool, PoolCount> FPools;
 };
 
 // A raw pointer, not a unique_ptr: no exit-time destructor may free the pools under live blocks.
@@ -438,8 +455,8 @@ constinit TMemManager* manager = nullptr;
 // block's own size.
 uint32_t UsableSize(const std::byte* p) {
     const uint32_t value = LoadU32(p - SizeField);
-    TLockGuard guard;
-    return value <= MaxPooledClass && !tornDown ? value - BlockHeader : value;
+    return UnderLock(
+        [&] { return value <= MaxPooledClass && !tornDown ? value - BlockHeader : value; });
 }
 
 } // namespace
@@ -449,20 +466,20 @@ TOSMemory DefaultOSMemory() {
 }
 
 void SetOSMemory(const TOSMemory& osMemory) {
-    TLockGuard guard;
-    os = osMemory;
+    UnderLock([&] { os = osMemory; });
 }
 
 bool EnsureManager() {
     if (initialized.load(std::memory_order_acquire)) return true;
-    TLockGuard guard;
-    if (initialized.load(std::memory_order_relaxed)) return true; // another thread was first
-    if (!InitOSHeap()) return false;
-    // Without its own objects there is no manager yet; the next request tries again.
-    manager = TMemManager::Create();
-    if (manager == nullptr) return false;
-    initialized.store(true, std::memory_order_release);
-    return true;
+    return UnderLock([] {
+        if (initialized.load(std::memory_order_relaxed)) return true; // another thread was first
+        if (!InitOSHeap()) return false;
+        // Without its own objects there is no manager yet; the next request tries again.
+        manager = TMemManager::Create();
+        if (manager == nullptr) return false;
+        initialized.store(true, std::memory_order_release);
+        return true;
+    });
 }
 
 void DestroyManager() {
@@ -471,24 +488,37 @@ void DestroyManager() {
     tornDown = true;
 }
 
-void* VqGetMem(int32_t size) {
-    if (size <= 0 || !EnsureManager()) return nullptr;
-    TLockGuard guard;
-    if (tornDown) return OSAlloc(static_cast<uint64_t>(size));
+namespace {
+
+// The entry points' work inside the critical section; inlined into both of its branches.
+[[gnu::always_inline]] inline void* GetMemInside(int32_t size) {
+    if (tornDown) [[unlikely]]
+        return OSAlloc(static_cast<uint64_t>(size));
     return manager->GetMem(size);
 }
 
-int32_t VqFreeMem(void* p) {
-    if (p == nullptr) return 1;
-    auto* block = static_cast<std::byte*>(p);
-    TLockGuard guard;
-    if (tornDown) {
+[[gnu::always_inline]] inline int32_t FreeMemInside(std::byte* block) {
+    if (tornDown) [[unlikely]] {
         OSFree(block);
         return 0;
     }
     if (manager == nullptr || !manager->FreeMem(block)) return 1;
-    if (shutdownPending && outstanding == 0) DestroyManager();
+    if (shutdownPending && outstanding == 0) [[unlikely]]
+        DestroyManager();
     return 0;
+}
+
+} // namespace
+
+void* VqGetMem(int32_t size) {
+    if (size <= 0) return nullptr;
+    if (!initialized.load(std::memory_order_acquire) && !EnsureManager()) return nullptr;
+    return UnderLock([size] { return GetMemInside(size); });
+}
+
+int32_t VqFreeMem(void* p) {
+    if (p == nullptr) return 1;
+    return UnderLock([block = static_cast<std::byte*>(p)] { return FreeMemInside(block); });
 }
 
 void* VqReallocMem(void* p, int32_t size) {
@@ -513,22 +543,24 @@ void VqMMInitialization() {
 }
 
 void VqMMFinalization() {
-    TLockGuard guard;
-    if (unitFinalized) return;
-    unitFinalized = true;
-    shutdownPending = true;
-    if (!tornDown && outstanding == 0) DestroyManager();
+    UnderLock([] {
+        if (unitFinalized) return;
+        unitFinalized = true;
+        shutdownPending = true;
+        if (!tornDown && outstanding == 0) DestroyManager();
+    });
 }
 
 TVqMMState VqMMState() {
-    TLockGuard guard;
-    return {outstanding, initialized.load(std::memory_order_relaxed), shutdownPending, tornDown};
+    return UnderLock([] {
+        return TVqMMState{outstanding, initialized.load(std::memory_order_relaxed), shutdownPending,
+                          tornDown};
+    });
 }
 
 TPoolState VqPoolState(uint32_t blockSize) {
-    TLockGuard guard;
-    if (manager == nullptr || blockSize == 0 || blockSize % SizeClassStep != 0 ||
-        blockSize > MaxPooledClass)
-        return {};
-    return manager->Pool(blockSize).State();
+    if (blockSize == 0 || blockSize % SizeClassStep != 0 || blockSize > MaxPooledClass) return {};
+    return UnderLock([blockSize] {
+        return manager == nullptr ? TPoolState{} : manager->Pool(blockSize).State();
+    });
 }
