@@ -68,13 +68,8 @@ bool DefaultRelease(void* p, size_t size) {
 constexpr TOSMemory DefaultCalls{DefaultHeapAlloc, DefaultHeapFree, DefaultReserve,
                                  DefaultCommit,    DefaultDecommit, DefaultRelease};
 
-// The unit's state. All of it is constant-initialised and trivially destructible: the first
-// allocation may come before any static constructor, and the last release after every static
-// destructor has run.
-constinit TOSMemory os = DefaultCalls;
 // The critical section: a word taken by one atomic operation when free, which spins briefly and
-// then sleeps on the word while another thread holds it. Constant-initialised and trivially
-// destructible, like the rest of the unit's state.
+// then sleeps on the word while another thread holds it.
 class TCriticalSection {
 public:
     void Enter() {
@@ -105,6 +100,11 @@ private:
 
     std::atomic<int> state_{Free};
 };
+
+// The unit's state. All of it is constant-initialised and trivially destructible: the first
+// allocation may come before any static constructor, and the last release after every static
+// destructor has run.
+constinit TOSMemory os = DefaultCalls;
 constinit TCriticalSection lock;
 static_assert(std::is_trivially_destructible_v<TCriticalSection>);
 constinit std::atomic<bool> initialized{false};
