@@ -60,28 +60,14 @@ void Touch(void* p) {
     *static_cast<volatile char*>(p) = 1;
 }
 
-template <class Allocator>
-void SmallBlocks(benchmark::State& state, bool locked) {
-    IsMultiThread = locked || state.threads() > 1;
-    const std::vector<Step> steps = SmallPairs(static_cast<uint32_t>(state.thread_index()) + 1);
-    std::vector<void*> live(WorkingSet);
-    for (size_t i = 0; i < WorkingSet; ++i)
-        live[i] = Allocator::Get(steps[i].size);
-    for (auto _ : state) {
-        for (const Step& step : steps) {
-            Allocator::Free(live[step.slot]);
-            live[step.slot] = Allocator::Get(step.size);
-            Touch(live[step.slot]);
-        }
-    }
-    for (void* p : live)
-        Allocator::Free(p);
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(steps.size()));
-}
+// How a pair of allocation and release meets the resident population of small blocks.
+enum class Pairing {
+    Replace,   // a random resident block is released and a new one takes its place
+    Immediate, // a new block is released again at once
+};
 
-// Each step takes a block and releases it again at once, beside a resident population.
-template <class Allocator>
-void SmallImmediate(benchmark::State& state, bool locked) {
+template <class Allocator, Pairing pairing, bool locked = false>
+void SmallBlocks(benchmark::State& state) {
     IsMultiThread = locked || state.threads() > 1;
     const std::vector<Step> steps = SmallPairs(static_cast<uint32_t>(state.thread_index()) + 1);
     std::vector<void*> live(WorkingSet);
@@ -91,6 +77,7 @@ void SmallImmediate(benchmark::State& state, bool locked) {
         for (const Step& step : steps) {
             void* p = Allocator::Get(step.size);
             Touch(p);
+            if constexpr (pairing == Pairing::Replace) std::swap(p, live[step.slot]);
             Allocator::Free(p);
         }
     }
@@ -130,31 +117,29 @@ std::string Register(const std::string& name, void (*run)(benchmark::State&), in
     return name + "/real_time/threads:" + std::to_string(threads);
 }
 
+// Our run and glibc's of the same work.
+peer_ratio::Pair Compare(const std::string& label, const std::string& name,
+                         void (*ours)(benchmark::State&), void (*peer)(benchmark::State&),
+                         int threads) {
+    return {label + (threads == 1 ? ", 1 thread" : ", 4 threads"),
+            Register(name + "/vqmm", ours, threads), Register(name + "/glibc", peer, threads)};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::vector<peer_ratio::Pair> pairs;
     for (const int threads : {1, 4}) {
-        const std::string suffix = threads == 1 ? " 1 thread" : " 4 threads";
-        pairs.push_back(
-            {"small blocks" + suffix,
-             Register(
-                 "small/vqmm", [](auto& s) { SmallBlocks<Pooled>(s, false); }, threads),
-             Register(
-                 "small/glibc", [](auto& s) { SmallBlocks<Glibc>(s, false); }, threads)});
-        pairs.push_back(
-            {"immediate pairs" + suffix,
-             Register(
-                 "immediate/vqmm", [](auto& s) { SmallImmediate<Pooled>(s, false); }, threads),
-             Register(
-                 "immediate/glibc", [](auto& s) { SmallImmediate<Glibc>(s, false); }, threads)});
-        pairs.push_back({"mixed" + suffix, Register("mixed/vqmm", Mixed<Pooled>, threads),
-                         Register("mixed/glibc", Mixed<Glibc>, threads)});
+        pairs.push_back(Compare("small blocks", "small", SmallBlocks<Pooled, Pairing::Replace>,
+                                SmallBlocks<Glibc, Pairing::Replace>, threads));
+        pairs.push_back(Compare("immediate pairs", "immediate",
+                                SmallBlocks<Pooled, Pairing::Immediate>,
+                                SmallBlocks<Glibc, Pairing::Immediate>, threads));
+        pairs.push_back(Compare("mixed", "mixed", Mixed<Pooled>, Mixed<Glibc>, threads));
     }
-    // The ratio of the unlocked run to the locked one: below 1 by what the lock costs.
-    pairs.push_back({"small blocks 1 thread, locked (glibc column: unlocked)",
-                     Register(
-                         "small/vqmm-locked", [](auto& s) { SmallBlocks<Pooled>(s, true); }, 1),
+    // Ours locked beside ours unlocked: below 1 by what the lock costs.
+    pairs.push_back({"small blocks, 1 thread, locked (peer: unlocked)",
+                     Register("small/vqmm-locked", &SmallBlocks<Pooled, Pairing::Replace, true>, 1),
                      "small/vqmm/real_time"});
     return peer_ratio::RunAndCompare(argc, argv, pairs);
 }
