@@ -43,6 +43,24 @@ TEST(VqMMHook, EveryFormOfNewIsServedByThePooledManager) {
     EXPECT_THROW(static_cast<void>(std::make_unique<char[]>(size_t{1} << 40)), std::bad_alloc);
 }
 
+// Hides the pointer's history from the compiler, which would otherwise warn of the second delete.
+char* Opaque(char* p) {
+    static char* volatile passed;
+    passed = p;
+    return passed;
+}
+
+TEST(VqMMHook, ADeleteTheManagerRefusesIsTheInvalidPointerError) {
+    EXPECT_DEATH(
+        {
+            auto neighbour = std::make_unique<char[]>(8); // keeps the block's chunk
+            char* p = Opaque(new char[8]);
+            delete[] p;
+            delete[] Opaque(p);
+        },
+        "Invalid pointer operation");
+}
+
 TEST(VqMMHook, AQtApplicationRunsOnThePooledManager) {
     // Qt starts threads of its own: the lock is on before the first window.
     IsMultiThread = true;
