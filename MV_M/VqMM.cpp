@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <type_traits>
 #include <utility>
@@ -535,11 +536,25 @@ void InstallMemoryManager() {
     SetMemoryManager(TMemoryManager{VqGetMem, VqFreeMem, VqReallocMem});
 }
 
+namespace {
+
+// A child forked while another thread is inside the manager would find the critical section held
+// for ever; the fork waits until no thread is inside.
+void BeforeFork() {
+    lock.Enter();
+}
+void AfterFork() {
+    lock.Leave();
+}
+
+} // namespace
+
 void VqMMInitialization() {
     if (unitInitialized) return;
     unitInitialized = true;
     InstallMemoryManager();
     std::atexit(VqMMFinalization);
+    pthread_atfork(BeforeFork, AfterFork, AfterFork);
 }
 
 void VqMMFinalization() {

@@ -21,8 +21,9 @@ void InstallMemoryManager();
 bool EnsureManager();
 void DestroyManager();
 
-// The unit's initialization (the first time only: install, and register the finalization for
-// program end) and finalization (tear down now, or at the last release if blocks are left).
+// The unit's initialization (the first time only: install, register the finalization for
+// program end, and keep forks from copying a held critical section) and finalization (tear down
+// now, or at the last release if blocks are left).
 void VqMMInitialization();
 void VqMMFinalization();
 

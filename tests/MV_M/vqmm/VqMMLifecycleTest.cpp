@@ -5,10 +5,14 @@
 #include "platform/rtl/MemoryManager.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -155,6 +159,41 @@ TEST(VqMMThreads, BlocksOfManyThreadsNeverOverlapAndKeepTheirContents) {
     }
     EXPECT_EQ(VqMMState().Outstanding, before);
     IsMultiThread = false;
+}
+
+// Forks while other threads keep allocating: every child can still allocate and exit.
+bool ForksWhileThreadsAllocate() {
+    VqMMInitialization();
+    IsMultiThread = true;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&] {
+            while (!stop)
+                VqFreeMem(VqGetMem(64));
+        });
+    bool ok = true;
+    for (int i = 0; i < 40 && ok; ++i) {
+        const pid_t child = fork();
+        if (child == 0) std::_Exit(VqFreeMem(VqGetMem(64)));
+        int status = 0;
+        pid_t reaped = 0;
+        for (int wait = 0; wait < 300 && reaped == 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            reaped = waitpid(child, &status, WNOHANG);
+        }
+        ok = Check(reaped == child && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+                   "the child allocated");
+        if (!ok) kill(child, SIGKILL);
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    return ok;
+}
+
+TEST(VqMMThreads, AForkNeverCopiesAHeldCriticalSection) {
+    InFreshProcess(ForksWhileThreadsAllocate);
 }
 
 } // namespace
