@@ -120,12 +120,17 @@ constinit uint64_t outstanding = 0;
 // flag is read once: a flag set meanwhile never leaves a section that was not entered.
 template <class F>
 auto UnderLock(F f) {
-    if (!IsMultiThread.load(std::memory_order_relaxed)) [[likely]]
-        return f();
-    lock.Enter();
-    struct Leave {
-        ~Leave() { lock.Leave(); }
-    } leave;
+    struct Section {
+        const bool entered = IsMultiThread.load(std::memory_order_relaxed);
+        Section() {
+            if (entered) [[unlikely]]
+                lock.Enter();
+        }
+        ~Section() {
+            if (entered) [[unlikely]]
+                lock.Leave();
+        }
+    } section;
     return f();
 }
 
@@ -247,12 +252,12 @@ public:
         std::byte* block = FFreeList;
         if (block != nullptr) {
             const uint32_t next = LoadU32(block + SizeField);
-            FFreeList = next == 0 ? nullptr : Base() + next;
+            FFreeList = next == 0 ? nullptr : FMemory() + next;
         } else {
             block = FBump;
             FBump += FBlockSize;
         }
-        StoreU32(block, static_cast<uint32_t>(block - Base()));
+        StoreU32(block, static_cast<uint32_t>(block - FMemory()));
         return block;
     }
 
@@ -260,7 +265,7 @@ public:
     // or 0) is never a size class, so a block freed twice is refused.
     void PutBlock(std::byte* block) {
         StoreU32(block + SizeField,
-                 FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - Base()));
+                 FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - FMemory()));
         FFreeList = block;
         --FUsed;
         ++FFreeCount;
@@ -281,11 +286,12 @@ public:
 
 private:
     TChunk(uint32_t blockSize, uint32_t capacity)
-        : FBump(Base() + Head), FBlockSize(static_cast<uint16_t>(blockSize)), FBlockCount(capacity),
-          FThreshold(std::max(capacity / 10, 1u)), FFreeCount(capacity) {}
+        : FBump(FMemory() + Head), FBlockSize(static_cast<uint16_t>(blockSize)),
+          FBlockCount(capacity), FThreshold(std::max(capacity / 10, 1u)), FFreeCount(capacity) {}
     ~TChunk() = default;
 
-    std::byte* Base() { return reinterpret_cast<std::byte*>(this); }
+    // The operating-system block, which the chunk heads.
+    std::byte* FMemory() { return reinterpret_cast<std::byte*>(this); }
 };
 static_assert(sizeof(TChunk) <= TChunk::Head && TChunk::Head % OSHeader == BlockHeader);
 
