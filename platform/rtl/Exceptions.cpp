@@ -10,6 +10,7 @@ EZeroDivide::EZeroDivide() : EMathError(Msg::ZeroDivide) {}
 EInvalidOp::EInvalidOp() : EMathError(Msg::InvalidOp) {}
 EOverflow::EOverflow() : EMathError(Msg::Overflow) {}
 EOutOfMemory::EOutOfMemory() : Exception(Msg::OutOfMemory) {}
+EInvalidPointer::EInvalidPointer() : Exception(Msg::InvalidPointer) {}
 EReadError::EReadError() : EStreamError(Msg::ReadError) {}
 EWriteError::EWriteError() : EStreamError(Msg::WriteError) {}
 

@@ -49,6 +49,11 @@ class EOutOfMemory : public Exception {
 public:
     EOutOfMemory();
 };
+// A release the memory manager refused: freed twice, or not one of its blocks.
+class EInvalidPointer : public Exception {
+public:
+    EInvalidPointer();
+};
 class EConvertError : public Exception {
 public:
     using Exception::Exception;
@@ -113,6 +118,7 @@ inline constexpr const char* ZeroDivide = "Floating point division by zero";
 inline constexpr const char* InvalidOp = "Invalid floating point operation";
 inline constexpr const char* Overflow = "Floating point overflow";
 inline constexpr const char* OutOfMemory = "Out of memory";
+inline constexpr const char* InvalidPointer = "Invalid pointer operation";
 inline constexpr const char* InvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* ReadError = "Stream read error";
 inline constexpr const char* WriteError = "Stream write error";
