@@ -18,9 +18,12 @@ namespace {
 
 const fs::path SuiteDir = fs::path(MV_TESTDATA_DIR) / "pngsuite";
 
+// Tests are listed before they run: a missing folder lists none here and fails the test below
+// instead of aborting the listing.
 std::vector<std::string> SuiteFiles(bool corrupt) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(SuiteDir / "png"))
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(SuiteDir / "png", error))
         if (entry.path().extension() == ".png" &&
             (entry.path().stem().string()[0] == 'x') == corrupt)
             names.push_back(entry.path().stem().string());
@@ -70,6 +73,14 @@ TColor Rgb(const std::vector<uint32_t>& ref, size_t pixel, int shift) {
 TColor Pixel(const TBitmap& bitmap, int x, int y) {
     const uint8_t* p = bitmap.ScanLine(y) + 3 * x;
     return RGB(p[2], p[1], p[0]);
+}
+
+TEST(PngSuiteData, IsInTheRepository) {
+    ASSERT_TRUE(fs::is_directory(SuiteDir / "png") && fs::is_directory(SuiteDir / "json"))
+        << "the PngSuite test data is missing: " << SuiteDir.string()
+        << " (tests/data/pngsuite belongs to the repository)";
+    EXPECT_EQ(SuiteFiles(false).size(), 161u);
+    EXPECT_EQ(SuiteFiles(true).size(), 14u);
 }
 
 class PngSuite : public testing::TestWithParam<std::string> {};
