@@ -4,6 +4,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 // clang-format off
 #include <jpeglib.h>
 // clang-format on
@@ -266,7 +267,7 @@ TEST(JpegImage, RefusesHostileSizesAndScanCounts) {
     }
 
     // The last scan of a progressive file repeated thousands of times: each repeat would be
-    // another pass over the whole picture.
+    // another pass over the whole picture, and libjpeg warns of the repeats.
     const Bytes progressive = ColourJpeg(true);
     size_t lastScan = 0;
     for (size_t i = 0; i + 1 < progressive.size(); ++i)
@@ -277,11 +278,47 @@ TEST(JpegImage, RefusesHostileSizesAndScanCounts) {
     for (int i = 0; i < 1500; ++i)
         many.insert(many.end(), scan.begin(), scan.end());
     many.insert(many.end(), {0xFF, 0xD9});
-    try {
-        Load(jpeg, many);
-        ADD_FAILURE() << "no exception";
-    } catch (const EJPEG& e) {
-        EXPECT_EQ(e.Message(), Msg::JPEGTooManyScans);
+    EXPECT_THROW(Load(jpeg, many), EJPEG);
+}
+
+// Files made to cost time or memory, and damaged files libjpeg would fill in with grey: each
+// is refused, with the reason, before the rest of it is decoded.
+TEST(JpegImage, HostileAndDamagedFilesAreRefused) {
+    const std::map<std::string, std::string> expected{
+        {"jpeg-11585x11585.jpg", "Premature end of JPEG file"},
+        {"jpeg-1000-scans.jpg", Msg::JPEGTooManyScans},
+        {"jpeg-corrupt-entropy.jpg", "Corrupt JPEG data: bad Huffman code"},
+        {"jpeg-progressive-cut-between-scans.jpg", "Premature end of JPEG file"},
+        {"jpeg-progressive-no-end-marker.jpg", "Premature end of JPEG file"},
+    };
+    for (const auto& [name, message] : expected) {
+        TJPEGImage jpeg;
+        try {
+            jpeg.LoadFromFile(std::string(MV_TESTDATA_DIR) + "/hostile/" + name);
+            ADD_FAILURE() << name << ": loaded";
+        } catch (const EJPEG& e) {
+            EXPECT_EQ(e.Message(), message) << name;
+        }
+        EXPECT_TRUE(jpeg.Empty()) << name;
+    }
+}
+
+// A file cut short is a failed read wherever the cut falls; a single-scan file that lacks only
+// its end marker has every pixel and loads.
+TEST(JpegImage, EveryPrefixOfAFileFails) {
+    for (const bool progressive : {true, false}) {
+        const Bytes whole = ColourJpeg(progressive);
+        const size_t loads = progressive ? whole.size() : whole.size() - 2;
+        for (size_t cut = 0; cut < whole.size(); ++cut) {
+            TJPEGImage jpeg;
+            const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+            if (cut >= loads) {
+                EXPECT_NO_THROW(Load(jpeg, prefix)) << cut;
+            } else {
+                EXPECT_THROW(Load(jpeg, prefix), EJPEG)
+                    << (progressive ? "progressive" : "baseline") << " cut at " << cut;
+            }
+        }
     }
 }
 
