@@ -1,9 +1,9 @@
+#include "../support/ChildProcess.h"
 #include "platform/classes/Classes.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Jpeg.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
-#include "support/ChildProcess.h"
 
 #include <cstdlib>
 #include <fstream>

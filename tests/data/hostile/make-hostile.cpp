@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     big[sof + 6] = big[sof + 8] = 11585 & 0xFF;
     Save(folder, "jpeg-11585x11585.jpg", big);
 
-    Save(folder, "jpeg-1000-scans.jpg", EncodeJpeg(2048, 2048, 3, ThousandScans(), true, true));
+    Save(folder, "jpeg-1000-scans.jpg", EncodeJpeg(128, 128, 3, ThousandScans(), true, true));
 
     const Bytes progressive = EncodeJpeg(64, 48, 3, {}, true);
     const size_t third =
