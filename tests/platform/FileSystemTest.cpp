@@ -106,18 +106,7 @@ TEST(Streams, FilesThatAreNotRegularFilesAreRefusedWithoutBlocking) {
     TempDir dir;
     const std::string fifo = dir.path() + "entry.bmp";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const auto verdict = [](const std::function<void()>& open) {
-        return test_support::RunInChild([&]() -> std::string {
-            try {
-                open();
-                return "opened";
-            } catch (const EFOpenError&) {
-                return "refused";
-            } catch (const Exception& e) {
-                return "raised " + e.Message();
-            }
-        });
-    };
+    const auto verdict = test_support::OpenVerdict;
     for (const uint32_t mode : {uint32_t{fmOpenRead}, uint32_t{fmOpenRead | fmShareDenyWrite},
                                 uint32_t{fmOpenReadWrite}, uint32_t{fmOpenWrite}})
         EXPECT_EQ(verdict([&] { TFileStream(fifo, mode); }), "refused") << mode;

@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include "../support/JpegEncode.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Jpeg.h"
@@ -52,38 +53,14 @@ struct Encoding {
 
 // A W x H picture written by libjpeg itself; Sample gives the input components of a pixel.
 Bytes Encode(const Encoding& e, const std::function<void(int, int, uint8_t*)>& sample) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&c, &out, &outSize);
-    c.image_width = W;
-    c.image_height = H;
-    c.input_components = e.input == JCS_GRAYSCALE ? 1 : e.input == JCS_CMYK ? 4 : 3;
-    c.in_color_space = e.input;
-    jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, e.stored);
-    jpeg_set_quality(&c, 100, TRUE);
-    for (int i = 0; i < c.num_components; ++i)
-        c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-    if (e.progressive) jpeg_simple_progression(&c);
-    c.write_Adobe_marker = e.adobeMarker ? TRUE : FALSE;
-    jpeg_start_compress(&c, TRUE);
-    Bytes row(static_cast<size_t>(W * c.input_components));
-    while (c.next_scanline < H) {
-        for (int x = 0; x < W; ++x)
-            sample(x, static_cast<int>(c.next_scanline),
-                   &row[static_cast<size_t>(x * c.input_components)]);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes result(out, out + outSize);
-    std::free(out);
-    return result;
+    test_support::JpegEncoding encoding;
+    encoding.width = W;
+    encoding.height = H;
+    encoding.input = e.input;
+    encoding.stored = e.stored;
+    encoding.progressive = e.progressive;
+    encoding.adobeMarker = e.adobeMarker;
+    return test_support::EncodeJpeg(encoding, sample);
 }
 
 Bytes ColourJpeg(bool progressive = false) {

@@ -2,6 +2,8 @@
 // block (an open of a FIFO, a read that never ends) reports "blocked" instead of hanging.
 #pragma once
 
+#include "platform/rtl/Exceptions.h"
+
 #include <csignal>
 #include <functional>
 #include <string>
@@ -33,6 +35,19 @@ inline std::string RunInChild(const std::function<std::string()>& check, unsigne
     ::waitpid(child, &status, 0);
     if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? "blocked" : "crashed";
     return verdict;
+}
+
+// "refused" when Open raises the class library's error, "opened" when it returns, and
+// "blocked" when it does not end, run in a child.
+inline std::string OpenVerdict(const std::function<void()>& open) {
+    return RunInChild([&]() -> std::string {
+        try {
+            open();
+            return "opened";
+        } catch (const Exception&) {
+            return "refused";
+        }
+    });
 }
 
 } // namespace test_support

@@ -1,14 +1,14 @@
-// Writes the hostile files of this folder: pictures whose headers claim far more than their
-// data holds, damaged or cut JPEG data, a JPEG of more scans than any encoder writes, and an
-// entry settings file of extreme values. Each must be refused quickly (or read as defaults)
-// by the loaders; the test suite checks every file here, and the fuzz targets start from them.
+// Writes the hostile pictures of this folder: headers that claim far more than their data
+// holds, damaged or cut JPEG data, a JPEG of more scans than any encoder writes (the settings
+// file of extreme values is written by hand). Each must be refused at once by the loaders; the
+// test suite checks every file here, and the fuzz targets start from them.
 //
 //   g++ -std=c++20 make-hostile.cpp -ljpeg -lz -o /tmp/make-hostile && /tmp/make-hostile .
+#include "../../support/JpegEncode.h"
+
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <jpeglib.h>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -58,22 +58,15 @@ struct Scan {
     int comps, c0, ss, se, ah, al;
 };
 
-Bytes EncodeJpeg(int width, int height, int components, const std::vector<Scan>& scans,
-                 bool progressive, bool flat = false) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&c, &out, &outSize);
-    c.image_width = static_cast<JDIMENSION>(width);
-    c.image_height = static_cast<JDIMENSION>(height);
-    c.input_components = components;
-    c.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    std::vector<jpeg_scan_info> script;
+Bytes EncodeJpeg(int width, int height, const std::vector<Scan>& scans, bool progressive,
+                 bool flat = false) {
+    test_support::JpegEncoding e;
+    e.width = width;
+    e.height = height;
+    e.quality = 90;
+    e.fullChroma = false;
+    e.progressive = progressive && scans.empty();
+    e.adobeMarker = false;
     for (const Scan& s : scans) {
         jpeg_scan_info info{};
         info.comps_in_scan = s.comps;
@@ -83,26 +76,12 @@ Bytes EncodeJpeg(int width, int height, int components, const std::vector<Scan>&
         info.Se = s.se;
         info.Ah = s.ah;
         info.Al = s.al;
-        script.push_back(info);
+        e.scans.push_back(info);
     }
-    if (progressive && scans.empty()) jpeg_simple_progression(&c);
-    if (!scans.empty()) {
-        c.scan_info = script.data();
-        c.num_scans = static_cast<int>(script.size());
-    }
-    jpeg_start_compress(&c, TRUE);
-    Bytes row(static_cast<size_t>(width * components));
-    while (c.next_scanline < c.image_height) {
-        for (size_t i = 0; i < row.size(); ++i)
-            row[i] = flat ? 128 : static_cast<uint8_t>((i * 7 + c.next_scanline * 3) & 0xFF);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes result(out, out + outSize);
-    std::free(out);
-    return result;
+    return test_support::EncodeJpeg(e, [flat](int x, int y, uint8_t* rgb) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = flat ? 128 : static_cast<uint8_t>(((3 * x + c) * 7 + y * 3) & 0xFF);
+    });
 }
 
 size_t Find(const Bytes& b, uint8_t marker, size_t from = 0) {
@@ -135,15 +114,15 @@ int main(int argc, char** argv) {
 
     // A small picture's file with the frame header claiming 11585 x 11585: its end marker is
     // there, its data far too short.
-    Bytes big = EncodeJpeg(32, 32, 3, {}, false);
+    Bytes big = EncodeJpeg(32, 32, {}, false);
     const size_t sof = Find(big, 0xC0);
     big[sof + 5] = big[sof + 7] = 11585 >> 8;
     big[sof + 6] = big[sof + 8] = 11585 & 0xFF;
     Save(folder, "jpeg-11585x11585.jpg", big);
 
-    Save(folder, "jpeg-1000-scans.jpg", EncodeJpeg(128, 128, 3, ThousandScans(), true, true));
+    Save(folder, "jpeg-1000-scans.jpg", EncodeJpeg(128, 128, ThousandScans(), true, true));
 
-    const Bytes progressive = EncodeJpeg(64, 48, 3, {}, true);
+    const Bytes progressive = EncodeJpeg(64, 48, {}, true);
     const size_t third =
         Find(progressive, 0xDA, Find(progressive, 0xDA, Find(progressive, 0xDA) + 2) + 2);
     Save(folder, "jpeg-progressive-cut-between-scans.jpg",
@@ -152,7 +131,7 @@ int main(int argc, char** argv) {
          Bytes(progressive.begin(), progressive.end() - 2));
 
     // Entropy data overwritten with bytes that are no Huffman code, the end marker kept.
-    Bytes corrupt = EncodeJpeg(64, 48, 3, {}, false);
+    Bytes corrupt = EncodeJpeg(64, 48, {}, false);
     const size_t data = Find(corrupt, 0xDA) + 14;
     for (size_t i = data + 20; i < corrupt.size() - 2; ++i)
         corrupt[i] = static_cast<uint8_t>(i % 2 == 0 ? 0xFE : 0x7F);
