@@ -47,6 +47,7 @@ struct JpegDecodeState {
     bool created;
     bool cmyk;
     bool adobeInverted;
+    bool multiScan; // known once the header is read
     int lastScan;
     uint64_t scanBlocks;
 };
@@ -72,8 +73,9 @@ bool HarmlessWarning(int code) {
 // Data that ends while rows are still to come: every later scan and every later row of the
 // only scan is missing. A single-scan file that lacks only its end marker ends here too, when
 // the decoder reads ahead in its last row of blocks; its picture is whole.
-bool EndsBeforeThePicture(j_decompress_ptr cinfo) {
-    return jpeg_has_multiple_scans(cinfo) || cinfo->input_iMCU_row + 1 < cinfo->total_iMCU_rows;
+bool EndsBeforeThePicture(const JpegDecodeState* state) {
+    const jpeg_decompress_struct& d = state->cinfo;
+    return state->multiScan || d.input_iMCU_row + 1 < d.total_iMCU_rows;
 }
 
 extern "C" {
@@ -89,8 +91,7 @@ static void OnJpegError(j_common_ptr cinfo) {
 static void OnJpegMessage(j_common_ptr cinfo, int level) {
     const int code = cinfo->err->msg_code;
     if (level >= 0 || HarmlessWarning(code)) return;
-    if (code == JWRN_JPEG_EOF && !EndsBeforeThePicture(reinterpret_cast<j_decompress_ptr>(cinfo)))
-        return;
+    if (code == JWRN_JPEG_EOF && !EndsBeforeThePicture(StateOf(cinfo))) return;
     OnJpegError(cinfo);
 }
 
@@ -138,6 +139,7 @@ bool JpegReadHeader(JpegDecodeState* state, const uint8_t* data, size_t size) {
     state->cinfo.progress = &state->progress;
     jpeg_mem_src(&state->cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&state->cinfo, TRUE);
+    state->multiScan = jpeg_has_multiple_scans(&state->cinfo) != 0;
 
     switch (state->cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
