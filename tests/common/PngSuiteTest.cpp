@@ -75,15 +75,20 @@ TColor Pixel(const TBitmap& bitmap, int x, int y) {
     return RGB(p[2], p[1], p[0]);
 }
 
+// The one test that fails when the data is missing; the others then have nothing to check.
+bool SuitePresent() {
+    return fs::is_directory(SuiteDir / "png") && fs::is_directory(SuiteDir / "json");
+}
+
 TEST(PngSuiteData, IsInTheRepository) {
-    ASSERT_TRUE(fs::is_directory(SuiteDir / "png") && fs::is_directory(SuiteDir / "json"))
-        << "the PngSuite test data is missing: " << SuiteDir.string()
-        << " (tests/data/pngsuite belongs to the repository)";
+    ASSERT_TRUE(SuitePresent()) << "the PngSuite test data is missing: " << SuiteDir.string()
+                                << " (tests/data/pngsuite belongs to the repository)";
     EXPECT_EQ(SuiteFiles(false).size(), 161u);
     EXPECT_EQ(SuiteFiles(true).size(), 14u);
 }
 
 class PngSuite : public testing::TestWithParam<std::string> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PngSuite);
 
 TEST_P(PngSuite, DecodesToTheReferencePixels) {
     const std::string name = GetParam();
@@ -144,6 +149,7 @@ std::string TestName(const testing::TestParamInfo<std::string>& info) {
 INSTANTIATE_TEST_SUITE_P(Valid, PngSuite, testing::ValuesIn(SuiteFiles(false)), TestName);
 
 TEST(PngSuiteInterlace, EachInterlacedFileEqualsItsPlainTwin) {
+    if (!SuitePresent()) GTEST_SKIP();
     int pairs = 0;
     for (const std::string& name : SuiteFiles(false)) {
         if (name[3] != 'i') continue;
@@ -185,6 +191,7 @@ TEST(PngSuiteInterlace, EachInterlacedFileEqualsItsPlainTwin) {
 
 // The reader checks no CRC and no zlib checksum, so only files broken in what it reads fail.
 TEST(PngSuiteCorrupt, EveryCorruptFileFailsWithItsMessageOrLoads) {
+    if (!SuitePresent()) GTEST_SKIP();
     const std::map<std::string, std::string> expected{
         {"xc1n0g08", "Read Header(PNG): Error ColorType"},
         {"xc9n2c08", "Read Header(PNG): Error ColorType"},
