@@ -4,7 +4,6 @@
 #include "platform/classes/IniFiles.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,11 +15,9 @@ constexpr const char* Keys[][6] = {
     {"A", "R", "G", "B"}, {"RYOU", "SITATARI", "SOKUDO", "HEKI", "EKIATO", "SIRO"}, {"PT"}};
 
 std::string WriteEntryFile(int64_t fillerBytes) {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/mviniXXXXXX";
-        return std::string(::mkdtemp(pattern)) + "/";
-    }();
-    const std::string path = folder + std::to_string(fillerBytes) + ".ini";
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("mv-ini-bench-" + std::to_string(fillerBytes) + ".ini"))
+                                 .string();
     std::ofstream out(path, std::ios::binary);
     for (int64_t written = 0; written < fillerBytes; written += 40)
         out << "[NOTE" << written << "]\r\nTEXT=some words of a note\r\n";
