@@ -1,5 +1,6 @@
 // Settings files: the program-wide options, and each album entry's options, colour filter and
-// liquid sprite.
+// liquid sprite, between the files' values and the form's controls.
+#include "MV_X/EntrySettings.h"
 #include "MV_X/main.h"
 #include "platform/classes/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
@@ -10,88 +11,76 @@ constexpr const char* SystemIniFile = "album/system.ini";
 constexpr const char* AlbumFolder = "album/";
 constexpr const char* EntryIniExtension = ".ini";
 
-constexpr const char* SectionEki = "EKI";
-constexpr const char* SectionColor = "COLOR";
-constexpr const char* SectionEkiPt = "EKIPT";
-constexpr const char* KeyPt = "PT";
-
-// The six liquid options, in the order they are read and written.
-struct OptionKey {
-    const char* Ident;
-    TRadioGroup* Ui::TMainForm::*Group;
-    int32_t SystemDefault;
-    int32_t EntryDefault;
+// The controls of the six liquid options and the four colour bars, in the order of
+// OptionKeys and ColorKeys.
+constexpr std::array<TRadioGroup * Ui::TMainForm::*, OptionCount> OptionGroups{
+    &Ui::TMainForm::RyouRadioGroup,         &Ui::TMainForm::SitatariRadioGroup,
+    &Ui::TMainForm::HassyaSokudoRadioGroup, &Ui::TMainForm::HEkiRadioGroup,
+    &Ui::TMainForm::EkiatoRadioGroup,       &Ui::TMainForm::SitatariIroRadioGroup,
 };
-constexpr OptionKey OptionKeys[] = {
-    {"RYOU", &Ui::TMainForm::RyouRadioGroup, 2, 3},
-    {"SITATARI", &Ui::TMainForm::SitatariRadioGroup, 2, 1},
-    {"SOKUDO", &Ui::TMainForm::HassyaSokudoRadioGroup, 2, 1},
-    {"HEKI", &Ui::TMainForm::HEkiRadioGroup, 2, 0},
-    {"EKIATO", &Ui::TMainForm::EkiatoRadioGroup, 1, 1},
-    {"SIRO", &Ui::TMainForm::SitatariIroRadioGroup, 2, 0},
+constexpr std::array<TTrackBar * Ui::TMainForm::*, ColorBarCount> ColorBars{
+    &Ui::TMainForm::IroTrackBar,
+    &Ui::TMainForm::RTrackBar,
+    &Ui::TMainForm::GTrackBar,
+    &Ui::TMainForm::BTrackBar,
 };
 
-// The colour filter's strength and colour bars.
-struct ColorKey {
-    const char* Ident;
-    TTrackBar* Ui::TMainForm::*Bar;
-};
-constexpr ColorKey ColorKeys[] = {
-    {"A", &Ui::TMainForm::IroTrackBar},
-    {"R", &Ui::TMainForm::RTrackBar},
-    {"G", &Ui::TMainForm::GTrackBar},
-    {"B", &Ui::TMainForm::BTrackBar},
-};
-constexpr int32_t ColorDefault = 0;
-constexpr int32_t PtDefault = 0;
+void ApplyOptions(Ui::TMainForm& ui, const TOptionIndexes& options) {
+    for (size_t i = 0; i < OptionGroups.size(); ++i)
+        (ui.*OptionGroups[i])->SetItemIndex(options[i]);
+}
+
+TOptionIndexes CurrentOptions(const Ui::TMainForm& ui) {
+    TOptionIndexes options{};
+    for (size_t i = 0; i < OptionGroups.size(); ++i)
+        options[i] = (ui.*OptionGroups[i])->ItemIndex();
+    return options;
+}
 
 } // namespace
 
-// Each value is applied as it is read: the bars and groups keep it within their range.
+// Each value is applied in the order of the file's keys: the bars and groups keep it within
+// their range.
 void TMainForm::LoadSystemIni() {
     const std::string path = FExeDir + SystemIniFile;
     if (!FileExists(path)) return;
-    const TIniFile ini(path);
-    for (const OptionKey& k : OptionKeys)
-        (ui.*k.Group)->SetItemIndex(ini.ReadInteger(SectionEki, k.Ident, k.SystemDefault));
+    ApplyOptions(ui, ReadSystemOptions(TIniFile(path)));
 }
 
 void TMainForm::SaveSystemIni() {
     TIniFile ini(FExeDir + SystemIniFile);
-    for (const OptionKey& k : OptionKeys)
-        ini.WriteInteger(SectionEki, k.Ident, (ui.*k.Group)->ItemIndex());
+    WriteSystemOptions(ini, CurrentOptions(ui));
 }
 
 void TMainForm::LoadImageIni(const std::string& Name) {
     const std::string path = FExeDir + AlbumFolder + Name + EntryIniExtension;
     if (!FileExists(path)) {
         // A new entry: no filter and the entry defaults; the sprite stays.
-        for (const ColorKey& k : ColorKeys)
-            (ui.*k.Bar)->SetPosition(ColorDefault);
-        for (const OptionKey& k : OptionKeys)
-            (ui.*k.Group)->SetItemIndex(k.EntryDefault);
+        for (const auto bar : ColorBars)
+            (ui.*bar)->SetPosition(0);
+        TOptionIndexes defaults{};
+        for (size_t i = 0; i < OptionKeys.size(); ++i)
+            defaults[i] = OptionKeys[i].EntryDefault;
+        ApplyOptions(ui, defaults);
         return;
     }
-    {
-        const TIniFile ini(path);
-        for (const ColorKey& k : ColorKeys)
-            (ui.*k.Bar)->SetPosition(ini.ReadInteger(SectionColor, k.Ident, ColorDefault));
-        for (const OptionKey& k : OptionKeys)
-            (ui.*k.Group)->SetItemIndex(ini.ReadInteger(SectionEki, k.Ident, k.EntryDefault));
-        FEkiNo = ini.ReadInteger(SectionEkiPt, KeyPt, PtDefault);
-    }
+    const TEntrySettings settings = ReadEntrySettings(TIniFile(path));
+    for (size_t i = 0; i < ColorBars.size(); ++i)
+        (ui.*ColorBars[i])->SetPosition(settings.Colors[i]);
+    ApplyOptions(ui, settings.Options);
     // The entry's sprite, or sprite 0 when its file is missing.
-    FEkiNo = FEkiNo - 1;
+    FEkiNo = settings.EkiPt - 1;
     NextEkiImage();
 }
 
 // Only with a picture open; the caller names the entry.
 void TMainForm::SaveImageIni(const std::string& Name) {
     if (FImageName.empty()) return;
+    TEntrySettings settings;
+    for (size_t i = 0; i < ColorBars.size(); ++i)
+        settings.Colors[i] = (ui.*ColorBars[i])->Position();
+    settings.Options = CurrentOptions(ui);
+    settings.EkiPt = FEkiNo;
     TIniFile ini(FExeDir + AlbumFolder + Name + EntryIniExtension);
-    for (const ColorKey& k : ColorKeys)
-        ini.WriteInteger(SectionColor, k.Ident, (ui.*k.Bar)->Position());
-    for (const OptionKey& k : OptionKeys)
-        ini.WriteInteger(SectionEki, k.Ident, (ui.*k.Group)->ItemIndex());
-    ini.WriteInteger(SectionEkiPt, KeyPt, FEkiNo);
+    WriteEntrySettings(ini, settings);
 }

@@ -5,7 +5,7 @@ pkg_check_modules(MV_LIBPNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(MV_SPNG REQUIRED IMPORTED_TARGET spng)
 find_package(JPEG REQUIRED)
 
-get_filename_component(mv_png_testdata ${CMAKE_SOURCE_DIR}/../shared/testdata ABSOLUTE)
+set(mv_png_testdata ${CMAKE_SOURCE_DIR}/tests/data)
 mv_benchmark(bench_png_decode ${CMAKE_CURRENT_LIST_DIR}/PngDecodeBench.cpp)
 target_link_libraries(bench_png_decode PRIVATE PkgConfig::MV_LIBPNG PkgConfig::MV_SPNG)
 target_compile_definitions(bench_png_decode PRIVATE

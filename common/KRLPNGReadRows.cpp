@@ -24,6 +24,24 @@ constexpr int64_t RowBytes64(int64_t width, int64_t bits) {
 
 constexpr int64_t Max32 = std::numeric_limits<int32_t>::max();
 
+// Deflate turns one byte into at most 1032 (a 258-byte match in two bits, four to a byte);
+// the rest is room for the zlib header and the last, partly used byte.
+constexpr int64_t MaxInflateRatio = 1032;
+constexpr int64_t InflateSlack = 2 * MaxInflateRatio;
+
+// Filtered bytes of the whole image data: a filter byte and the packed samples per row of
+// each pass.
+int64_t RawImageBytes(int32_t width, int32_t height, int32_t rawBits, int32_t interlace) {
+    const auto passBytes = [rawBits](int64_t w, int64_t h) {
+        return w == 0 || h == 0 ? 0 : h * ((w * rawBits + 7) / 8 + 1);
+    };
+    if (interlace == 0) return passBytes(width, height);
+    int64_t total = 0;
+    for (const TAdam7Pass& p : Adam7)
+        total += passBytes(PassCount(width, p.X0, p.DX), PassCount(height, p.Y0, p.DY));
+    return total;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- format choice
@@ -123,12 +141,22 @@ void TKRLPNGReadStream::CheckImageSize() const {
         throw EKRLPNG(KRLPNGMsg::ImageSize);
 }
 
+// The rows must be able to come out of the bytes left in the stream; a header that claims
+// more fails as the data would run out, before a picture of that size is made.
+void TKRLPNGReadStream::CheckImageData() const {
+    const int64_t raw = RawImageBytes(Width, Height, FRawBits, FInterlace);
+    if (raw > Remaining() * MaxInflateRatio + InflateSlack) throw EKRLPNG(KRLPNGMsg::ReadError);
+}
+
 // ---------------------------------------------------------------- set-up
 
 void TKRLPNGReadStream::SetupBitmap() {
     if (!FGrayAlphaPalette && FImageType == 0 && BitsPerPixel <= 8)
         PaletteCount = MakeGrayPalette(PaletteBuffer(), FHeaderDepth);
     if (FImageType == 3 && FTransparent == PaletteTRNSPending) ResolvePaletteTransparency();
+    // A plain image writes whole rows; Adam7 passes leave the rest of a row for later passes.
+    OverwriteTarget = FInterlace == 0;
+    FRowsPlaced = 0;
     TKRLCustomGraphicReadStream::SetupBitmap();
 
     // The image itself can never double as its alpha.
@@ -139,8 +167,12 @@ void TKRLPNGReadStream::SetupBitmap() {
     alpha.SetTransparent(false);
     alpha.SetPixelFormat(pf8bit);
     alpha.SetHandleType(bmDIB);
-    alpha.SetWidth(Target->Width());
-    alpha.SetHeight(Target->Height());
+    if (OverwriteTarget && FConverterAlpha) {
+        FAlphaFillRow = alpha.SetSizeForOverwrite(Target->Width(), Target->Height());
+    } else {
+        alpha.SetWidth(Target->Width());
+        alpha.SetHeight(Target->Height());
+    }
     std::array<RGBQUAD, 256> grays{};
     MakeGrayPalette(grays.data(), 8);
     alpha.SetPalette(CreatePaletteFromQuads(grays.data(), static_cast<int32_t>(grays.size())));
@@ -160,6 +192,8 @@ void TKRLPNGReadStream::AllocRowBuffers() {
     FAlphaRow = FOutRow + outBytes;
     FInflate.BitsPerPixel = FRawBits;
     FTargetRowBytes = static_cast<int32_t>(RowBytes64(Width, BitsPerPixel));
+    FDirectBytes = static_cast<int32_t>((int64_t{Width} * BitsPerPixel + 7) / 8);
+    FAlphaRowBytes = static_cast<int32_t>(alphaBytes);
 }
 
 void TKRLPNGReadStream::FreeRowBuffers() {
@@ -184,16 +218,18 @@ void TKRLPNGReadStream::ReadIDAT() {
         FSeen |= sbImage;
         return;
     }
+    CheckImageData();
     if (InflateRowsInit(FInflate) != 0) throw EKRLPNG(KRLPNGMsg::Zlib);
-    SetupBitmap();
-    AllocRowBuffers();
     const auto finish = [this] {
+        FillUnreachedRows();
         InflateRowsReset(FInflate);
         InflateRowsEnd(FInflate);
         FreeRowBuffers();
         BeginProgressPhase(0, 0, 100);
     };
     try {
+        SetupBitmap();
+        AllocRowBuffers();
         ReadRows();
     } catch (...) {
         finish();
@@ -254,12 +290,34 @@ void TKRLPNGReadStream::ReadPass(int32_t pass, int32_t w, int32_t h, int32_t& k)
         const uint8_t* converted = (this->*FRowConverter)();
         if (converted != line) (this->*FPlace)(line, converted);
         if (alphaLine != nullptr) (this->*FPlaceAlpha)(alphaLine, FAlphaRow);
+        if (OverwriteTarget) {
+            // The padding after the pixels is not written by a row placed straight or as alpha.
+            if (direct)
+                std::memset(line + FDirectBytes, 0,
+                            static_cast<size_t>(FTargetRowBytes - FDirectBytes));
+            if (alphaLine != nullptr)
+                std::memset(alphaLine + Width, 0, static_cast<size_t>(FAlphaRowBytes - Width));
+            ++FRowsPlaced;
+        }
         if (!hooked) std::swap(FInflate.Row, FInflate.PriorRow);
         if ((k & 3) == 2 || h < 4) UpdateProgress(k);
         ++k;
         if (Stopped) break;
     }
     FOutRow = outRow;
+}
+
+// Rows a plain image did not reach, as a cleared picture would have shown them.
+void TKRLPNGReadStream::FillUnreachedRows() {
+    if (!OverwriteTarget) return;
+    const auto fill = [this](TBitmap* bitmap, const std::vector<uint8_t>& row) {
+        if (bitmap == nullptr) return;
+        for (int32_t y = FRowsPlaced; y < bitmap->Height(); ++y)
+            std::memcpy(bitmap->ScanLine(y), row.data(), row.size());
+    };
+    fill(Target, TargetFillRow);
+    fill(FConverterAlpha ? FAlphaTarget : nullptr, FAlphaFillRow);
+    OverwriteTarget = false;
 }
 
 void TKRLPNGReadStream::MakeAlphaFromPalette() {

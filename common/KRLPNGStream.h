@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class EKRLPNG : public Exception {
 public:
@@ -143,7 +144,9 @@ private:
     // Rows.
     void SelectRowConverter();
     void CheckImageSize() const;
+    void CheckImageData() const;
     void AllocRowBuffers();
+    void FillUnreachedRows();
     void FreeRowBuffers();
     void ReadRows();
     void ReadPass(int32_t pass, int32_t width, int32_t height, int32_t& rowCount);
@@ -186,6 +189,8 @@ private:
     int32_t FLastPass = 0;
     int32_t FPassWidth = 0;
     int32_t FTargetRowBytes = 0;
+    int32_t FDirectBytes = 0;
+    int32_t FAlphaRowBytes = 0;
     int32_t FPassX = 0;
     int32_t FPassXStep = 1;
     int32_t FAlphaX = 0;
@@ -195,6 +200,9 @@ private:
     uint8_t* FAlphaRow = nullptr;
     TBitmap* FAlphaTarget = nullptr;
     bool FAlphaFromPalette = false;
+    // Rows of a plain image placed so far; the rest get the fill rows when reading ends early.
+    int32_t FRowsPlaced = 0;
+    std::vector<uint8_t> FAlphaFillRow;
 };
 
 // The PNG writer: the source bitmap (1, 4 or 8 bits with a palette, or 15, 16, 24 or 32 bits),

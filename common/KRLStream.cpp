@@ -271,8 +271,12 @@ void TKRLCustomGraphicReadStream::SetupBitmap() {
     Target->Assign(nullptr);
     Target->SetTransparent(false);
     Target->SetPixelFormat(PixelFormatFromBits(BitsPerPixel));
-    Target->SetWidth(Width);
-    Target->SetHeight(Height);
+    if (OverwriteTarget) {
+        TargetFillRow = Target->SetSizeForOverwrite(Width, Height);
+    } else {
+        Target->SetWidth(Width);
+        Target->SetHeight(Height);
+    }
     if (HasPaletteBuffer())
         Target->SetPalette(CreatePaletteFromQuads(PaletteBuffer(), PaletteCount));
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 inline constexpr int32_t KRLStreamBufferSize = 65536;
 // Blocks at least this long bypass the write buffer.
@@ -117,6 +118,12 @@ public:
     TBitmap* Target = nullptr;
     std::string ProgressText;
     bool NoTarget = false;
+
+protected:
+    // Set by a reader that writes every byte of every row it reaches: the target is then not
+    // cleared first, and TargetFillRow holds what a cleared row would hold, for the rest.
+    bool OverwriteTarget = false;
+    std::vector<uint8_t> TargetFillRow;
 
 private:
     std::unique_ptr<std::array<RGBQUAD, 256>> paletteBuffer_;

@@ -1,13 +1,13 @@
 // Settings files of any content: every listed key reads back, and a write changes only the key
 // written: every other value reads the same afterwards.
+#include "FuzzFiles.h"
 #include "platform/classes/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,22 +15,6 @@ namespace {
 
 // Keys checked per input, so that a file of many keys stays quick.
 constexpr int MaxKeysChecked = 64;
-
-void RemoveFolder();
-
-const std::string& Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/mvinifuzzXXXXXX";
-        return std::string(::mkdtemp(pattern));
-    }();
-    // Registered once the folder's name exists, so it runs before the name is destroyed.
-    [[maybe_unused]] static const bool cleanup = std::atexit(RemoveFolder) == 0;
-    return folder;
-}
-
-void RemoveFolder() {
-    std::filesystem::remove_all(Folder());
-}
 
 struct Value {
     std::string section, key, text;
@@ -54,9 +38,8 @@ std::vector<Value> ReadAll(const TIniFile& ini) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = Folder() + "/fuzz.ini";
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    const std::string path =
+        fuzz_files::Put("fuzz.ini", std::string_view(reinterpret_cast<const char*>(data), size));
     TIniFile ini(path);
     const std::vector<Value> before = ReadAll(ini);
 

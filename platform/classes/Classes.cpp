@@ -1,14 +1,14 @@
 #include "platform/classes/Classes.h"
 
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
 
 // ---------------------------------------------------------------- TStream
 
@@ -57,9 +57,12 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : fileName_
     int flags = O_RDONLY;
     if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
     if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-    fd_ = ::open(fileName.c_str(), flags | O_CLOEXEC);
+    // Without blocking, so that a FIFO at the path cannot hang the open; only a regular file
+    // is data that ends, so anything else is refused, and reads then block as usual.
+    fd_ = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+                     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)) {
         ::close(fd_);
         fd_ = -1;
     }
@@ -215,7 +218,9 @@ int TStringList::IndexOf(const std::string& text) const {
     return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
 }
 
-void TStringList::Sort() { std::sort(items_.begin(), items_.end()); }
+void TStringList::Sort() {
+    std::sort(items_.begin(), items_.end());
+}
 
 void TStringList::SetSorted(bool sorted) {
     if (sorted && !sorted_) Sort();
@@ -224,7 +229,8 @@ void TStringList::SetSorted(bool sorted) {
 
 std::string TStringList::Text() const {
     std::string out;
-    for (const auto& line : items_) out += line + "\r\n";
+    for (const auto& line : items_)
+        out += line + "\r\n";
     return out;
 }
 

@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
@@ -19,6 +24,8 @@ constexpr int64_t MaxIniFileBytes = int64_t{16} << 20;
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view LineEnd = "\r\n";
 constexpr int TempNameAttempts = 100;
+constexpr int MaxLinkDepth = 40;
+constexpr std::string_view TempPrefix = ".~ini";
 
 // ---------------------------------------------------------------- the file as lines
 
@@ -119,9 +126,37 @@ const IniLine* FindValue(const IniDocument& doc, std::string_view section, std::
 
 enum class FileState { Missing, Read, Unreadable };
 
+// What tells one version of a file from another: a rewrite in place changes the times and
+// usually the size, a replacement the inode.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static std::optional<FileIdentity> Of(const struct stat& st) {
+        return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    friend bool operator==(const FileIdentity& a, const FileIdentity& b) {
+        const auto same = [](const timespec& x, const timespec& y) {
+            return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+        };
+        return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+               same(a.modified, b.modified) && same(a.changed, b.changed);
+    }
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& fileName) {
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity::Of(st);
+}
+
 struct FileText {
     FileState state = FileState::Missing;
     std::string bytes;
+    std::optional<FileIdentity> identity;
 };
 
 class FileDescriptor {
@@ -148,21 +183,27 @@ private:
 FileText ReadFileText(const std::string& fileName) {
     // Non-blocking, so that a FIFO at the path cannot hang the open.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid()) return {errno == ENOENT ? FileState::Missing : FileState::Unreadable, {}};
+    if (!fd.Valid()) {
+        const FileState state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
+        return {state, {}, IdentityOf(fileName)};
+    }
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxIniFileBytes)
-        return {FileState::Unreadable, {}};
-    FileText result{FileState::Read, {}};
+    if (::fstat(fd.Get(), &st) != 0) return {FileState::Unreadable, {}, std::nullopt};
+    FileText result{FileState::Unreadable, {}, FileIdentity::Of(st)};
+    if (!S_ISREG(st.st_mode) || st.st_size > MaxIniFileBytes) return result;
     char block[65536];
     while (true) {
         const ssize_t n = ::read(fd.Get(), block, sizeof block);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return {FileState::Unreadable, {}};
+        if (n < 0) return result;
         if (n == 0) break;
         result.bytes.append(block, static_cast<size_t>(n));
-        if (static_cast<int64_t>(result.bytes.size()) > MaxIniFileBytes)
-            return {FileState::Unreadable, {}};
+        if (static_cast<int64_t>(result.bytes.size()) > MaxIniFileBytes) {
+            result.bytes.clear();
+            return result;
+        }
     }
+    result.state = FileState::Read;
     return result;
 }
 
@@ -180,37 +221,142 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// A new file beside the target, created exclusively so that the umask applies to it.
-std::pair<std::string, int> CreateTempFile(const std::string& folder) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < TempNameAttempts; ++attempt) {
-        const std::string name =
-            folder + ".~ini" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return {name, fd};
+// The file a write replaces: the one a symbolic link at the path names, through any chain of
+// links; the path itself when it is no link.
+std::optional<std::string> WriteTarget(const std::string& fileName) {
+    std::string path = fileName;
+    for (int depth = 0; depth < MaxLinkDepth; ++depth) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        if (n < 0) return errno == EINVAL || errno == ENOENT ? std::optional(path) : std::nullopt;
+        if (n == sizeof target) return std::nullopt;
+        const std::string link(target, static_cast<size_t>(n));
+        path = link.starts_with('/') ? link : ExtractFilePath(path) + link;
     }
-    return {{}, -1};
+    return std::nullopt;
 }
+
+// A read-only file is one no one may write, as the platform's read-only attribute; root, whom
+// the permissions do not stop, respects it too.
+bool ReadOnly(const std::string& fileName, const struct stat& st) {
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+           ::faccessat(AT_FDCWD, fileName.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
+// Temporary files are named ".~ini<process>-<number>" in the folder of the file they replace.
+std::string TempName(const std::string& folder, unsigned number) {
+    return folder + std::string(TempPrefix) + std::to_string(::getpid()) + "-" +
+           std::to_string(number);
+}
+
+// The process that wrote a temporary file's name, or 0 when the name is not one of ours.
+pid_t TempOwner(std::string_view name) {
+    if (!name.starts_with(TempPrefix)) return 0;
+    name.remove_prefix(TempPrefix.size());
+    const size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == name.size() ||
+        name.find_first_not_of("0123456789-") != std::string_view::npos)
+        return 0;
+    pid_t pid = 0;
+    for (const char c : name.substr(0, dash)) {
+        if (pid > (std::numeric_limits<pid_t>::max() - 9) / 10) return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+// A write killed between creating its temporary file and renaming it leaves the file behind;
+// the next write in the folder removes those whose process is gone, so none accumulate.
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = TempOwner(entry->d_name);
+        if (owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+            stale.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale)
+        ::unlink((folder + name).c_str());
+}
+
+// The new file's content goes first into a file without a name where the file system allows
+// it, so a write killed at any point before the rename leaves nothing behind; the name it gets
+// for the rename exists only for that instant. Elsewhere it is a named file from the start.
+class TempFile {
+public:
+    explicit TempFile(const std::string& folder) : folder_(folder) {
+        const char* at = folder.empty() ? "." : folder.c_str();
+        fd_ = ::open(at, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd_ >= 0) return;
+        for (int attempt = 0; attempt < TempNameAttempts && fd_ < 0; ++attempt) {
+            name_ = TempName(folder, counter_++);
+            fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) name_.clear();
+    }
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!name_.empty()) ::unlink(name_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool Valid() const { return fd_ >= 0; }
+    int Get() const { return fd_; }
+
+    // Flushes the content to the disk, closes, and moves the file over Target.
+    bool ReplaceTarget(const std::string& target) {
+        if (::fsync(fd_) != 0) return false;
+        if (name_.empty() && !Link()) return false;
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) return false;
+        if (::rename(name_.c_str(), target.c_str()) != 0) return false;
+        name_.clear();
+        return true;
+    }
+
+private:
+    bool Link() {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < TempNameAttempts; ++attempt) {
+            const std::string name = TempName(folder_, counter_++);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
+    }
+
+    static inline unsigned counter_ = 0;
+    std::string folder_;
+    std::string name_;
+    int fd_ = -1;
+};
 
 // The whole file goes to a temporary file that is flushed to the disk and then renamed over
 // the old one, so a crash leaves either the old file or the new one, never a part.
 void ReplaceFile(const std::string& fileName, std::string_view bytes) {
-    const std::string folder = ExtractFilePath(fileName);
-    auto [tempName, rawFd] = CreateTempFile(folder);
-    FileDescriptor fd(rawFd);
-    if (!fd.Valid()) WriteFailed(fileName);
-
+    // What the reader would refuse is never written: it would read back as defaults.
+    if (static_cast<int64_t>(bytes.size()) > MaxIniFileBytes) WriteFailed(fileName);
+    const std::optional<std::string> target = WriteTarget(fileName);
+    if (!target) WriteFailed(fileName);
     struct stat old {};
-    bool ok = true;
-    if (::stat(fileName.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(tempName.c_str(), fileName.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempName.c_str());
-        WriteFailed(fileName);
-    }
+    const bool exists = ::stat(target->c_str(), &old) == 0;
+    if (exists && (!S_ISREG(old.st_mode) || ReadOnly(*target, old))) WriteFailed(fileName);
+
+    const std::string folder = ExtractFilePath(*target);
+    RemoveStaleTempFiles(folder);
+    TempFile temp(folder);
+    if (!temp.Valid()) WriteFailed(fileName);
+    bool ok = !exists || ::fchmod(temp.Get(), old.st_mode & 07777) == 0;
+    ok = ok && WriteAll(temp.Get(), bytes) && temp.ReplaceTarget(*target);
+    if (!ok) WriteFailed(fileName);
     // Makes the rename itself durable; the new file is already complete either way.
     FileDescriptor dir(
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -218,18 +364,6 @@ void ReplaceFile(const std::string& fileName, std::string_view bytes) {
 }
 
 // ---------------------------------------------------------------- loading and saving
-
-IniDocument LoadForReading(const std::string& fileName) {
-    const FileText file = ReadFileText(fileName);
-    return file.state == FileState::Read ? ParseDocument(file.bytes) : IniDocument{};
-}
-
-// A file that exists but cannot be read is never replaced: its content would be lost.
-IniDocument LoadForChange(const std::string& fileName) {
-    const FileText file = ReadFileText(fileName);
-    if (file.state == FileState::Unreadable) WriteFailed(fileName);
-    return ParseDocument(file.bytes);
-}
 
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -255,17 +389,69 @@ size_t InsertionPoint(const IniDocument& doc, size_t header) {
 
 } // namespace
 
+// ---------------------------------------------------------------- TIniFile
+
+// The file as last parsed, and the batch under way.
+struct TIniFile::TState {
+    bool loaded = false;
+    FileState fileState = FileState::Missing;
+    std::optional<FileIdentity> identity;
+    IniDocument document;
+
+    bool batch = false;
+    bool batchChanged = false;
+    FileState batchFileState = FileState::Missing;
+    IniDocument batchDocument;
+
+    // The document reads work on: the batch's, or the file's, parsed again only when it
+    // changed on disk.
+    const IniDocument& Current(const std::string& fileName, FileState* state = nullptr) {
+        if (batch) {
+            if (state != nullptr) *state = batchFileState;
+            return batchDocument;
+        }
+        if (!loaded || IdentityOf(fileName) != identity) {
+            FileText file = ReadFileText(fileName);
+            document = file.state == FileState::Read ? ParseDocument(file.bytes) : IniDocument{};
+            fileState = file.state;
+            identity = file.identity;
+            loaded = true;
+        }
+        if (state != nullptr) *state = fileState;
+        return document;
+    }
+
+    // Applies Change, which answers whether it changed anything; written at once outside a
+    // batch. A file that exists but cannot be read is never replaced: its content would be
+    // lost.
+    void Change(const std::string& fileName, const std::function<bool(IniDocument&)>& change) {
+        if (batch) {
+            if (change(batchDocument)) batchChanged = true;
+            return;
+        }
+        FileState state = FileState::Missing;
+        IniDocument doc = Current(fileName, &state);
+        if (state == FileState::Unreadable) WriteFailed(fileName);
+        if (!change(doc)) return;
+        loaded = false;
+        ReplaceFile(fileName, Serialize(doc));
+    }
+};
+
+TIniFile::TIniFile(std::string fileName)
+    : fileName_(std::move(fileName)), state_(std::make_unique<TState>()) {}
+
+TIniFile::~TIniFile() = default;
+
 std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
                                  const std::string& defaultValue) const {
-    const IniDocument doc = LoadForReading(fileName_);
-    const IniLine* line = FindValue(doc, Trim(section), Trim(ident));
+    const IniLine* line = FindValue(state_->Current(fileName_), Trim(section), Trim(ident));
     return line ? line->value : defaultValue;
 }
 
 int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ident,
                               int32_t defaultValue) const {
-    const IniDocument doc = LoadForReading(fileName_);
-    const IniLine* line = FindValue(doc, Trim(section), Trim(ident));
+    const IniLine* line = FindValue(state_->Current(fileName_), Trim(section), Trim(ident));
     return line ? StrToIntDef(line->value, defaultValue) : defaultValue;
 }
 
@@ -279,20 +465,20 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
     const std::string sectionName = Trim(section);
     const std::string key = Trim(ident);
     CheckWritable(fileName_, sectionName, key, value);
-    IniDocument doc = LoadForChange(fileName_);
-
-    const auto header = FindSection(doc, sectionName);
-    if (!header) {
-        doc.lines.push_back(ParseLine("[" + sectionName + "]"));
-        doc.lines.push_back(ParseLine(key + "=" + value));
-    } else if (const auto at = FindKey(doc, *header, key)) {
-        // The file's own spelling of the key stays.
-        doc.lines[*at] = ParseLine(doc.lines[*at].name + "=" + value);
-    } else {
-        const auto where = static_cast<std::ptrdiff_t>(InsertionPoint(doc, *header));
-        doc.lines.insert(doc.lines.begin() + where, ParseLine(key + "=" + value));
-    }
-    ReplaceFile(fileName_, Serialize(doc));
+    state_->Change(fileName_, [&](IniDocument& doc) {
+        const auto header = FindSection(doc, sectionName);
+        if (!header) {
+            doc.lines.push_back(ParseLine("[" + sectionName + "]"));
+            doc.lines.push_back(ParseLine(key + "=" + value));
+        } else if (const auto at = FindKey(doc, *header, key)) {
+            // The file's own spelling of the key stays.
+            doc.lines[*at] = ParseLine(doc.lines[*at].name + "=" + value);
+        } else {
+            const auto where = static_cast<std::ptrdiff_t>(InsertionPoint(doc, *header));
+            doc.lines.insert(doc.lines.begin() + where, ParseLine(key + "=" + value));
+        }
+        return true;
+    });
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
@@ -310,13 +496,12 @@ bool TIniFile::SectionExists(const std::string& section) const {
 }
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& ident) const {
-    const IniDocument doc = LoadForReading(fileName_);
-    return FindValue(doc, Trim(section), Trim(ident)) != nullptr;
+    return FindValue(state_->Current(fileName_), Trim(section), Trim(ident)) != nullptr;
 }
 
 void TIniFile::ReadSection(const std::string& section, TStringList& strings) const {
     strings.Clear();
-    const IniDocument doc = LoadForReading(fileName_);
+    const IniDocument& doc = state_->Current(fileName_);
     const auto header = FindSection(doc, Trim(section));
     if (!header) return;
     // A repeated key is hidden behind its first occurrence.
@@ -331,42 +516,64 @@ void TIniFile::ReadSection(const std::string& section, TStringList& strings) con
 
 void TIniFile::ReadSections(TStringList& strings) const {
     strings.Clear();
-    const IniDocument doc = LoadForReading(fileName_);
     std::unordered_set<std::string> seen;
-    for (const IniLine& line : doc.lines)
+    for (const IniLine& line : state_->Current(fileName_).lines)
         if (line.kind == LineKind::Section && seen.insert(UpperCase(line.name)).second)
             strings.Add(line.name);
 }
 
 void TIniFile::EraseSection(const std::string& section) {
     const std::string name = Trim(section);
-    IniDocument doc = LoadForChange(fileName_);
-    std::vector<IniLine> kept;
-    bool erased = false;
-    for (size_t i = 0; i < doc.lines.size();) {
-        if (IsSection(doc.lines[i], name)) {
-            i = SectionEnd(doc, i);
-            erased = true;
-        } else {
-            kept.push_back(std::move(doc.lines[i++]));
+    state_->Change(fileName_, [&](IniDocument& doc) {
+        std::vector<IniLine> kept;
+        bool erased = false;
+        for (size_t i = 0; i < doc.lines.size();) {
+            if (IsSection(doc.lines[i], name)) {
+                i = SectionEnd(doc, i);
+                erased = true;
+            } else {
+                kept.push_back(std::move(doc.lines[i++]));
+            }
         }
-    }
-    if (!erased) return;
-    doc.lines = std::move(kept);
-    ReplaceFile(fileName_, Serialize(doc));
+        if (erased) doc.lines = std::move(kept);
+        return erased;
+    });
 }
 
 void TIniFile::DeleteKey(const std::string& section, const std::string& ident) {
     const std::string key = Trim(ident);
-    IniDocument doc = LoadForChange(fileName_);
-    const auto header = FindSection(doc, Trim(section));
-    if (!header) return;
-    const auto first = doc.lines.begin() + static_cast<std::ptrdiff_t>(*header + 1);
-    const auto last = doc.lines.begin() + static_cast<std::ptrdiff_t>(SectionEnd(doc, *header));
-    const auto kept = std::remove_if(first, last, [&](const IniLine& line) {
-        return line.kind == LineKind::Key && SameText(line.name, key);
+    const std::string sectionName = Trim(section);
+    state_->Change(fileName_, [&](IniDocument& doc) {
+        const auto header = FindSection(doc, sectionName);
+        if (!header) return false;
+        const auto first = doc.lines.begin() + static_cast<std::ptrdiff_t>(*header + 1);
+        const auto last = doc.lines.begin() + static_cast<std::ptrdiff_t>(SectionEnd(doc, *header));
+        const auto kept = std::remove_if(first, last, [&](const IniLine& line) {
+            return line.kind == LineKind::Key && SameText(line.name, key);
+        });
+        if (kept == last) return false;
+        doc.lines.erase(kept, last);
+        return true;
     });
-    if (kept == last) return;
-    doc.lines.erase(kept, last);
+}
+
+void TIniFile::BeginUpdate() {
+    if (state_->batch) return;
+    FileState fileState = FileState::Missing;
+    state_->batchDocument = state_->Current(fileName_, &fileState);
+    state_->batchFileState = fileState;
+    state_->batchChanged = false;
+    state_->batch = true;
+}
+
+void TIniFile::UpdateFile() {
+    if (!state_->batch) return;
+    TState& state = *state_;
+    state.batch = false;
+    const IniDocument doc = std::move(state.batchDocument);
+    state.batchDocument = {};
+    if (!state.batchChanged) return;
+    if (state.batchFileState == FileState::Unreadable) WriteFailed(fileName_);
+    state.loaded = false;
     ReplaceFile(fileName_, Serialize(doc));
 }

@@ -5,6 +5,7 @@
 #include "platform/rtl/Exceptions.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -17,13 +18,19 @@ namespace Msg {
 inline constexpr const char* IniFileWriteError = "%s に書き込めません";
 } // namespace Msg
 
-// Every call works on the file as it is on disk: reads parse it afresh and each change
-// rewrites it at once, so nothing is cached and UpdateFile has nothing left to do.
+// Every call sees the file as it is on disk: it is parsed when first read and again only when
+// it has changed since. A change is written at once, or, between BeginUpdate and UpdateFile,
+// kept with the others of the batch and written with them in one replacement: the file holds
+// the old values or all the new ones, never a part.
 // Section and key names match without regard to ASCII case; spaces around names and values
 // are not part of them. Lines that are neither sections nor keys are kept on rewrite.
 class TIniFile : public TObject {
 public:
-    explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+    explicit TIniFile(std::string fileName);
+    // Changes of a batch that UpdateFile did not end are dropped.
+    ~TIniFile() override;
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
 
     const std::string& FileName() const { return fileName_; }
 
@@ -35,8 +42,10 @@ public:
     // A number other than 0 is True.
     bool ReadBool(const std::string& section, const std::string& ident, bool defaultValue) const;
 
-    // Writes raise EIniFileException when the file cannot be written; the old file then stays
-    // as it was. A missing file is created (its folder must exist).
+    // Writes raise EIniFileException when the file cannot be written: its folder is missing or
+    // read-only, the file is read-only or exists but cannot be read, or it would grow past what
+    // the reader accepts. The old file then stays as it was. A missing file is created; a
+    // symbolic link is written through to the file it names.
     void WriteString(const std::string& section, const std::string& ident,
                      const std::string& value);
     void WriteInteger(const std::string& section, const std::string& ident, int32_t value);
@@ -52,8 +61,15 @@ public:
     // Removes the section's header and every line under it.
     void EraseSection(const std::string& section);
     void DeleteKey(const std::string& section, const std::string& ident);
-    void UpdateFile() {}
+
+    // Starts a batch: the file is read once, reads and changes work on that copy.
+    void BeginUpdate();
+    // Writes the batch's changes, if any, in one replacement and ends the batch (raising as a
+    // write does; the batch is over either way).
+    void UpdateFile();
 
 private:
+    struct TState;
     std::string fileName_;
+    std::unique_ptr<TState> state_;
 };

@@ -333,7 +333,7 @@ void FillPicture(uint8_t* pixels, size_t stride, int width, int height, TPixelFo
 } // namespace
 
 void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
-                         bool keepPicture) {
+                         bool keepPicture, TNewArea newArea) {
     if (width < 0 || height < 0) throw EInvalidGraphicOperation(Msg::BitmapTooLarge);
     const int64_t stride = (static_cast<int64_t>(width) * StorageBits(format) + 31) / 32 * 4;
     if (stride > INT32_MAX || (height > 0 && stride > MaxPixelBytes / height))
@@ -341,18 +341,20 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     if (IsPaletteFormat(format) && colors.size() > PaletteCapacity(format))
         colors.resize(PaletteCapacity(format));
 
-    std::vector<uint8_t> pixels;
+    TPixelBuffer pixels;
     try {
-        pixels.assign(static_cast<size_t>(stride * height), 0);
+        if (newArea == TNewArea::Overwrite)
+            pixels.resize(static_cast<size_t>(stride * height));
+        else
+            pixels.assign(static_cast<size_t>(stride * height), 0);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
     const int keepWidth = keepPicture ? std::min(width, width_) : 0;
     const int keepHeight = keepPicture ? std::min(height, height_) : 0;
-    // New area takes the brush colour (white without a canvas, as the platform's).
-    if (keepWidth < width || keepHeight < height)
+    if (newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height))
         FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
-                    canvas_ ? canvas_->Brush.Color : clWhite);
+                    NewAreaColor());
     if (keepWidth > 0 && keepHeight > 0)
         ConvertPicture(pixels_.data(), static_cast<size_t>(stride_), format_, colors_,
                        pixels.data(), static_cast<size_t>(stride), format, colors, keepWidth,
@@ -365,6 +367,19 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     height_ = height;
     stride_ = static_cast<int>(stride);
     format_ = format;
+}
+
+// New area takes the brush colour (white without a canvas, as the platform's).
+TColor TBitmap::NewAreaColor() const {
+    return canvas_ ? canvas_->Brush.Color : clWhite;
+}
+
+std::vector<uint8_t> TBitmap::SetSizeForOverwrite(int width, int height) {
+    Reallocate(width, height, format_, colors_, false, TNewArea::Overwrite);
+    std::vector<uint8_t> filled(static_cast<size_t>(stride_), 0);
+    FillPicture(filled.data(), filled.size(), width_, 1, format_, colors_, NewAreaColor());
+    Changed();
+    return filled;
 }
 
 void TBitmap::SetWidth(int value) {

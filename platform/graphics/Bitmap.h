@@ -1,16 +1,48 @@
 // TBitmap: a device-independent bitmap in memory with a selectable pixel format.
 #pragma once
 
+#include "platform/graphics/Graphic.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "platform/graphics/Graphic.h"
-
-enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TPixelFormat {
+    pfDevice,
+    pf1bit,
+    pf4bit,
+    pf8bit,
+    pf15bit,
+    pf16bit,
+    pf24bit,
+    pf32bit,
+    pfCustom
+};
 enum THandleType { bmDIB, bmDDB };
 enum TTransparentMode { tmAuto, tmFixed };
+
+// Pixel storage. Growing it leaves the new bytes as they come from the allocator, so a decoder
+// that writes every row does not pay for clearing them first (nor for touching the pages of a
+// picture whose data then turns out to be missing).
+template <class T>
+struct TDefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = TDefaultInitAllocator<U>;
+    };
+    using std::allocator<T>::allocator;
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using TPixelBuffer = std::vector<uint8_t, TDefaultInitAllocator<uint8_t>>;
 
 // Bytes of one row of Width pixels, padded to a multiple of 4.
 constexpr uint32_t BitmapRowBytes(uint32_t width, uint32_t bitsPerPixel) {
@@ -38,6 +70,11 @@ public:
     void SetWidth(int value) override;
     void SetHeight(int value) override;
     void SetSize(int width, int height);
+    // For decoders: a picture of the given size in the current format whose rows hold
+    // whatever the allocator left until the caller writes every byte of them, padding
+    // included. The result is one row as a resize would have filled it (the brush colour,
+    // padding zero), for the rows the caller does not reach.
+    std::vector<uint8_t> SetSizeForOverwrite(int width, int height);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the picture into the new format (palette formats through nearest colours).
@@ -84,18 +121,20 @@ public:
 
 private:
     friend class TCanvas;
+    enum class TNewArea { Fill, Overwrite };
     void Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
-                    bool keepPicture);
+                    bool keepPicture, TNewArea newArea = TNewArea::Fill);
+    TColor NewAreaColor() const;
     void InvalidatePalette() const;
     // Replaces the picture by one read from a file (rows in the layout of Format).
-    void TakeImage(int width, int height, TPixelFormat format, std::vector<uint8_t> pixels,
+    void TakeImage(int width, int height, TPixelFormat format, TPixelBuffer pixels,
                    std::vector<RGBQUAD> colors);
 
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;
     TPixelFormat format_ = pfDevice;
-    std::vector<uint8_t> pixels_;
+    TPixelBuffer pixels_;
     std::vector<RGBQUAD> colors_;
     mutable HPALETTE paletteHandle_ = 0;
     TColor transparentColor_ = clDefault;

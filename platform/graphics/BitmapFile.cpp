@@ -96,7 +96,7 @@ struct DibImage {
     int width = 0;
     int height = 0;
     TPixelFormat format = pf24bit;
-    std::vector<uint8_t> pixels;
+    TPixelBuffer pixels;
     std::vector<RGBQUAD> colors;
 };
 
@@ -453,7 +453,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
     Changed();
 }
 
-void TBitmap::TakeImage(int width, int height, TPixelFormat format, std::vector<uint8_t> pixels,
+void TBitmap::TakeImage(int width, int height, TPixelFormat format, TPixelBuffer pixels,
                         std::vector<RGBQUAD> colors) {
     InvalidatePalette();
     width_ = width;

@@ -16,11 +16,18 @@ namespace {
 
 // Limits that keep a hostile file from taking the machine: the compressed data read into
 // memory, the decoded picture, libjpeg's own buffers (a progressive file keeps every
-// coefficient of the picture) and the number of scans, each of which is a pass over them.
+// coefficient of the picture), and the time: each scan is a pass over the blocks it covers.
+// Encoders write a handful of scans (libjpeg's progression 10, its finest scripts a few
+// dozen); a file of more is built to waste time, and so is one whose scans together visit
+// more blocks than some twenty passes over the largest picture would.
 constexpr int64_t MaxJpegFileBytes = int64_t{1} << 30;
 constexpr uint64_t MaxJpegPixels = uint64_t{1} << 27;
 constexpr long MaxJpegWorkMemory = 1L << 30;
-constexpr int MaxJpegScans = 1000;
+constexpr int MaxJpegScans = 100;
+constexpr uint64_t MaxJpegScanBlocks = uint64_t{1} << 26;
+// Huffman coding spends at least one bit on every block's DC value.
+constexpr uint64_t MinHuffmanBitsPerBlock = 1;
+constexpr const char* PrematureEnd = "Premature end of JPEG file";
 
 constexpr int BgrBytes = 3;
 constexpr int CmykBytes = 4;
@@ -40,8 +47,9 @@ struct JpegDecodeState {
     bool created;
     bool cmyk;
     bool adobeInverted;
-    bool ranOut;      // the data ended before the end-of-image marker
-    bool dataMissing; // the entropy decoder wanted bytes that were not there
+    bool multiScan; // known once the header is read
+    int lastScan;
+    uint64_t scanBlocks;
 };
 
 JpegDecodeState* StateOf(j_common_ptr cinfo) {
@@ -52,6 +60,24 @@ void SetMessage(JpegDecodeState* state, const char* text) {
     std::snprintf(state->message, sizeof state->message, "%s", text);
 }
 
+[[noreturn]] void FailWith(JpegDecodeState* state, const char* text) {
+    SetMessage(state, text);
+    std::longjmp(state->jump, 1);
+}
+
+// Warnings about the file's extras, not its picture.
+bool HarmlessWarning(int code) {
+    return code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC;
+}
+
+// Data that ends while rows are still to come: every later scan and every later row of the
+// only scan is missing. A single-scan file that lacks only its end marker ends here too, when
+// the decoder reads ahead in its last row of blocks; its picture is whole.
+bool EndsBeforeThePicture(const JpegDecodeState* state) {
+    const jpeg_decompress_struct& d = state->cinfo;
+    return state->multiScan || d.input_iMCU_row + 1 < d.total_iMCU_rows;
+}
+
 extern "C" {
 
 static void OnJpegError(j_common_ptr cinfo) {
@@ -60,23 +86,28 @@ static void OnJpegError(j_common_ptr cinfo) {
     std::longjmp(state->jump, 1);
 }
 
-// Warnings are corrupt data that libjpeg recovered from; only running out of data counts.
+// libjpeg's warnings are damage it would paper over with grey: each one is a failed read, at
+// once, before the rest of the picture costs any time.
 static void OnJpegMessage(j_common_ptr cinfo, int level) {
-    if (level >= 0) return;
-    JpegDecodeState* state = StateOf(cinfo);
-    if (cinfo->err->msg_code == JWRN_JPEG_EOF) {
-        state->ranOut = true;
-        (*cinfo->err->format_message)(cinfo, state->message);
-    } else if (cinfo->err->msg_code == JWRN_HIT_MARKER) {
-        state->dataMissing = true;
-    }
+    const int code = cinfo->err->msg_code;
+    if (level >= 0 || HarmlessWarning(code)) return;
+    if (code == JWRN_JPEG_EOF && !EndsBeforeThePicture(StateOf(cinfo))) return;
+    OnJpegError(cinfo);
 }
 
+// Called before each step of input; a new scan is counted with the blocks it will visit.
 static void OnJpegProgress(j_common_ptr cinfo) {
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= MaxJpegScans) return;
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
     JpegDecodeState* state = StateOf(cinfo);
-    SetMessage(state, Msg::JPEGTooManyScans);
-    std::longjmp(state->jump, 1);
+    if (d->input_scan_number == state->lastScan || d->comps_in_scan <= 0) return;
+    state->lastScan = d->input_scan_number;
+    if (d->input_scan_number > MaxJpegScans) FailWith(state, Msg::JPEGTooManyScans);
+    const jpeg_component_info* first = d->cur_comp_info[0];
+    state->scanBlocks += d->comps_in_scan == 1
+                             ? uint64_t{first->width_in_blocks} * first->height_in_blocks
+                             : uint64_t{d->MCUs_per_row} * d->MCU_rows_in_scan *
+                                   static_cast<uint64_t>(d->blocks_in_MCU);
+    if (state->scanBlocks > MaxJpegScanBlocks) FailWith(state, Msg::JPEGTooManyScans);
 }
 
 } // extern "C"
@@ -108,6 +139,7 @@ bool JpegReadHeader(JpegDecodeState* state, const uint8_t* data, size_t size) {
     state->cinfo.progress = &state->progress;
     jpeg_mem_src(&state->cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&state->cinfo, TRUE);
+    state->multiScan = jpeg_has_multiple_scans(&state->cinfo) != 0;
 
     switch (state->cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
@@ -129,8 +161,13 @@ bool JpegReadHeader(JpegDecodeState* state, const uint8_t* data, size_t size) {
     return true;
 }
 
-bool CutShort(const JpegDecodeState* state) {
-    return state->ranOut && state->dataMissing;
+// Blocks of all components, each of which a Huffman-coded file must spend bits on.
+uint64_t TotalBlocks(const jpeg_decompress_struct& cinfo) {
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i)
+        blocks +=
+            uint64_t{cinfo.comp_info[i].width_in_blocks} * cinfo.comp_info[i].height_in_blocks;
+    return blocks;
 }
 
 // Decodes every row into Rows (blue, green, red); CMYK rows pass through CmykRow.
@@ -146,17 +183,15 @@ bool JpegReadPixels(JpegDecodeState* state, uint8_t* const* rows, uint8_t* cmykR
         SetMessage(state, Msg::JPEGColorSpace);
         return false;
     }
-    // A file cut short decodes its missing part as grey; that is a failed read, not a picture,
-    // so decoding stops as soon as it is known. A file that lacks only its end marker has all
-    // its data and stays good.
-    while (state->cinfo.output_scanline < height && !CutShort(state)) {
+    // Damaged or missing data stops the decoding at the warning (see OnJpegMessage).
+    while (state->cinfo.output_scanline < height) {
         uint8_t* target = rows[state->cinfo.output_scanline];
         JSAMPROW row = state->cmyk ? cmykRow : target;
         if (jpeg_read_scanlines(&state->cinfo, &row, 1) != 1) break;
         if (state->cmyk) CmykToBgr(cmykRow, target, width, state->adobeInverted);
     }
-    if (state->cinfo.output_scanline < height || CutShort(state)) {
-        if (!state->ranOut) SetMessage(state, "Premature end of JPEG file");
+    if (state->cinfo.output_scanline < height) {
+        SetMessage(state, PrematureEnd);
         return false;
     }
     return true;
@@ -178,13 +213,22 @@ public:
         const JDIMENSION width = state_.cinfo.output_width;
         const JDIMENSION height = state_.cinfo.output_height;
         if (uint64_t{width} * height > MaxJpegPixels) throw EJPEG(Msg::JPEGTooLarge);
+        // A size that the data cannot hold is refused before any of it is decoded.
+        if (!state_.cinfo.arith_code &&
+            TotalBlocks(state_.cinfo) * MinHuffmanBitsPerBlock > uint64_t{8} * data.size())
+            throw EJPEG(PrematureEnd);
 
+        // The decoder writes every pixel of a picture it returns; only the padding is cleared.
         auto bitmap = std::make_unique<TBitmap>();
         bitmap->SetPixelFormat(pf24bit);
-        bitmap->SetSize(static_cast<int>(width), static_cast<int>(height));
+        bitmap->SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
+        const size_t pixelBytes = size_t{width} * BgrBytes;
+        const auto padding = static_cast<size_t>(bitmap->RowBytes()) - pixelBytes;
         std::vector<uint8_t*> rows(height);
-        for (JDIMENSION y = 0; y < height; ++y)
+        for (JDIMENSION y = 0; y < height; ++y) {
             rows[y] = bitmap->ScanLine(static_cast<int>(y));
+            std::memset(rows[y] + pixelBytes, 0, padding);
+        }
         std::vector<uint8_t> cmykRow(state_.cmyk ? size_t{width} * CmykBytes : 0);
         if (!JpegReadPixels(&state_, rows.data(), cmykRow.data())) Fail();
         return bitmap;

@@ -3,8 +3,10 @@
 #include "PngBuilder.h"
 #include "common/KRLPNGStream.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace png_builder;
 
@@ -185,6 +187,83 @@ TEST(PngReaderHostile, BadImageDataFailsAndNeverHangs) {
     z.resize(64 - s.avail_out);
     deflateEnd(&s);
     EXPECT_EQ(ErrorOf(Png().IHDR(3, 1, 8, 0).Chunk("IDAT", z).IEND()), readError);
+}
+
+int64_t PeakMemoryBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return int64_t{usage.ru_maxrss} * 1024;
+}
+
+// A 69-byte file may claim 46340 x 46340 pixels: the picture (and its alpha) must not be made
+// for rows that the few bytes left could never hold.
+TEST(PngReaderHostile, HeadersClaimingMoreThanTheDataHoldsFailBeforeAPictureIsMade) {
+    constexpr int64_t Allowance = int64_t{64} << 20;
+    const std::filesystem::path folder = std::filesystem::path(MV_TESTDATA_DIR) / "hostile";
+    for (const char* name : {"png-gray-46340x46340.png", "png-palette-trns-46340x46340.png",
+                             "png-rgb-20000x20000.png", "png-rgba16-interlaced-20000x20000.png"}) {
+        auto d = std::make_unique<Decoded>();
+        d->image.SetSize(3, 3);
+        d->stream.LoadFromFile((folder / name).string());
+        const int64_t before = PeakMemoryBytes();
+        try {
+            d->reader.ReadFromStream(&d->image, d->stream, 0);
+            ADD_FAILURE() << name;
+        } catch (const EKRLPNG& e) {
+            EXPECT_EQ(e.Message(), "Read Image (PNG): Read Error") << name;
+        }
+        EXPECT_EQ(d->image.Width(), 3) << name;
+        EXPECT_LT(PeakMemoryBytes() - before, Allowance) << name;
+    }
+    // Data packed close to deflate's limit still loads.
+    const std::vector<Bytes> zeros(4000, Bytes(4000, 0));
+    const auto d = Decode(Gray8(4000, 4000).Rows(zeros).IEND());
+    EXPECT_EQ(d->error, "");
+    EXPECT_EQ(d->image.Height(), 4000);
+}
+
+// Rows are written over memory that was never cleared: the padding after each row's pixels,
+// and the rows a failed or stopped read never reached, still read as a cleared picture.
+TEST(PngReaderHostile, RowsNotReachedAndRowPaddingReadAsAClearedPicture) {
+    constexpr int W = 5, H = 6, Reached = 3;
+    TBitmap clearedImage, clearedAlpha;
+    clearedImage.SetPixelFormat(pf24bit);
+    clearedImage.SetSize(W, H);
+    clearedAlpha.SetPixelFormat(pf8bit);
+    clearedAlpha.SetSize(W, H);
+    const auto rowBytes = [](const TBitmap& b, int y) {
+        return Bytes(b.ScanLine(y), b.ScanLine(y) + b.RowBytes());
+    };
+
+    // Stored deflate data that stops inside row Reached: the rows before it are placed.
+    const std::vector<Bytes> rgba(H, Bytes(4 * W, 0x11));
+    Png png;
+    png.IHDR(W, H, 8, 6);
+    z_stream s{};
+    deflateInit(&s, 0);
+    const Bytes raw = Unfiltered(rgba);
+    Bytes stored(raw.size() + 64);
+    s.next_in = const_cast<uint8_t*>(raw.data());
+    s.avail_in = static_cast<uInt>((4 * W + 1) * Reached + 2);
+    s.next_out = stored.data();
+    s.avail_out = static_cast<uInt>(stored.size());
+    deflate(&s, Z_FULL_FLUSH);
+    stored.resize(stored.size() - s.avail_out);
+    deflateEnd(&s);
+    const auto d = Decode(png.Chunk("IDAT", stored).IEND());
+    EXPECT_EQ(d->error, "Read Image (PNG): Read Error");
+    ASSERT_EQ(d->image.Height(), H);
+    ASSERT_EQ(d->alpha.Height(), H);
+    for (int y = 0; y < H; ++y) {
+        Bytes image = rowBytes(d->image, y), alpha = rowBytes(d->alpha, y);
+        if (y < Reached) {
+            EXPECT_EQ(Bytes(image.begin() + 3 * W, image.end()), Bytes(image.size() - 3 * W, 0));
+            EXPECT_EQ(Bytes(alpha.begin() + W, alpha.end()), Bytes(alpha.size() - W, 0));
+        } else {
+            EXPECT_EQ(image, rowBytes(clearedImage, y)) << y;
+            EXPECT_EQ(alpha, rowBytes(clearedAlpha, y)) << y;
+        }
+    }
 }
 
 // ---------------------------------------------------------------- ancillary chunks

@@ -1,11 +1,15 @@
-#include <gtest/gtest.h>
+#include "../support/ChildProcess.h"
+#include "platform/classes/Classes.h"
+#include "platform/graphics/Bitmap.h"
+#include "platform/graphics/Jpeg.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 #include <cstdlib>
 #include <fstream>
-
-#include "platform/classes/Classes.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,7 +26,9 @@ private:
     std::string path_;
 };
 
-void Touch(const std::string& name) { std::ofstream(name) << "x"; }
+void Touch(const std::string& name) {
+    std::ofstream(name) << "x";
+}
 
 } // namespace
 
@@ -92,6 +98,22 @@ TEST(Streams, FileStreamReportsMissingAndUncreatableFiles) {
     f.ReadBuffer(two, 2);
     EXPECT_EQ(std::string(two, 2), "45");
     EXPECT_EQ(f.Read(two, 2), 0);
+}
+
+// A FIFO where a picture should be blocked the open until someone wrote to it; a device never
+// ends. Reading opens refuse both at once; the checks run in a child so a block cannot hang.
+TEST(Streams, FilesThatAreNotRegularFilesAreRefusedWithoutBlocking) {
+    TempDir dir;
+    const std::string fifo = dir.path() + "entry.bmp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto verdict = test_support::OpenVerdict;
+    for (const uint32_t mode : {uint32_t{fmOpenRead}, uint32_t{fmOpenRead | fmShareDenyWrite},
+                                uint32_t{fmOpenReadWrite}, uint32_t{fmOpenWrite}})
+        EXPECT_EQ(verdict([&] { TFileStream(fifo, mode); }), "refused") << mode;
+    EXPECT_EQ(verdict([&] { TFileStream("/dev/zero", fmOpenRead); }), "refused");
+    EXPECT_EQ(verdict([&] { TBitmap().LoadFromFile(fifo); }), "refused");
+    EXPECT_EQ(verdict([&] { TJPEGImage().LoadFromFile(fifo); }), "refused");
+    EXPECT_EQ(verdict([&] { TMemoryStream().LoadFromFile(fifo); }), "refused");
 }
 
 TEST(StringList, KeepsSortedOrderAndChecksIndexes) {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -237,4 +238,104 @@ TEST_F(IniFileTest, HostileFilesNeitherHangNorCrash) {
     ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
     EXPECT_EQ(ini.ReadInteger("EKI", "RYOU", 9), 9);
     EXPECT_THROW(ini.WriteInteger("EKI", "RYOU", 2), EIniFileException);
+}
+
+TEST_F(IniFileTest, ABatchReachesTheDiskInOneReplacement) {
+    Put("; kept\r\n[EKI]\r\nRYOU=2\r\n");
+    const auto inode = [&] {
+        struct stat st {};
+        ::stat(path_.c_str(), &st);
+        return st.st_ino;
+    };
+    const ino_t before = inode();
+    TIniFile ini(path_);
+    ini.BeginUpdate();
+    for (int i = 0; i < 11; ++i)
+        ini.WriteInteger(i < 4 ? "COLOR" : "EKI", "K" + std::to_string(i), i);
+    ini.DeleteKey("EKI", "RYOU");
+    EXPECT_EQ(ini.ReadInteger("EKI", "K10", -1), 10) << "a batch reads its own changes";
+    EXPECT_EQ(Get(), "; kept\r\n[EKI]\r\nRYOU=2\r\n") << "nothing is written before the end";
+    EXPECT_EQ(inode(), before);
+    ini.UpdateFile();
+    EXPECT_EQ(Get(), "; kept\r\n[EKI]\r\nK4=4\r\nK5=5\r\nK6=6\r\nK7=7\r\nK8=8\r\nK9=9\r\nK10=10\r\n"
+                     "[COLOR]\r\nK0=0\r\nK1=1\r\nK2=2\r\nK3=3\r\n");
+    EXPECT_NE(inode(), before);
+
+    // A batch given up (an exception before UpdateFile) writes nothing.
+    {
+        TIniFile dropped(path_);
+        dropped.BeginUpdate();
+        dropped.WriteInteger("EKI", "K4", 40);
+    }
+    EXPECT_EQ(TIniFile(path_).ReadInteger("EKI", "K4", 0), 4);
+    EXPECT_TRUE(Strays().empty());
+}
+
+// A read-only file is the user's choice, a link the user's layout: both are kept.
+TEST_F(IniFileTest, ReadOnlyFilesAreNotReplacedAndLinksAreWrittenThrough) {
+    Put("[EKI]\r\nRYOU=2\r\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+    try {
+        TIniFile(path_).WriteInteger("EKI", "RYOU", 3);
+        ADD_FAILURE() << "a read-only file was replaced";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), path_ + " に書き込めません");
+    }
+    EXPECT_EQ(Get(), "[EKI]\r\nRYOU=2\r\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directory(folder_ + "real");
+    const std::string real = folder_ + "real/settings.ini";
+    fs::rename(path_, real);
+    fs::create_symlink("real/settings.ini", path_);
+    TIniFile(path_).WriteInteger("EKI", "RYOU", 4);
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(TIniFile(real).ReadInteger("EKI", "RYOU", 0), 4);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The reader takes files up to 16 MiB; a write past that would read back as defaults.
+TEST_F(IniFileTest, TheWriterRefusesWhatTheReaderWouldRefuse) {
+    const std::string old = "[EKI]\r\nRYOU=2\r\n;" + std::string((16 << 20) - 40, 'x') + "\r\n";
+    Put(old);
+    TIniFile ini(path_);
+    EXPECT_THROW(ini.WriteString("EKI", "NAME", std::string(64, 'n')), EIniFileException);
+    EXPECT_EQ(fs::file_size(path_), old.size());
+    EXPECT_EQ(ini.ReadInteger("EKI", "RYOU", 0), 2);
+    ini.WriteInteger("EKI", "RYOU", 3); // the same size still fits
+    EXPECT_EQ(ini.ReadInteger("EKI", "RYOU", 0), 3);
+    EXPECT_TRUE(Strays().empty());
+}
+
+// Writes killed at random moments leave the old file or the new one, and no temporary file
+// stays for long: the next write removes what a dead writer left.
+TEST_F(IniFileTest, KilledWritesLeaveAWholeFileAndNoTemporaryFiles) {
+    const std::string filler = ";" + std::string(4 << 20, 'f') + "\r\n";
+    Put("[EKI]\r\nRYOU=0\r\n" + filler);
+    for (int round = 1; round <= 20; ++round) {
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            TIniFile ini(path_);
+            for (int value = round * 1000;; ++value)
+                ini.WriteInteger("EKI", "RYOU", value);
+        }
+        ::usleep(static_cast<useconds_t>(2000 + round * 1500));
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        const int32_t value = TIniFile(path_).ReadInteger("EKI", "RYOU", -1);
+        EXPECT_TRUE(value == 0 || value >= 1000) << "round " << round << ": " << value;
+        EXPECT_EQ(fs::file_size(path_), Get().size());
+    }
+    // A leftover of a process that is gone, as a kill between naming and renaming leaves it,
+    // and one of a live process, which may be mid-write.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    Put("[EKI]\r\nRYOU=1\r\n");
+    std::ofstream(folder_ + ".~ini" + std::to_string(gone) + "-0") << "[EKI]";
+    std::ofstream(folder_ + ".~ini" + std::to_string(::getppid()) + "-0") << "[EKI]";
+    TIniFile(path_).WriteInteger("EKI", "RYOU", 2);
+    EXPECT_EQ(Strays(), std::vector<std::string>{".~ini" + std::to_string(::getppid()) + "-0"});
 }

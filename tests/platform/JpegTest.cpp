@@ -4,10 +4,12 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 // clang-format off
 #include <jpeglib.h>
 // clang-format on
 
+#include "../support/JpegEncode.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Jpeg.h"
@@ -51,38 +53,14 @@ struct Encoding {
 
 // A W x H picture written by libjpeg itself; Sample gives the input components of a pixel.
 Bytes Encode(const Encoding& e, const std::function<void(int, int, uint8_t*)>& sample) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&c, &out, &outSize);
-    c.image_width = W;
-    c.image_height = H;
-    c.input_components = e.input == JCS_GRAYSCALE ? 1 : e.input == JCS_CMYK ? 4 : 3;
-    c.in_color_space = e.input;
-    jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, e.stored);
-    jpeg_set_quality(&c, 100, TRUE);
-    for (int i = 0; i < c.num_components; ++i)
-        c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-    if (e.progressive) jpeg_simple_progression(&c);
-    c.write_Adobe_marker = e.adobeMarker ? TRUE : FALSE;
-    jpeg_start_compress(&c, TRUE);
-    Bytes row(static_cast<size_t>(W * c.input_components));
-    while (c.next_scanline < H) {
-        for (int x = 0; x < W; ++x)
-            sample(x, static_cast<int>(c.next_scanline),
-                   &row[static_cast<size_t>(x * c.input_components)]);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes result(out, out + outSize);
-    std::free(out);
-    return result;
+    test_support::JpegEncoding encoding;
+    encoding.width = W;
+    encoding.height = H;
+    encoding.input = e.input;
+    encoding.stored = e.stored;
+    encoding.progressive = e.progressive;
+    encoding.adobeMarker = e.adobeMarker;
+    return test_support::EncodeJpeg(encoding, sample);
 }
 
 Bytes ColourJpeg(bool progressive = false) {
@@ -266,7 +244,7 @@ TEST(JpegImage, RefusesHostileSizesAndScanCounts) {
     }
 
     // The last scan of a progressive file repeated thousands of times: each repeat would be
-    // another pass over the whole picture.
+    // another pass over the whole picture, and libjpeg warns of the repeats.
     const Bytes progressive = ColourJpeg(true);
     size_t lastScan = 0;
     for (size_t i = 0; i + 1 < progressive.size(); ++i)
@@ -277,11 +255,47 @@ TEST(JpegImage, RefusesHostileSizesAndScanCounts) {
     for (int i = 0; i < 1500; ++i)
         many.insert(many.end(), scan.begin(), scan.end());
     many.insert(many.end(), {0xFF, 0xD9});
-    try {
-        Load(jpeg, many);
-        ADD_FAILURE() << "no exception";
-    } catch (const EJPEG& e) {
-        EXPECT_EQ(e.Message(), Msg::JPEGTooManyScans);
+    EXPECT_THROW(Load(jpeg, many), EJPEG);
+}
+
+// Files made to cost time or memory, and damaged files libjpeg would fill in with grey: each
+// is refused, with the reason, before the rest of it is decoded.
+TEST(JpegImage, HostileAndDamagedFilesAreRefused) {
+    const std::map<std::string, std::string> expected{
+        {"jpeg-11585x11585.jpg", "Premature end of JPEG file"},
+        {"jpeg-1000-scans.jpg", Msg::JPEGTooManyScans},
+        {"jpeg-corrupt-entropy.jpg", "Corrupt JPEG data: bad Huffman code"},
+        {"jpeg-progressive-cut-between-scans.jpg", "Premature end of JPEG file"},
+        {"jpeg-progressive-no-end-marker.jpg", "Premature end of JPEG file"},
+    };
+    for (const auto& [name, message] : expected) {
+        TJPEGImage jpeg;
+        try {
+            jpeg.LoadFromFile(std::string(MV_TESTDATA_DIR) + "/hostile/" + name);
+            ADD_FAILURE() << name << ": loaded";
+        } catch (const EJPEG& e) {
+            EXPECT_EQ(e.Message(), message) << name;
+        }
+        EXPECT_TRUE(jpeg.Empty()) << name;
+    }
+}
+
+// A file cut short is a failed read wherever the cut falls; a single-scan file that lacks only
+// its end marker has every pixel and loads.
+TEST(JpegImage, EveryPrefixOfAFileFails) {
+    for (const bool progressive : {true, false}) {
+        const Bytes whole = ColourJpeg(progressive);
+        const size_t loads = progressive ? whole.size() : whole.size() - 2;
+        for (size_t cut = 0; cut < whole.size(); ++cut) {
+            TJPEGImage jpeg;
+            const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+            if (cut >= loads) {
+                EXPECT_NO_THROW(Load(jpeg, prefix)) << cut;
+            } else {
+                EXPECT_THROW(Load(jpeg, prefix), EJPEG)
+                    << (progressive ? "progressive" : "baseline") << " cut at " << cut;
+            }
+        }
     }
 }
 
