@@ -200,6 +200,7 @@ private:
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();
+    void WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
     void ConnectMaskEditor();
