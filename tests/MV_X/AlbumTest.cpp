@@ -216,6 +216,26 @@ TEST_F(AlbumTest, ItemShowsThumbnailFrameNameAndPath) {
     std::ofstream(Album() + "MXshort.thu", std::ios::trunc) << "junk";
     EXPECT_THROW(draw(0, 0), EInvalidGraphic);
 
+    // Selected: the texts in the highlight's text colour, readable on the highlight.
+    QImage selected(600, 101, QImage::Format_RGB32);
+    {
+        QPainter painter(&selected);
+        TControlCanvas canvas(painter);
+        canvas.Brush.Color = RGB(48, 140, 198);
+        canvas.Font.Color = RGB(255, 255, 255);
+        album->AlbumListBoxDrawItem(canvas, 1, Rect(0, 0, 600, 100), odSelected);
+    }
+    int white = 0, blue = 0;
+    for (const QRect& area : {caption, path})
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = selected.pixelColor(x, y);
+                white += c.red() > 230;
+                blue += c.blue() > 240 && c.red() < 30;
+            }
+    EXPECT_GT(white, 60);
+    EXPECT_EQ(blue, 0);
+
     // The list paints its items this way.
     album->show();
     const QImage shot = AlbumUi().AlbumListBox->viewport()->grab().toImage();
