@@ -197,6 +197,7 @@ private:
     void StepScrollBoxColor();
     TColor ScrollBoxColor() const;
     void SetScrollBoxColor(TColor Color);
+    void ShellOpen(const std::string& Target);
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();

@@ -112,7 +112,10 @@ protected:
         SetKeyStateOverride([this](int vk) { return keysDown.count(vk) != 0; });
         SetTimeGetTimeOverride([this] { return clock; });
         SetCursorPosOverride([this] { return cursor; });
-        SetShellExecuteOverride([this](const ShellRequest& r) { shell.push_back(r); });
+        SetShellExecuteOverride([this](const ShellRequest& r) {
+            shell.push_back(r);
+            return shellResult;
+        });
         RandSeed = 0;
     }
 
@@ -187,6 +190,7 @@ protected:
     uint32_t clock = 0;
     TPoint cursor{};
     std::vector<ShellRequest> shell;
+    intptr_t shellResult = ShellSuccess;
 
 private:
     std::string dir_;

@@ -115,6 +115,18 @@ TEST_F(StartupTest, HelpOpensTheFileWhenPresentAndAsksAboutThePage) {
     EXPECT_EQ(shell[0].file, Dir() + "help.chm");
     EXPECT_EQ(shell[1].verb, "Open");
     EXPECT_EQ(shell[1].file.rfind("https://", 0), 0u);
+
+    // A desktop that cannot open the file or the page says so, each in its own box.
+    shellResult = SE_ERR_NOASSOC;
+    dialogs.clear();
+    answers = {mrOk, mrYes};
+    f.HelpBitBtnClick();
+    ASSERT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(dialogs[0].text.rfind(Dir() + "help.chm を開けませんでした.\r\n", 0), 0u);
+    EXPECT_EQ(dialogs[2].text.rfind(shell[1].file + " を開けませんでした.", 0), 0u);
+    std::ofstream(Dir() + "mv_m") << "#!/bin/sh\n";
+    f.MVMSpeedButtonClick();
+    EXPECT_EQ(dialogs.size(), 4u);
 }
 
 class PictureTest : public PlayerTest {};
