@@ -201,6 +201,8 @@ private:
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();
+    void RunFrame();
+    void WakeForFrame(uint32_t Milliseconds);
     void WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
@@ -217,11 +219,17 @@ private:
 
     Ui::TMainForm ui;
     TOpenPictureDialog OpenPictureDialog;
+    // The picture the last frame sent to the display, and the picture control's count of
+    // repaint requests then: a frame that would show the same again is not repainted.
+    TBitmap FShownFrame;
+    uint64_t FShownInvalidations = 0;
     // Set while the album window exists; it registers itself.
     TAlbumForm* FAlbumForm = nullptr;
 
     // The form's state.
     std::array<TDrop, DropCount> FDrops{};
+    // One past the last slot that may be live: the frame's passes over the table stop there.
+    int FDropsInUse = 0;
     std::unique_ptr<TBitmap> FBaseBitmap;
     std::unique_ptr<TBitmap> FImageBitmap;
     std::unique_ptr<TBitmap> FTraceBitmap;

@@ -7,6 +7,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/System.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
@@ -15,7 +16,10 @@
 
 class TMainFormTestAccess {
 public:
-    static TDrop& Drop(TMainForm& f, int i) { return f.FDrops[i]; }
+    static TDrop& Drop(TMainForm& f, int i) {
+        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
+        return f.FDrops[i];
+    }
     static void Frame(TMainForm& f) {
         f.ScreenBitmap().Canvas().Draw(0, 0, *f.FTraceBitmap);
         f.UpdateDrops();

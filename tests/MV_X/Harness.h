@@ -13,6 +13,7 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -36,7 +37,11 @@ inline TApplication& TestApplication() {
 
 class TMainFormTestAccess {
 public:
-    static TDrop& Drop(TMainForm& f, int i) { return f.FDrops[i]; }
+    // A slot the test may fill: the frame's passes reach it.
+    static TDrop& Drop(TMainForm& f, int i) {
+        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
+        return f.FDrops[i];
+    }
     static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
     static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
     static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
