@@ -11,11 +11,14 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -32,6 +35,13 @@ constexpr const char* HelpFile = "help.chm";
 constexpr const char* ProductPage = "https://morvane.example.org/";
 constexpr const char* SpriteFolder = "ekiimg/";
 constexpr intptr_t ShellFailureLimit = 32;
+// Status line: the size grip and the bar's margins beside the label, the label's own padding,
+// and the control panel's margin below its lowest control.
+constexpr int StatusChrome = 40;
+constexpr int StatusPadding = 4;
+constexpr int WrapSlack = 120;
+constexpr int PanelMargin = 4;
+constexpr int MinimumPictureWidth = 160;
 constexpr const char* ShellOpenError =
     "%s を開けませんでした.\r\n開くためのアプリケーションが見つからないか, 起動できません";
 
@@ -90,6 +100,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    LayStatusLine();
     ConnectHandlers();
     if (Application != nullptr)
         Application->SetEventPreview(this, [this](QEvent& e) { return PreviewEvent(e); });
@@ -138,6 +149,55 @@ void TMainForm::ConnectHandlers() {
 
 TBitmap& TMainForm::ScreenBitmap() {
     return ui.Image->Picture().Bitmap();
+}
+
+// The help line is a label in the status bar that wraps onto as many rows as the window's width
+// needs: at the design width the key list takes two rows. The window never gets so small that
+// the control panel or the help line would be cut.
+void TMainForm::LayStatusLine() {
+    FStatusLabel = new QLabel(ui.StatusBar);
+    FStatusLabel->setObjectName("StatusLabel");
+    FStatusLabel->setWordWrap(true);
+    FStatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui.StatusBar->addWidget(FStatusLabel, 1);
+
+    int panelBottom = 0;
+    for (const QWidget* child : ui.InfoPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isHidden()) panelBottom = std::max(panelBottom, child->geometry().bottom() + 1);
+    ui.InfoPanel->setMinimumHeight(panelBottom + PanelMargin);
+
+    const QFontMetrics metrics(FStatusLabel->font());
+    int widest = 0;
+    for (const char* help : {PlayHelp, EditHelp})
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(help)));
+    // Two rows at the narrowest, with room for a word that does not fit the first.
+    const int width = std::max(widest / 2 + WrapSlack + StatusChrome,
+                               ui.InfoPanel->minimumWidth() + MinimumPictureWidth);
+    setMinimumSize(width, panelBottom + PanelMargin + StatusRowsHeight(2));
+}
+
+int TMainForm::StatusRowsHeight(int Rows) const {
+    return Rows * QFontMetrics(FStatusLabel->font()).lineSpacing() + StatusPadding;
+}
+
+void TMainForm::ShowHelp(const std::string& Text) {
+    FStatusLabel->setText(QString::fromStdString(Text));
+    FitStatusLine();
+}
+
+// The rows are counted for a width a little narrower than the label gets, so the label is
+// never too low for its text.
+void TMainForm::FitStatusLine() {
+    const QFontMetrics metrics(FStatusLabel->font());
+    const int available = std::max(1, width() - StatusChrome);
+    const QRect need = metrics.boundingRect(QRect(0, 0, available, QWIDGETSIZE_MAX),
+                                            Qt::TextWordWrap, FStatusLabel->text());
+    FStatusLabel->setFixedHeight(need.height() + StatusPadding);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (FStatusLabel != nullptr) FitStatusLine();
 }
 
 void TMainForm::MakeProgramFolder(const std::string& folder, const std::string& failure) {
@@ -193,7 +253,7 @@ void TMainForm::FormCreate() {
     FMode = 0;
     FPenDown = false;
     FMaskModified = false;
-    ui.StatusBar->showMessage(QString::fromStdString(FPlayHelp));
+    ShowHelp(FPlayHelp);
     FShowPosition = true;
     FPosX = 0;
     FPosY = 0;

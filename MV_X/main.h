@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class TAlbumForm;
 
 // One liquid drop. Flying (State 1): X, Y move from Start toward Target along Angle by Speed
@@ -170,6 +171,7 @@ public:
     void EkiIroPSpeedButtonClick();
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -198,6 +200,10 @@ private:
     TColor ScrollBoxColor() const;
     void SetScrollBoxColor(TColor Color);
     void ShellOpen(const std::string& Target);
+    void LayStatusLine();
+    int StatusRowsHeight(int Rows) const;
+    void ShowHelp(const std::string& Text);
+    void FitStatusLine();
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();
@@ -223,6 +229,8 @@ private:
     // repaint requests then: a frame that would show the same again is not repainted.
     TBitmap FShownFrame;
     uint64_t FShownInvalidations = 0;
+    // The help line in the status bar; owned by the bar.
+    QLabel* FStatusLabel = nullptr;
     // Set while the album window exists; it registers itself.
     TAlbumForm* FAlbumForm = nullptr;
 

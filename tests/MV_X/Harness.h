@@ -13,6 +13,7 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QLabel>
 #include <algorithm>
 #include <deque>
 #include <filesystem>
@@ -70,6 +71,8 @@ public:
     static std::string& ImageName(TMainForm& f) { return f.FImageName; }
     static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
     static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
+    static QLabel& StatusLabel(TMainForm& f) { return *f.FStatusLabel; }
+    static std::string StatusText(TMainForm& f) { return f.FStatusLabel->text().toStdString(); }
 };
 using Access = TMainFormTestAccess;
 
