@@ -35,13 +35,6 @@ constexpr const char* HelpFile = "help.chm";
 constexpr const char* ProductPage = "https://morvane.example.org/";
 constexpr const char* SpriteFolder = "ekiimg/";
 constexpr intptr_t ShellFailureLimit = 32;
-// Status line: the size grip and the bar's margins beside the label, the label's own padding,
-// and the control panel's margin below its lowest control.
-constexpr int StatusChrome = 40;
-constexpr int StatusPadding = 4;
-constexpr int WrapSlack = 120;
-constexpr int PanelMargin = 4;
-constexpr int MinimumPictureWidth = 160;
 constexpr const char* ShellOpenError =
     "%s を開けませんでした.\r\n開くためのアプリケーションが見つからないか, 起動できません";
 
@@ -151,6 +144,17 @@ TBitmap& TMainForm::ScreenBitmap() {
     return ui.Image->Picture().Bitmap();
 }
 
+namespace {
+
+// The size grip and the bar's margins beside the help line's label, and the label's padding.
+constexpr int StatusChrome = 40;
+constexpr int StatusPadding = 4;
+// Room below the lowest control of the panel; the narrowest picture area the window keeps.
+constexpr int PanelMargin = 4;
+constexpr int MinimumPictureWidth = 160;
+
+} // namespace
+
 // The help line is a label in the status bar that wraps onto as many rows as the window's width
 // needs: at the design width the key list takes two rows. The window never gets so small that
 // the control panel or the help line would be cut.
@@ -171,7 +175,8 @@ void TMainForm::LayStatusLine() {
     for (const char* help : {PlayHelp, EditHelp})
         widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(help)));
     // Two rows at the narrowest, with room for a word that does not fit the first.
-    const int width = std::max(widest / 2 + WrapSlack + StatusChrome,
+    const int wrapSlack = metrics.horizontalAdvance(QString(10, QChar(0x30A2)));
+    const int width = std::max(widest / 2 + wrapSlack + StatusChrome,
                                ui.InfoPanel->minimumWidth() + MinimumPictureWidth);
     setMinimumSize(width, panelBottom + PanelMargin + StatusRowsHeight(2));
 }

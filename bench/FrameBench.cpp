@@ -2,6 +2,7 @@
 // 640 x 480 picture, with a 32 x 32 and a 16 x 16 sprite. Prints milliseconds per frame and
 // the share of the 33 ms frame budget.
 #include "MV_X/main.h"
+#include "bench/BenchApp.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Canvas.h"
@@ -27,13 +28,8 @@ public:
     }
     // A 640 x 480 picture with stripes of every part, and a sprite of Size x Size.
     static void Scene(TMainForm& f, int size) {
-        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()}) {
-            b->SetPixelFormat(pf24bit);
-            b->SetSize(640, 480);
-            for (int y = 0; y < 480; ++y)
-                for (int x = 0; x < 640 * 3; ++x)
-                    b->ScanLine(y)[x] = static_cast<uint8_t>(x ^ y);
-        }
+        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()})
+            BenchPicture(*b);
         f.FMaskBitmap->SetPixelFormat(pf8bit);
         f.FMaskBitmap->SetSize(640, 480);
         for (int y = 0; y < 480; ++y)
@@ -52,16 +48,7 @@ using Access = TMainFormTestAccess;
 namespace {
 
 TApplication& App() {
-    static int argc = 1;
-    static char name[] = "bench_frame";
-    static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // No window may wait for an answer here (the start-up's missing-sprite box).
-        SetDialogAnswerer([](const DialogRequest&) { return DialogAnswer{mrOk, false, {}}; });
-        return new TApplication(argc, argv);
-    }();
-    return *app;
+    return BenchApplication();
 }
 
 // Every slot live: a quarter flying across the picture, the rest dripping on the part under

@@ -2,6 +2,7 @@
 // (offscreen) display: the start screen, and a still 640 x 480 picture playing with no drops.
 // Reports the process's CPU time over wall time; the target is under 1 %.
 #include "MV_X/main.h"
+#include "bench/BenchApp.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 
@@ -15,13 +16,8 @@ class TMainFormTestAccess {
 public:
     // A still picture of 640 x 480 playing, the emission spot shown, no drops.
     static void StillPicture(TMainForm& f) {
-        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()}) {
-            b->SetPixelFormat(pf24bit);
-            b->SetSize(640, 480);
-            for (int y = 0; y < 480; ++y)
-                for (int x = 0; x < 640 * 3; ++x)
-                    b->ScanLine(y)[x] = static_cast<uint8_t>(x ^ y);
-        }
+        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()})
+            BenchPicture(*b);
         f.ui.Image->resize(640, 480);
         f.FMaskBitmap->SetPixelFormat(pf8bit);
         f.FMaskBitmap->SetSize(640, 480);
@@ -32,15 +28,7 @@ public:
 namespace {
 
 TApplication& App() {
-    static int argc = 1;
-    static char name[] = "bench_idle";
-    static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        SetDialogAnswerer([](const DialogRequest&) { return DialogAnswer{mrOk, false, {}}; });
-        return new TApplication(argc, argv);
-    }();
-    return *app;
+    return BenchApplication();
 }
 
 double ProcessSeconds() {

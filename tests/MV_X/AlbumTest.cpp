@@ -98,12 +98,7 @@ TEST_F(AlbumTest, WhatIsNotImported) {
 
 TEST_F(AlbumTest, UnreadablePicturesLeaveTheAlbumAndThePictureAsTheyWere) {
     TMainForm& f = MakeForms();
-    const std::string png = FileText(std::string(MV_TESTDATA_DIR) + "/pngsuite/png/basn2c08.png");
-    std::ofstream(Dir() + "broken.png", std::ios::binary) << png.substr(0, png.size() / 2);
-    WriteJpeg(Dir() + "whole.jpg", 37, 29);
-    std::ofstream(Dir() + "broken.jpg", std::ios::binary)
-        << FileText(Dir() + "whole.jpg").substr(0, 300);
-    std::ofstream(Dir() + "broken.bmp", std::ios::binary) << "BM not really a bitmap";
+    WriteBrokenPictures();
     // Nothing open yet: the failed PNG must not become an entry of an empty picture.
     Drop(Dir() + "broken.png");
     ASSERT_EQ(Errors().size(), 1u);

@@ -71,12 +71,7 @@ TEST_F(ImportFaultTest, AnUnreadablePictureChangesNothingAndTheBoxNamesFileAndRe
     const auto picture = std::make_unique<TBitmap>();
     picture->Assign(&Access::Image(*form));
 
-    const std::string png = FileText(std::string(MV_TESTDATA_DIR) + "/pngsuite/png/basn2c08.png");
-    std::ofstream(Dir() + "broken.png", std::ios::binary) << png.substr(0, png.size() / 2);
-    WriteJpeg(Dir() + "whole.jpg", 37, 29);
-    std::ofstream(Dir() + "broken.jpg", std::ios::binary)
-        << FileText(Dir() + "whole.jpg").substr(0, 300);
-    std::ofstream(Dir() + "broken.bmp", std::ios::binary) << "BM not really a bitmap";
+    WriteBrokenPictures();
     const auto files = AlbumFiles();
     const std::pair<const char*, const char*> cases[] = {{"broken.png", "PNG ファイル "},
                                                          {"broken.jpg", "JPEG ファイル "},
