@@ -229,6 +229,15 @@ private:
     // repaint requests then: a frame that would show the same again is not repainted.
     TBitmap FShownFrame;
     uint64_t FShownInvalidations = 0;
+    // Whether the last frame ran without drops, and where it drew the emission spot.
+    struct TSpotState {
+        bool Shown = false;
+        int32_t X = 0;
+        int32_t Y = 0;
+        friend bool operator==(const TSpotState&, const TSpotState&) = default;
+    };
+    bool FLastFrameQuiet = false;
+    TSpotState FLastSpot;
     // The help line in the status bar; owned by the bar.
     QLabel* FStatusLabel = nullptr;
     // Set while the album window exists; it registers itself.

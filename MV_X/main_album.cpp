@@ -87,6 +87,7 @@ void TMainForm::ShowLoadedPicture() {
         copy->SetPixelFormat(pf24bit);
         CopyBitmap24(*copy, *FImageBitmap);
     }
+    ui.Image->Invalidate();
 }
 
 // The mask editor's bitmaps follow the mask's size; the editor fills them when it opens.

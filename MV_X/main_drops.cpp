@@ -194,19 +194,27 @@ void TMainForm::WakeForFrame(uint32_t Milliseconds) {
 }
 
 // A still picture is not sent to the display again: only a frame whose picture differs from
-// the one the last frame showed repaints it, unless something else has drawn meanwhile.
+// the one the last frame showed repaints it, unless something else has drawn meanwhile. Two
+// frames in a row without drops, with the spot in the same place, leave the same picture: the
+// trace is only written by drops and by what repaints on its own.
 void TMainForm::RunFrame() {
     if (FAutoEmit) {
         const int32_t r = Random(100);
         if (ui.RyouRadioGroup->ItemIndex() == 4 ? r > 20 : r > 70) AutoEmit();
     }
+    const bool quiet = FDropsInUse == 0;
+    const TSpotState spot{FShowPosition, FPosX, FPosY};
     TBitmap& screen = ScreenBitmap();
     screen.Canvas().Draw(0, 0, *FTraceBitmap);
     UpdateDrops();
     DrawDrops();
     DrawPositionCursor();
     if (FRecording) RecordFrame();
-    if (ui.Image->Invalidations() == FShownInvalidations && SamePixels24(screen, FShownFrame))
+    const bool stillAsBefore = quiet && FLastFrameQuiet && spot == FLastSpot;
+    FLastFrameQuiet = quiet;
+    FLastSpot = spot;
+    if (ui.Image->Invalidations() == FShownInvalidations &&
+        (stillAsBefore || SamePixels24(screen, FShownFrame)))
         return;
     FShownFrame.SetPixelFormat(pf24bit);
     FShownFrame.SetSize(screen.Width(), screen.Height());

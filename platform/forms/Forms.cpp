@@ -21,7 +21,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     connect(&wakeTimer_, &QTimer::timeout, this, [this] {
         if (!idleWaiting_) return;
         idleWaiting_ = false;
-        idleTimer_.start();
+        DoIdle();
     });
 }
 
@@ -60,6 +60,8 @@ void TApplication::DoIdle() {
     if (done) {
         idleTimer_.stop();
         idleWaiting_ = true;
+    } else if (!idleTimer_.isActive()) {
+        idleTimer_.start();
     }
 }
 

@@ -70,6 +70,12 @@ TEST_F(IdleTest, StartScreenAndStillPictureWakeOnlyForFrames) {
     EXPECT_LE(calls, frames + 3);
     EXPECT_LE(counter.paints, 1);
 
+    // The spot moved by the right button: still no drops, but the picture changed.
+    Access::PosX(f) += 20;
+    counter.paints = 0;
+    Run(f);
+    EXPECT_EQ(counter.paints, 1);
+
     // A drop in flight changes the picture every frame, and every such frame is painted.
     TDrop& d = Access::Drop(f, 0);
     d = TDrop{};

@@ -21,9 +21,10 @@ protected:
         EXPECT_TRUE(f.rect().contains(inWindow)) << f.width() << " x " << f.height();
         Ui::TMainForm& ui = Access::Form(f);
         for (const QWidget* c : ui.InfoPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (!c->isHidden())
+            if (!c->isHidden()) {
                 EXPECT_TRUE(ui.InfoPanel->rect().contains(c->geometry()))
                     << c->objectName().toStdString() << " at " << f.width() << " x " << f.height();
+            }
     }
 };
 

@@ -411,13 +411,16 @@ TEST_F(SpriteTest, SpritesAreLiquidUpToTheirEdges) {
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < size; ++x) {
                 const TColor c = s.PixelColor(x, y);
-                if (x == 0 || y == 0 || x == size - 1 || y == size - 1)
+                if (x == 0 || y == 0 || x == size - 1 || y == size - 1) {
                     EXPECT_EQ(c, body) << n << " at " << x << "," << y;
+                }
                 for (auto channel : {GetRValue, GetGValue, GetBValue})
                     EXPECT_GE(channel(c), channel(body) * 9 / 10) << n << " at " << x << "," << y;
                 highlight = std::max(highlight, GetBValue(c) - GetBValue(body));
             }
-        if (n / 5 != 0) EXPECT_GT(highlight, 10) << n;
+        if (n / 5 != 0) {
+            EXPECT_GT(highlight, 10) << n;
+        }
     }
 }
 
