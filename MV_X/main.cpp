@@ -238,6 +238,7 @@ void TMainForm::FormCreate() {
     LoadSystemIni();
 
     MakeProgramFolder(FExeDir + "album/", "アルバムフォルダの作成に失敗しました.");
+    RemoveUnfinishedEntryFiles();
     MakeProgramFolder(FExeDir + "record/", "録画フォルダの作成に失敗しました.");
 
     const std::string firstSprite = FExeDir + SpriteFolder + "eki0.bmp";

@@ -209,6 +209,7 @@ private:
     void ShowLoadedPicture();
     void RunFrame();
     void WakeForFrame(uint32_t Milliseconds);
+    void RemoveUnfinishedEntryFiles();
     void WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);

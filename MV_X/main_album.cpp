@@ -99,6 +99,14 @@ void TMainForm::SizeMaskWorkBitmaps() {
     }
 }
 
+// An import cut short (the program killed while writing) leaves its temporary files behind;
+// they are never listed, and they go at the next start.
+void TMainForm::RemoveUnfinishedEntryFiles() {
+    const std::string folder = FExeDir + AlbumFolder;
+    for (const std::string& name : FindFiles(folder, std::string("*") + TemporarySuffix))
+        DeleteFile(folder + name);
+}
+
 // The entry's three files are written under temporary names and take their own names only
 // when all three are complete, so a full disk leaves no part of a new entry in the album.
 void TMainForm::WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask) {

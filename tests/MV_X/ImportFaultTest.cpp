@@ -49,6 +49,14 @@ TEST_F(ImportFaultTest, AFullDiskLeavesNoPartOfTheNewEntryAndTheOpenOneWhole) {
     }
     // A mask saved now goes to the open entry, at its own size.
     EXPECT_EQ(LoadBmp(Entry(good, ".msk"))->Width(), 40);
+
+    // What an import killed half way leaves goes at the next start.
+    album.reset();
+    form.reset();
+    const auto files = AlbumFiles();
+    std::ofstream(Entry("MX20240131120031_cut", ".bmp.~new")) << "BM";
+    MakeForms();
+    EXPECT_EQ(AlbumFiles(), files);
 }
 
 TEST_F(ImportFaultTest, AnImportKeepsTheSettingsOfTheEntryItReplaces) {
