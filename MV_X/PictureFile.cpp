@@ -23,11 +23,16 @@ void LoadJpeg(const std::string& FileName, TBitmap& Bitmap) {
 }
 
 // The decoders' own texts name no file (libjpeg's, the bitmap class's "ビットマップイメージが
-// 不正です"); a text that already names it (a file that cannot be opened) passes unchanged.
+// 不正です"); a text that already names it (a file that cannot be opened) passes unchanged, and
+// so does a shortage of memory, which is no fault of the file.
 template <class Load>
 void Decode(const char* format, const std::string& FileName, Load load) {
     try {
         load();
+    } catch (const EOutOfMemory&) {
+        throw;
+    } catch (const EOutOfResources&) {
+        throw;
     } catch (const Exception& e) {
         if (e.Message().find(FileName) != std::string::npos) throw;
         throw EInvalidGraphic(WithReason(format, FileName, e.Message()));
