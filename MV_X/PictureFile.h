@@ -7,11 +7,13 @@ class TBitmap;
 
 namespace Msg {
 inline constexpr const char* PNGLoadError = "PNG ファイル %s を読み込めません";
+inline constexpr const char* JPEGLoadError = "JPEG ファイル %s を読み込めません";
+inline constexpr const char* BitmapLoadError = "ビットマップファイル %s を読み込めません";
 } // namespace Msg
 
 // Loads FileName into Bitmap, which ends 24-bit, choosing the decoder by the extension without
 // regard to case: ".png" the image library's PNG reader, ".jpg" and ".jpeg" the JPEG picture
 // class, anything else as a Windows bitmap. A file that cannot be decoded raises, and Bitmap
 // keeps what it held: a PNG failure too, so that no caller goes on with the earlier picture
-// as if it were the file's.
+// as if it were the file's. The message names the file and the decoder's reason.
 void LoadPictureFile(const std::string& FileName, TBitmap& Bitmap);

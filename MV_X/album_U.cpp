@@ -101,6 +101,10 @@ void TAlbumForm::ListAlbumFiles(const std::string& Folder, const std::string& Ma
 void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect Rect,
                                       TOwnerDrawState State) {
     const int L = Rect.Left, T = Rect.Top;
+    // A selected row arrives with the highlight's text colour; blue on the highlight is
+    // unreadable, so its texts take that colour.
+    const bool selected = (State & odSelected) != 0;
+    const TColor highlightText = Canvas.Font.Color;
     TRect text = Rect;
     text.Left += ThumbnailSide;
     Canvas.FillRect(text);
@@ -112,10 +116,10 @@ void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect R
     Canvas.Font.Color = CaptionShadowColor;
     Canvas.Font.Size = CaptionSize;
     Canvas.TextOut(L + 106, T + 3, caption);
-    Canvas.Font.Color = CaptionColor;
+    Canvas.Font.Color = selected ? highlightText : CaptionColor;
     Canvas.TextOut(L + 104, T + 2, caption);
     Canvas.Font.Size = PathSize;
-    Canvas.Font.Color = PathColor;
+    Canvas.Font.Color = selected ? highlightText : PathColor;
     const std::string picture = FMainForm.FExeDir + AlbumFolder + name;
     Canvas.TextOut(L + 124, T + 32, picture + ".bmp");
 

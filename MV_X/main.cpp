@@ -11,11 +11,14 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,6 +34,9 @@ constexpr const char* MovieMakerFile = "mv_m";
 constexpr const char* HelpFile = "help.chm";
 constexpr const char* ProductPage = "https://morvane.example.org/";
 constexpr const char* SpriteFolder = "ekiimg/";
+constexpr intptr_t ShellFailureLimit = 32;
+constexpr const char* ShellOpenError =
+    "%s を開けませんでした.\r\n開くためのアプリケーションが見つからないか, 起動できません";
 
 // Qt key codes of letters and main-row digits are the virtual-key codes; keypad digits differ.
 uint16_t VirtualKeyOf(const QKeyEvent& event) {
@@ -87,6 +93,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    LayStatusLine();
     ConnectHandlers();
     if (Application != nullptr)
         Application->SetEventPreview(this, [this](QEvent& e) { return PreviewEvent(e); });
@@ -137,6 +144,67 @@ TBitmap& TMainForm::ScreenBitmap() {
     return ui.Image->Picture().Bitmap();
 }
 
+namespace {
+
+// The size grip and the bar's margins beside the help line's label, and the label's padding.
+constexpr int StatusChrome = 40;
+constexpr int StatusPadding = 4;
+// Room below the lowest control of the panel; the narrowest picture area the window keeps.
+constexpr int PanelMargin = 4;
+constexpr int MinimumPictureWidth = 160;
+
+} // namespace
+
+// The help line is a label in the status bar that wraps onto as many rows as the window's width
+// needs: at the design width the key list takes two rows. The window never gets so small that
+// the control panel or the help line would be cut.
+void TMainForm::LayStatusLine() {
+    FStatusLabel = new QLabel(ui.StatusBar);
+    FStatusLabel->setObjectName("StatusLabel");
+    FStatusLabel->setWordWrap(true);
+    FStatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui.StatusBar->addWidget(FStatusLabel, 1);
+
+    int panelBottom = 0;
+    for (const QWidget* child : ui.InfoPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isHidden()) panelBottom = std::max(panelBottom, child->geometry().bottom() + 1);
+    ui.InfoPanel->setMinimumHeight(panelBottom + PanelMargin);
+
+    const QFontMetrics metrics(FStatusLabel->font());
+    int widest = 0;
+    for (const char* help : {PlayHelp, EditHelp})
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(help)));
+    // Two rows at the narrowest, with room for a word that does not fit the first.
+    const int wrapSlack = metrics.horizontalAdvance(QString(10, QChar(0x30A2)));
+    const int width = std::max(widest / 2 + wrapSlack + StatusChrome,
+                               ui.InfoPanel->minimumWidth() + MinimumPictureWidth);
+    setMinimumSize(width, panelBottom + PanelMargin + StatusRowsHeight(2));
+}
+
+int TMainForm::StatusRowsHeight(int Rows) const {
+    return Rows * QFontMetrics(FStatusLabel->font()).lineSpacing() + StatusPadding;
+}
+
+void TMainForm::ShowHelp(const std::string& Text) {
+    FStatusLabel->setText(QString::fromStdString(Text));
+    FitStatusLine();
+}
+
+// The rows are counted for a width a little narrower than the label gets, so the label is
+// never too low for its text.
+void TMainForm::FitStatusLine() {
+    const QFontMetrics metrics(FStatusLabel->font());
+    const int available = std::max(1, width() - StatusChrome);
+    const QRect need = metrics.boundingRect(QRect(0, 0, available, QWIDGETSIZE_MAX),
+                                            Qt::TextWordWrap, FStatusLabel->text());
+    FStatusLabel->setFixedHeight(need.height() + StatusPadding);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (FStatusLabel != nullptr) FitStatusLine();
+}
+
 void TMainForm::MakeProgramFolder(const std::string& folder, const std::string& failure) {
     if (DirectoryExists(folder)) return;
     if (!ForceDirectories(folder)) InformationBox(folder + " : " + failure);
@@ -170,6 +238,7 @@ void TMainForm::FormCreate() {
     LoadSystemIni();
 
     MakeProgramFolder(FExeDir + "album/", "アルバムフォルダの作成に失敗しました.");
+    RemoveUnfinishedEntryFiles();
     MakeProgramFolder(FExeDir + "record/", "録画フォルダの作成に失敗しました.");
 
     const std::string firstSprite = FExeDir + SpriteFolder + "eki0.bmp";
@@ -190,7 +259,7 @@ void TMainForm::FormCreate() {
     FMode = 0;
     FPenDown = false;
     FMaskModified = false;
-    ui.StatusBar->showMessage(QString::fromStdString(FPlayHelp));
+    ShowHelp(FPlayHelp);
     FShowPosition = true;
     FPosX = 0;
     FPosY = 0;
@@ -217,16 +286,22 @@ void TMainForm::FormDestroy() {
     FMaskColorBitmap.reset();
 }
 
+// A desktop with nothing to open the file or page with would otherwise leave the click
+// without any answer.
+void TMainForm::ShellOpen(const std::string& Target) {
+    if (ShellExecute(this, "Open", Target, "", "", SW_SHOW) <= ShellFailureLimit)
+        InformationBox(Format(ShellOpenError, Target));
+}
+
 void TMainForm::HelpBitBtnClick() {
     const std::string help = FExeDir + HelpFile;
-    if (FileExists(help)) ShellExecute(this, "Open", help, "", "", SW_SHOW);
-    if (AskYesNo("Morvane X Web サイトを表示しますか?"))
-        ShellExecute(this, "Open", ProductPage, "", "", SW_SHOW);
+    if (FileExists(help)) ShellOpen(help);
+    if (AskYesNo("Morvane X Web サイトを表示しますか?")) ShellOpen(ProductPage);
 }
 
 void TMainForm::MVMSpeedButtonClick() {
     const std::string program = FExeDir + MovieMakerFile;
-    if (FileExists(program)) ShellExecute(this, "Open", program, "", "", SW_SHOW);
+    if (FileExists(program)) ShellOpen(program);
 }
 
 void TMainForm::WMDropFiles(const std::string& FileName) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class TAlbumForm;
 
 // One liquid drop. Flying (State 1): X, Y move from Start toward Target along Angle by Speed
@@ -170,6 +171,7 @@ public:
     void EkiIroPSpeedButtonClick();
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -197,9 +199,18 @@ private:
     void StepScrollBoxColor();
     TColor ScrollBoxColor() const;
     void SetScrollBoxColor(TColor Color);
+    void ShellOpen(const std::string& Target);
+    void LayStatusLine();
+    int StatusRowsHeight(int Rows) const;
+    void ShowHelp(const std::string& Text);
+    void FitStatusLine();
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();
+    void RunFrame();
+    void WakeForFrame(uint32_t Milliseconds);
+    void RemoveUnfinishedEntryFiles();
+    void WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
     void ConnectMaskEditor();
@@ -215,11 +226,28 @@ private:
 
     Ui::TMainForm ui;
     TOpenPictureDialog OpenPictureDialog;
+    // The picture the last frame sent to the display, and the picture control's count of
+    // repaint requests then: a frame that would show the same again is not repainted.
+    TBitmap FShownFrame;
+    uint64_t FShownInvalidations = 0;
+    // Whether the last frame ran without drops, and where it drew the emission spot.
+    struct TSpotState {
+        bool Shown = false;
+        int32_t X = 0;
+        int32_t Y = 0;
+        friend bool operator==(const TSpotState&, const TSpotState&) = default;
+    };
+    bool FLastFrameQuiet = false;
+    TSpotState FLastSpot;
+    // The help line in the status bar; owned by the bar.
+    QLabel* FStatusLabel = nullptr;
     // Set while the album window exists; it registers itself.
     TAlbumForm* FAlbumForm = nullptr;
 
     // The form's state.
     std::array<TDrop, DropCount> FDrops{};
+    // One past the last slot that may be live: the frame's passes over the table stop there.
+    int FDropsInUse = 0;
     std::unique_ptr<TBitmap> FBaseBitmap;
     std::unique_ptr<TBitmap> FImageBitmap;
     std::unique_ptr<TBitmap> FTraceBitmap;

@@ -4,16 +4,22 @@
 #include "MV_X/main.h"
 #include "common/BitmapUtils.h"
 #include "common/Qmlib2002.h"
+#include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <QScrollBar>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace {
 
 constexpr const char* AlbumFolder = "album/";
 constexpr int ThumbnailSide = 100;
+constexpr const char* TemporarySuffix = ".~new";
+constexpr const char* EntryWriteError = "ファイル %s に書き込めません";
 constexpr const char* ImportNotice =
     "画像ファイルをアルバムにコピーしました.\r\n次回からは [アルバム] "
     "ボタンで画像参照がおこなえます.\r\n\r\n画像をすべて肌色として設定しています.\r\n"
@@ -81,6 +87,7 @@ void TMainForm::ShowLoadedPicture() {
         copy->SetPixelFormat(pf24bit);
         CopyBitmap24(*copy, *FImageBitmap);
     }
+    ui.Image->Invalidate();
 }
 
 // The mask editor's bitmaps follow the mask's size; the editor fills them when it opens.
@@ -92,29 +99,73 @@ void TMainForm::SizeMaskWorkBitmaps() {
     }
 }
 
+// An import cut short (the program killed while writing) leaves its temporary files behind;
+// they are never listed, and they go at the next start.
+void TMainForm::RemoveUnfinishedEntryFiles() {
+    const std::string folder = FExeDir + AlbumFolder;
+    for (const std::string& name : FindFiles(folder, std::string("*") + TemporarySuffix))
+        DeleteFile(folder + name);
+}
+
+// The entry's three files are written under temporary names and take their own names only
+// when all three are complete, so a full disk leaves no part of a new entry in the album.
+void TMainForm::WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask) {
+    const std::unique_ptr<TBitmap> thumbnail =
+        ResampleBitmap(Picture, ThumbnailSide, ThumbnailSide);
+    const std::pair<const char*, TBitmap*> files[] = {
+        {".bmp", &Picture}, {".msk", &Mask}, {".thu", thumbnail.get()}};
+    std::vector<std::string> written;
+    std::string failed;
+    try {
+        for (const auto& [extension, bitmap] : files) {
+            failed = AlbumFile(Name, extension);
+            bitmap->SaveToFile(failed + TemporarySuffix);
+            written.push_back(failed);
+        }
+    } catch (const Exception& e) {
+        for (const std::string& file : written)
+            DeleteFile(file + TemporarySuffix);
+        DeleteFile(failed + TemporarySuffix);
+        throw EWriteError(Format(EntryWriteError, failed) + ": " + e.Message());
+    }
+    // The thumbnail goes last: the album lists an entry by it.
+    for (size_t i = 0; i < written.size(); ++i) {
+        std::error_code error;
+        std::filesystem::rename(written[i] + TemporarySuffix, written[i], error);
+        if (!error) continue;
+        for (size_t k = 0; k < written.size(); ++k)
+            DeleteFile(written[k] + (k < i ? "" : TemporarySuffix));
+        throw EWriteError(Format(EntryWriteError, written[i]));
+    }
+}
+
 void TMainForm::ImportPicture(const std::string& FileName) {
     if (FMode == 2 || !FileExists(FileName)) return;
     // Even a file of another kind ends a recording.
     if (FRecording) StopRecording();
     if (!IsPictureExtension(FileName)) return;
 
-    ui.IroTrackBar->SetPosition(0);
-    LoadPictureFile(FileName, *FImageBitmap);
-    ShowLoadedPicture();
-    FMaskBitmap->SetWidth(FImageBitmap->Width());
-    FMaskBitmap->SetHeight(FImageBitmap->Height());
-    FMaskBitmap->SetPixelFormat(pf8bit);
-    FillMaskBitmap(*FMaskBitmap, ptHada);
-    SizeMaskWorkBitmaps();
-
+    // The new entry is decoded and written before anything of the open one changes: a file
+    // that cannot be read or written leaves the open entry, its settings and the screen alone.
+    TBitmap picture, mask;
+    LoadPictureFile(FileName, picture);
+    mask.SetWidth(picture.Width());
+    mask.SetHeight(picture.Height());
+    mask.SetPixelFormat(pf8bit);
+    FillMaskBitmap(mask, ptHada);
     const std::string name = EntryName(FileName);
-    FImageBitmap->SaveToFile(AlbumFile(name, ".bmp"));
-    FMaskBitmap->SaveToFile(AlbumFile(name, ".msk"));
+    WriteEntryFiles(name, picture, mask);
+    // The open entry's settings are kept, as opening another entry keeps them, unless the new
+    // entry has just replaced it (the same file again within the same second).
+    if (name != FImageName) SaveImageIni(FImageName);
+
+    ui.IroTrackBar->SetPosition(0);
+    FImageBitmap->Assign(&picture);
+    ShowLoadedPicture();
+    FMaskBitmap->Assign(&mask);
+    SizeMaskWorkBitmaps();
     FImageName = name;
     setWindowTitle(QString::fromStdString(FImageName));
-    const std::unique_ptr<TBitmap> thumbnail =
-        ResampleBitmap(*FImageBitmap, ThumbnailSide, ThumbnailSide);
-    thumbnail->SaveToFile(AlbumFile(name, ".thu"));
     ui.Image->Invalidate();
 
     if (FAlbumForm != nullptr) FAlbumForm->RefreshAlbum();

@@ -62,7 +62,7 @@ void TMainForm::DrawDrops() {
     const TBitmap& sprite = *FEkiBitmap;
     const int flyingColour = ui.HEkiRadioGroup->ItemIndex();
     const int dripColour = ui.SitatariIroRadioGroup->ItemIndex();
-    for (int i = 0; i < DropCount; ++i) {
+    for (int i = 0; i < FDropsInUse; ++i) {
         const TDrop& d = FDrops[i];
         if (d.State == 0) continue;
         int32_t level;

@@ -2,6 +2,7 @@
 // Every random draw is made in a fixed order: the effect replays exactly from the same seed.
 #include "MV_X/main.h"
 #include "common/Qmlib2002.h"
+#include "platform/forms/Forms.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/System.h"
 #include "platform/win/KeyState.h"
@@ -9,10 +10,32 @@
 #include "platform/win/WinBase.h"
 
 #include <QCursor>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// A frame starts once the clock has passed the previous one by more than this.
+constexpr uint32_t FrameGap = 32;
+
+// Both 24-bit and of one size, with the same pixels. Compared once a frame: whole rows through
+// row pointers, in one piece when the rows have no padding.
+bool SamePixels24(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    if (a.Empty()) return true;
+    const size_t rowBytes = 3 * static_cast<size_t>(a.Width());
+    const uint8_t* pa = a.ScanLine(0);
+    const uint8_t* pb = b.ScanLine(0);
+    const auto strideA = static_cast<size_t>(a.RowBytes()),
+               strideB = static_cast<size_t>(b.RowBytes());
+    if (strideA == rowBytes && strideB == rowBytes)
+        return std::memcmp(pa, pb, rowBytes * static_cast<size_t>(a.Height())) == 0;
+    for (int y = 0; y < a.Height(); ++y, pa += strideA, pb += strideB)
+        if (std::memcmp(pa, pb, rowBytes) != 0) return false;
+    return true;
+}
 
 constexpr long double Pi = 3.14159265358979323846264338327950288L;
 // A real draw: Random(Range) / Divisor as extended.
@@ -26,6 +49,7 @@ long double RandomOver(int32_t range, long double divisor) {
 
 void TMainForm::ClearDrops() {
     FDrops.fill(TDrop{});
+    FDropsInUse = 0;
     FAutoEmit = false;
 }
 
@@ -100,6 +124,7 @@ void TMainForm::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int
         while (slot < DropCount && FDrops[slot].State > 0)
             ++slot;
         if (slot == DropCount) continue;
+        FDropsInUse = std::max(FDropsInUse, slot + 1);
         TDrop& d = FDrops[slot];
         if (Mode == 0) {
             const bool wide = ui.RyouRadioGroup->ItemIndex() > 3;
@@ -143,31 +168,66 @@ void TMainForm::AutoEmit() {
 
 // --- Frame tick
 
+// The message loop waits for the next message or the next due frame instead of calling the
+// handler again at once; the frames keep their timing.
 void TMainForm::AppIdle(TObject*, bool& Done) {
-    Done = false;
-    Sleep(1);
-    if (FMode != 1 || GetKeyState(VK_SHIFT) < 0) return;
+    Done = true;
+    if (FMode != 1) return;
+    // While Shift freezes the effect the key is looked at once a frame: it may come up
+    // outside the window, where no message tells.
+    if (GetKeyState(VK_SHIFT) < 0) return WakeForFrame(FrameGap + 1);
     try {
-        if (!(timeGetTime() > FLastTick + 32u)) return;
+        const uint32_t now = timeGetTime();
+        if (!(now > FLastTick + FrameGap))
+            return WakeForFrame(std::min(FLastTick + FrameGap + 1 - now, FrameGap + 1));
         FLastTick = timeGetTime();
-        if (FAutoEmit) {
-            const int32_t r = Random(100);
-            if (ui.RyouRadioGroup->ItemIndex() == 4 ? r > 20 : r > 70) AutoEmit();
-        }
-        ScreenBitmap().Canvas().Draw(0, 0, *FTraceBitmap);
-        UpdateDrops();
-        DrawDrops();
-        DrawPositionCursor();
-        if (FRecording) RecordFrame();
-        ui.Image->Invalidate();
+        RunFrame();
     } catch (...) {
         FMode = 0;
         throw;
     }
+    WakeForFrame(FrameGap + 1);
 }
 
+void TMainForm::WakeForFrame(uint32_t Milliseconds) {
+    if (Application != nullptr) Application->WakeIdleIn(static_cast<int>(Milliseconds));
+}
+
+// A still picture is not sent to the display again: only a frame whose picture differs from
+// the one the last frame showed repaints it, unless something else has drawn meanwhile. Two
+// frames in a row without drops, with the spot in the same place, leave the same picture: the
+// trace is only written by drops and by what repaints on its own.
+void TMainForm::RunFrame() {
+    if (FAutoEmit) {
+        const int32_t r = Random(100);
+        if (ui.RyouRadioGroup->ItemIndex() == 4 ? r > 20 : r > 70) AutoEmit();
+    }
+    const bool quiet = FDropsInUse == 0;
+    const TSpotState spot{FShowPosition, FPosX, FPosY};
+    TBitmap& screen = ScreenBitmap();
+    screen.Canvas().Draw(0, 0, *FTraceBitmap);
+    UpdateDrops();
+    DrawDrops();
+    DrawPositionCursor();
+    if (FRecording) RecordFrame();
+    const bool stillAsBefore = quiet && FLastFrameQuiet && spot == FLastSpot;
+    FLastFrameQuiet = quiet;
+    FLastSpot = spot;
+    if (ui.Image->Invalidations() == FShownInvalidations &&
+        (stillAsBefore || SamePixels24(screen, FShownFrame)))
+        return;
+    FShownFrame.SetPixelFormat(pf24bit);
+    FShownFrame.SetSize(screen.Width(), screen.Height());
+    CopyBitmap24(FShownFrame, screen);
+    ui.Image->Invalidate();
+    FShownInvalidations = ui.Image->Invalidations();
+}
+
+// Slots from FDropsInUse on are all free, so the passes stop there; a drop made during the
+// pass in a later slot raises the bound and is moved in the same pass.
 void TMainForm::UpdateDrops() {
-    for (int i = 0; i < DropCount; ++i) {
+    int last = -1;
+    for (int i = 0; i < FDropsInUse; ++i) {
         switch (FDrops[i].State) {
         case 1:
             MoveFlyingDrop(i);
@@ -178,7 +238,9 @@ void TMainForm::UpdateDrops() {
         default:
             break;
         }
+        if (FDrops[i].State != 0) last = i;
     }
+    FDropsInUse = last + 1;
 }
 
 // --- Flight and landing

@@ -92,7 +92,7 @@ void TMainForm::EnterMaskEditor() {
     ui.NasiSpeedButton->Click();
     ui.KakuSpeedButton->SetDown(true);
     FMaskModified = false;
-    ui.StatusBar->showMessage(QString::fromStdString(FEditHelp));
+    ShowHelp(FEditHelp);
 }
 
 void TMainForm::LeaveMaskEditor() {
@@ -109,7 +109,7 @@ void TMainForm::LeaveMaskEditor() {
     FMode = 1;
     CopyBitmap24(ScreenBitmap(), *FImageBitmap);
     ui.Image->Invalidate();
-    ui.StatusBar->showMessage(QString::fromStdString(FPlayHelp));
+    ShowHelp(FPlayHelp);
 }
 
 // The mask goes to a file beside the old one first, so a write that fails half way (a full

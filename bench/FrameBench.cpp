@@ -2,11 +2,13 @@
 // 640 x 480 picture, with a 32 x 32 and a 16 x 16 sprite. Prints milliseconds per frame and
 // the share of the 33 ms frame budget.
 #include "MV_X/main.h"
+#include "bench/BenchApp.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/System.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
@@ -15,7 +17,10 @@
 
 class TMainFormTestAccess {
 public:
-    static TDrop& Drop(TMainForm& f, int i) { return f.FDrops[i]; }
+    static TDrop& Drop(TMainForm& f, int i) {
+        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
+        return f.FDrops[i];
+    }
     static void Frame(TMainForm& f) {
         f.ScreenBitmap().Canvas().Draw(0, 0, *f.FTraceBitmap);
         f.UpdateDrops();
@@ -23,13 +28,8 @@ public:
     }
     // A 640 x 480 picture with stripes of every part, and a sprite of Size x Size.
     static void Scene(TMainForm& f, int size) {
-        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()}) {
-            b->SetPixelFormat(pf24bit);
-            b->SetSize(640, 480);
-            for (int y = 0; y < 480; ++y)
-                for (int x = 0; x < 640 * 3; ++x)
-                    b->ScanLine(y)[x] = static_cast<uint8_t>(x ^ y);
-        }
+        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()})
+            BenchPicture(*b);
         f.FMaskBitmap->SetPixelFormat(pf8bit);
         f.FMaskBitmap->SetSize(640, 480);
         for (int y = 0; y < 480; ++y)
@@ -48,16 +48,7 @@ using Access = TMainFormTestAccess;
 namespace {
 
 TApplication& App() {
-    static int argc = 1;
-    static char name[] = "bench_frame";
-    static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // No window may wait for an answer here (the start-up's missing-sprite box).
-        SetDialogAnswerer([](const DialogRequest&) { return DialogAnswer{mrOk, false, {}}; });
-        return new TApplication(argc, argv);
-    }();
-    return *app;
+    return BenchApplication();
 }
 
 // Every slot live: a quarter flying across the picture, the rest dripping on the part under

@@ -157,6 +157,12 @@ void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, con
 // ---------------------------------------------------------------- PNG file into a bitmap
 
 bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap) {
+    std::string error;
+    return LoadPNGToBitmap(FileName, Bitmap, error);
+}
+
+bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap, std::string& Error) {
+    Error.clear();
     try {
         TKRLPNG picture;
         picture.LoadFromFile(FileName);
@@ -165,7 +171,12 @@ bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap) {
         Bitmap.Assign(&picture);
         Bitmap.SetPixelFormat(pf24bit);
         return true;
+    } catch (const Exception& e) {
+        Error = e.Message();
+    } catch (const std::exception& e) {
+        Error = e.what();
     } catch (...) {
-        return false;
+        Error = "Unknown exception";
     }
+    return false;
 }

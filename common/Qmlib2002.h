@@ -30,3 +30,5 @@ void BlendBitmap24(int32_t X, int32_t Y, TBitmap& Dest, const TBitmap& Base, con
 // Reads a PNG file into Bitmap as 24 bits per pixel; False on any failure, and Bitmap then
 // keeps what it held. The file's alpha and ancillary data are dropped.
 bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap);
+// The same, with the reader's message of a failure in Error (emptied on success).
+bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap, std::string& Error);

@@ -27,19 +27,34 @@ int Clamp255(double v) {
     return std::clamp(static_cast<int>(std::lround(v)), 0, 255);
 }
 
-// A glossy drop filling its whole rectangle: the liquid's colour, darker toward the rim, with
-// a small highlight up and to the left of the centre.
+// A soft round bump: 1 at (cx, cy), falling off with the given radius.
+double Bump(double x, double y, double cx, double cy, double radius) {
+    return std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (radius * radius));
+}
+
+// A film of liquid filling its whole rectangle, since every drop blends the whole square: the
+// body colour right up to the edges, a faint deeper tone low in the middle where the liquid is
+// thickest, a soft highlight up and to the left and a small glint low on the right. Nothing
+// darkens the rim, so a blended square shows no frame.
 QImage Sprite(const Rgb& colour, int size) {
     QImage image(size, size, QImage::Format_RGB888);
-    const double c = (size - 1) / 2.0;
-    const double hx = c - size * 0.22, hy = c - size * 0.22;
-    const double hr = std::max(1.0, size * 0.16);
+    const double c = (size - 1) / 2.0, r = size / 2.0;
+    // Weight 0 on the outer ring of pixels: the edges keep the body colour exactly.
+    auto inside = [&](double x, double y) {
+        const double d = std::max(std::abs(x - c), std::abs(y - c)) / c;
+        return std::clamp((1.0 - d) * 3.0, 0.0, 1.0);
+    };
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
-            const double r = std::hypot(x - c, y - c) / (c + 0.5);
-            const double shade = 1.0 - 0.28 * std::min(r, 1.4) * std::min(r, 1.4);
-            const double h = std::exp(-(std::pow(x - hx, 2) + std::pow(y - hy, 2)) / (hr * hr));
-            auto channel = [&](int v) { return Clamp255(v * shade * (1.0 - h) + 255.0 * h); };
+            const double w = inside(x, y);
+            const double deep = 0.06 * w * Bump(x, y, c + 0.12 * r, c + 0.18 * r, 0.75 * r);
+            const double light = w * std::min(1.0, 0.85 * Bump(x, y, c - 0.32 * r, c - 0.34 * r,
+                                                               std::max(1.2, 0.30 * r)) +
+                                                       0.45 * Bump(x, y, c + 0.36 * r, c + 0.30 * r,
+                                                                   std::max(0.8, 0.14 * r)));
+            auto channel = [&](int v) {
+                return Clamp255(v * (1.0 - deep) * (1.0 - light) + 255.0 * light);
+            };
             image.setPixel(x, y, qRgb(channel(colour.r), channel(colour.g), channel(colour.b)));
         }
     }

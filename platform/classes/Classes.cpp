@@ -85,7 +85,24 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     return done;
 }
 
+namespace {
+
+std::function<bool(const std::string&)>& WriteFailureOverride() {
+    static std::function<bool(const std::string&)> fails;
+    return fails;
+}
+
+} // namespace
+
+void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)> fails) {
+    WriteFailureOverride() = std::move(fails);
+}
+
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    if (WriteFailureOverride() && WriteFailureOverride()(fileName_)) {
+        errno = ENOSPC;
+        return 0;
+    }
     int64_t done = 0;
     const auto* in = static_cast<const uint8_t*>(buffer);
     while (done < count) {

@@ -72,6 +72,10 @@ private:
     int fd_ = -1;
 };
 
+// Tests make the writes to chosen files fail as on a full disk: Fails sees each file name that a
+// TFileStream writes to; an empty function restores real writes.
+void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)> fails);
+
 class TMemoryStream final : public TStream {
 public:
     int64_t Read(void* buffer, int64_t count) override;

@@ -41,7 +41,12 @@ public:
     void SetStretch(bool value);
     void setStretch(bool value) { SetStretch(value); }
     // Repaints after the picture's pixels changed.
-    void Invalidate() { update(); }
+    void Invalidate() {
+        ++invalidations_;
+        update();
+    }
+    // Counts Invalidate calls: a caller that draws often can tell whether others drew too.
+    uint64_t Invalidations() const { return invalidations_; }
 
 signals:
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
@@ -59,6 +64,7 @@ protected:
 private:
     TPicture picture_;
     bool stretch_ = false;
+    uint64_t invalidations_ = 0;
 };
 
 // A group box of radio buttons with one selected item (or none, index -1).

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QWidget>
+#include <algorithm>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Application = this;
@@ -15,20 +16,33 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
         installTranslator(&translator_);
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, &TApplication::DoIdle);
+    wakeTimer_.setSingleShot(true);
+    wakeTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&wakeTimer_, &QTimer::timeout, this, [this] {
+        if (!idleWaiting_) return;
+        idleWaiting_ = false;
+        DoIdle();
+    });
 }
 
 TApplication::~TApplication() {
     idleTimer_.stop();
+    wakeTimer_.stop();
     if (Application == this) Application = nullptr;
 }
 
 void TApplication::SetOnIdle(TIdleEvent handler) {
     onIdle_ = std::move(handler);
     idleWaiting_ = false;
+    wakeTimer_.stop();
     if (onIdle_)
         idleTimer_.start();
     else
         idleTimer_.stop();
+}
+
+void TApplication::WakeIdleIn(int milliseconds) {
+    wakeTimer_.start(std::max(0, milliseconds));
 }
 
 void TApplication::ProcessMessages() {
@@ -46,6 +60,8 @@ void TApplication::DoIdle() {
     if (done) {
         idleTimer_.stop();
         idleWaiting_ = true;
+    } else if (!idleTimer_.isActive()) {
+        idleTimer_.start();
     }
 }
 

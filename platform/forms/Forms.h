@@ -39,6 +39,9 @@ public:
 
     // One idle call, as the message loop makes it when no message waits.
     void DoIdle();
+    // A handler that set Done is called again after Milliseconds even when no message arrives
+    // (a frame falls due); a later request replaces an earlier one.
+    void WakeIdleIn(int milliseconds);
 
     void SetEventPreview(QWidget* window, TEventPreview preview);
     void RemoveEventPreview(QWidget* window);
@@ -48,6 +51,7 @@ public:
 private:
     TIdleEvent onIdle_;
     QTimer idleTimer_;
+    QTimer wakeTimer_;
     bool idleWaiting_ = false;
     QTranslator translator_;
     std::map<QWidget*, TEventPreview> previews_;

@@ -3,19 +3,38 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 
 namespace {
 
-std::function<void(const ShellRequest&)>& ShellOverride() {
-    static std::function<void(const ShellRequest&)> f;
+std::function<intptr_t(const ShellRequest&)>& ShellOverride() {
+    static std::function<intptr_t(const ShellRequest&)> f;
     return f;
 }
 
-constexpr intptr_t ShellSuccess = 33;
-constexpr intptr_t ShellFileNotFound = 2;
+constexpr int QueryTimeoutMs = 3000;
+
+// The desktop launcher starts even when nothing can open the target and fails later, unseen;
+// its handler table is asked first. Where the table cannot be asked, the launch decides.
+bool DesktopHasHandler(const QString& mimeType) {
+    const QString query = QStandardPaths::findExecutable("xdg-mime");
+    if (query.isEmpty()) return true;
+    QProcess process;
+    process.start(query, {"query", "default", mimeType});
+    if (!process.waitForFinished(QueryTimeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return true;
+    return !process.readAllStandardOutput().trimmed().isEmpty();
+}
+
+intptr_t OpenWithDesktop(const QUrl& url, const QString& mimeType) {
+    if (!DesktopHasHandler(mimeType)) return SE_ERR_NOASSOC;
+    return QDesktopServices::openUrl(url) ? ShellSuccess : SE_ERR_NOASSOC;
+}
 
 bool IsAddress(const QString& file) {
     const QUrl url(file);
@@ -27,27 +46,27 @@ bool IsAddress(const QString& file) {
 intptr_t ShellExecute(QWidget*, const std::string& verb, const std::string& file,
                       const std::string& parameters, const std::string& directory,
                       int showCommand) {
-    if (ShellOverride()) {
-        ShellOverride()({verb, file, parameters, directory, showCommand});
-        return ShellSuccess;
-    }
+    if (ShellOverride()) return ShellOverride()({verb, file, parameters, directory, showCommand});
     const QString target = QString::fromStdString(file);
-    if (IsAddress(target)) return QDesktopServices::openUrl(QUrl(target)) ? ShellSuccess : 0;
+    if (IsAddress(target)) {
+        const QUrl url(target);
+        return OpenWithDesktop(url, "x-scheme-handler/" + url.scheme());
+    }
 
     const QFileInfo info(target);
-    if (!info.exists()) return ShellFileNotFound;
+    if (!info.exists()) return SE_ERR_FNF;
     if (info.isFile() && info.isExecutable()) {
         const QStringList args = QString::fromStdString(parameters).split(' ', Qt::SkipEmptyParts);
         return QProcess::startDetached(info.absoluteFilePath(), args,
                                        QString::fromStdString(directory))
                    ? ShellSuccess
-                   : 0;
+                   : SE_ERR_NOASSOC;
     }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())) ? ShellSuccess
-                                                                                   : 0;
+    return OpenWithDesktop(QUrl::fromLocalFile(info.absoluteFilePath()),
+                           QMimeDatabase().mimeTypeForFile(info).name());
 }
 
-void SetShellExecuteOverride(std::function<void(const ShellRequest&)> shell) {
+void SetShellExecuteOverride(std::function<intptr_t(const ShellRequest&)> shell) {
     ShellOverride() = std::move(shell);
 }
 

@@ -19,13 +19,19 @@ struct ShellRequest {
     int showCommand = SW_SHOW;
 };
 
+// Results at or below 32 are failures, as the platform's.
+inline constexpr intptr_t SE_ERR_FNF = 2;
+inline constexpr intptr_t SE_ERR_NOASSOC = 31;
+inline constexpr intptr_t ShellSuccess = 33;
+
 // "Open" of a web address or a document goes to the desktop's default handler; of an
 // executable file starts it detached (Parameters split on blanks). The result is above 32 on
-// success, as the platform's.
+// success; SE_ERR_NOASSOC when the desktop has no handler for the address or the file's type
+// or cannot start one, SE_ERR_FNF for a missing file.
 intptr_t ShellExecute(QWidget* owner, const std::string& verb, const std::string& file,
                       const std::string& parameters, const std::string& directory, int showCommand);
-// Tests record requests instead of running them; an empty function restores the shell.
-void SetShellExecuteOverride(std::function<void(const ShellRequest&)> shell);
+// Tests answer requests instead of running them; an empty function restores the shell.
+void SetShellExecuteOverride(std::function<intptr_t(const ShellRequest&)> shell);
 
 // The first local file of a drop, or empty when the drop holds none.
 std::string DroppedFile(const QMimeData& data);

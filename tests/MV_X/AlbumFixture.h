@@ -91,6 +91,16 @@ protected:
         Drop(Dir() + file);
         return Access::ImageName(*form);
     }
+    // broken.png and broken.jpg cut short, broken.bmp with a bitmap's signature and no more.
+    void WriteBrokenPictures() {
+        const std::string png =
+            FileText(std::string(MV_TESTDATA_DIR) + "/pngsuite/png/basn2c08.png");
+        std::ofstream(Dir() + "broken.png", std::ios::binary) << png.substr(0, png.size() / 2);
+        WriteJpeg(Dir() + "whole.jpg", 37, 29);
+        std::ofstream(Dir() + "broken.jpg", std::ios::binary)
+            << FileText(Dir() + "whole.jpg").substr(0, 300);
+        std::ofstream(Dir() + "broken.bmp", std::ios::binary) << "BM not really a bitmap";
+    }
     std::vector<std::string> Errors() const {
         std::vector<std::string> errors;
         for (const DialogRequest& r : dialogs)

@@ -98,16 +98,11 @@ TEST_F(AlbumTest, WhatIsNotImported) {
 
 TEST_F(AlbumTest, UnreadablePicturesLeaveTheAlbumAndThePictureAsTheyWere) {
     TMainForm& f = MakeForms();
-    const std::string png = FileText(std::string(MV_TESTDATA_DIR) + "/pngsuite/png/basn2c08.png");
-    std::ofstream(Dir() + "broken.png", std::ios::binary) << png.substr(0, png.size() / 2);
-    WriteJpeg(Dir() + "whole.jpg", 37, 29);
-    std::ofstream(Dir() + "broken.jpg", std::ios::binary)
-        << FileText(Dir() + "whole.jpg").substr(0, 300);
-    std::ofstream(Dir() + "broken.bmp", std::ios::binary) << "BM not really a bitmap";
+    WriteBrokenPictures();
     // Nothing open yet: the failed PNG must not become an entry of an empty picture.
     Drop(Dir() + "broken.png");
-    EXPECT_EQ(Errors(),
-              std::vector<std::string>{"PNG ファイル " + Dir() + "broken.png を読み込めません."});
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0].rfind("PNG ファイル " + Dir() + "broken.png を読み込めません: ", 0), 0u);
     EXPECT_TRUE(AlbumFiles().empty());
 
     const std::string good = ImportAt("good.bmp", 1);
@@ -118,7 +113,8 @@ TEST_F(AlbumTest, UnreadablePicturesLeaveTheAlbumAndThePictureAsTheyWere) {
         Drop(Dir() + name);
     }
     ASSERT_EQ(Errors().size(), 3u);
-    EXPECT_EQ(Errors()[2], "ビットマップイメージが不正です.");
+    EXPECT_EQ(Errors()[2], "ビットマップファイル " + Dir() +
+                               "broken.bmp を読み込めません: ビットマップイメージが不正です.");
     EXPECT_EQ(AlbumFiles(), files);
     EXPECT_EQ(Access::ImageName(f), good);
     EXPECT_TRUE(SamePixels(Access::Image(f), *Pattern(40, 30)));
@@ -214,6 +210,26 @@ TEST_F(AlbumTest, ItemShowsThumbnailFrameNameAndPath) {
     // A thumbnail that is not a bitmap raises.
     std::ofstream(Album() + "MXshort.thu", std::ios::trunc) << "junk";
     EXPECT_THROW(draw(0, 0), EInvalidGraphic);
+
+    // Selected: the texts in the highlight's text colour, readable on the highlight.
+    QImage selected(600, 101, QImage::Format_RGB32);
+    {
+        QPainter painter(&selected);
+        TControlCanvas canvas(painter);
+        canvas.Brush.Color = RGB(48, 140, 198);
+        canvas.Font.Color = RGB(255, 255, 255);
+        album->AlbumListBoxDrawItem(canvas, 1, Rect(0, 0, 600, 100), odSelected);
+    }
+    int white = 0, blue = 0;
+    for (const QRect& area : {caption, path})
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = selected.pixelColor(x, y);
+                white += c.red() > 230;
+                blue += c.blue() > 240 && c.red() < 30;
+            }
+    EXPECT_GT(white, 60);
+    EXPECT_EQ(blue, 0);
 
     // The list paints its items this way.
     album->show();

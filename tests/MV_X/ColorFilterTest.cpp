@@ -93,3 +93,39 @@ TEST_F(AlbumTest, AMovedFilterBarHandsTheFocusToTheButton) {
     ui.IroTrackBar->SetPosition(3);
     EXPECT_TRUE(ui.AkarusaButton->hasFocus());
 }
+
+// Drops, their traces and the clothes' wiping stamp all build on the filtered picture: with
+// the whole picture turned red, no pixel of the blue picture as loaded shows anywhere, also
+// not in the square of a drop.
+TEST_F(AlbumTest, DropsAndTracesShowOnlyTheFilteredPicture) {
+    TMainForm& f = MakeForms();
+    Solid(120, 90, 255, 0, 0)->SaveToFile(Dir() + "blue.bmp");
+    Drop(Dir() + "blue.bmp");
+    Ui::TMainForm& ui = Access::Form(f);
+    ui.RTrackBar->SetPosition(20);
+    ui.IroTrackBar->SetPosition(20);
+    Access::Eki(f).Assign(Solid(8, 8, 200, 200, 200).get());
+    Access::ShowPosition(f) = false;
+    uint32_t time = 0;
+    for (const uint8_t part : {ptFuku, ptHada, ptKami}) {
+        TMainForm::FillMaskBitmap(Access::Mask(f), part);
+        for (int burst = 0; burst < 4; ++burst) {
+            keysDown = {VK_LBUTTON};
+            f.ImageMouseDown(mbLeft, ssLeft, 20 + 20 * burst, 20 + 10 * burst);
+            keysDown.clear();
+            for (int frame = 0; frame < 15; ++frame) {
+                clock = time += 40;
+                bool done = false;
+                f.AppIdle(nullptr, done);
+            }
+        }
+    }
+    for (const TBitmap* b : {&Access::Trace(f), &Access::Screen(f)})
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 120; ++x) {
+                const uint8_t* p = b->ScanLine(y) + 3 * x;
+                ASSERT_LE(p[0], p[1] + 1) << x << "," << y; // blue never above green
+            }
+    // The drops did draw and leave traces.
+    EXPECT_FALSE(SamePixels(Access::Trace(f), Access::Image(f)));
+}

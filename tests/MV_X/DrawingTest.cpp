@@ -182,10 +182,11 @@ protected:
         d.Speed = 1;
         return f;
     }
+    // The loop then waits for a message or the next due frame.
     void Tick(TMainForm& f) {
-        bool done = true;
+        bool done = false;
         f.AppIdle(nullptr, done);
-        EXPECT_FALSE(done);
+        EXPECT_TRUE(done);
     }
 };
 

@@ -13,6 +13,8 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QLabel>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -36,7 +38,11 @@ inline TApplication& TestApplication() {
 
 class TMainFormTestAccess {
 public:
-    static TDrop& Drop(TMainForm& f, int i) { return f.FDrops[i]; }
+    // A slot the test may fill: the frame's passes reach it.
+    static TDrop& Drop(TMainForm& f, int i) {
+        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
+        return f.FDrops[i];
+    }
     static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
     static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
     static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
@@ -65,6 +71,8 @@ public:
     static std::string& ImageName(TMainForm& f) { return f.FImageName; }
     static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
     static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
+    static QLabel& StatusLabel(TMainForm& f) { return *f.FStatusLabel; }
+    static std::string StatusText(TMainForm& f) { return f.FStatusLabel->text().toStdString(); }
 };
 using Access = TMainFormTestAccess;
 
@@ -112,7 +120,10 @@ protected:
         SetKeyStateOverride([this](int vk) { return keysDown.count(vk) != 0; });
         SetTimeGetTimeOverride([this] { return clock; });
         SetCursorPosOverride([this] { return cursor; });
-        SetShellExecuteOverride([this](const ShellRequest& r) { shell.push_back(r); });
+        SetShellExecuteOverride([this](const ShellRequest& r) {
+            shell.push_back(r);
+            return shellResult;
+        });
         RandSeed = 0;
     }
 
@@ -187,6 +198,7 @@ protected:
     uint32_t clock = 0;
     TPoint cursor{};
     std::vector<ShellRequest> shell;
+    intptr_t shellResult = ShellSuccess;
 
 private:
     std::string dir_;

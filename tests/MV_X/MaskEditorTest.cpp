@@ -68,7 +68,7 @@ TEST_F(MaskEditorTest, EnteringAndLeavingWithoutChangesAsksNothing) {
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(Editor());
     EXPECT_EQ(ui.MaskEditBitBtn->text().toStdString(), "完了");
-    EXPECT_EQ(ui.StatusBar->currentMessage().toStdString().rfind("[左クリック] ペイント", 0), 0u);
+    EXPECT_EQ(Access::StatusText(f).rfind("[左クリック] ペイント", 0), 0u);
     EXPECT_TRUE(ui.NasiSpeedButton->Down() && ui.KakuSpeedButton->Down());
     EXPECT_EQ(Access::MaskColor(f).Canvas().Pen.Width, 3);
     EXPECT_EQ(Access::Screen(f).Canvas().Pen.Width, 3);
@@ -85,7 +85,7 @@ TEST_F(MaskEditorTest, EnteringAndLeavingWithoutChangesAsksNothing) {
     EXPECT_EQ(ui.MaskEditBitBtn->text().toStdString(), "編集");
     for (QWidget* w : controls)
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_EQ(ui.StatusBar->currentMessage().toStdString(), Access::PlayHelp(f));
+    EXPECT_EQ(Access::StatusText(f), Access::PlayHelp(f));
     // The bar no longer touches the screen.
     ui.TrackBar->SetPosition(3);
     EXPECT_TRUE(SamePixels(Access::Screen(f), Access::Image(f)));

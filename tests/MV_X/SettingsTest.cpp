@@ -63,12 +63,12 @@ TEST_F(SettingsTest, AnEntryKeepsItsOptionsFilterAndSpriteBetweenOpenings) {
     EXPECT_FALSE(SamePixels(Access::Image(f), Access::Base(f)));
     EXPECT_TRUE(SamePixels(Access::Screen(f), Access::Image(f)));
 
-    // An import does not write the settings of the entry that was open; closing writes the
-    // open entry's and the program-wide file.
-    const std::string saved = FileText(Entry(a, ".ini"));
+    // An import writes the settings of the entry that was open, as opening does; closing
+    // writes the open entry's and the program-wide file.
     SetOptions({4, 4, 4, 2, 1, 1});
     const std::string c = ImportAt("c.bmp", 3);
-    EXPECT_EQ(FileText(Entry(a, ".ini")), saved);
+    EXPECT_NE(FileText(Entry(a, ".ini")).find("[EKI]\r\nRYOU=4\r\nSITATARI=3\r\n"),
+              std::string::npos);
     SetOptions({1, 2, 0, 2, 1, 1});
     Close();
     EXPECT_NE(FileText(Entry(c, ".ini")).find("[EKI]\r\nRYOU=1\r\nSITATARI=2\r\n"),

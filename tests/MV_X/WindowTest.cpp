@@ -32,7 +32,7 @@ TEST_F(StartupTest, EmptyFolderGetsItsFoldersOneSpriteBoxAndNoPicture) {
     EXPECT_FALSE(Access::Form(*f).MVMSpeedButton->isEnabled());
     EXPECT_EQ(Access::Mode(*f), 0);
     EXPECT_EQ(f->windowTitle().toStdString(), "Morvane X 1.2");
-    EXPECT_EQ(Access::Form(*f).StatusBar->currentMessage().toStdString(), Access::PlayHelp(*f));
+    EXPECT_EQ(Access::StatusText(*f), Access::PlayHelp(*f));
     EXPECT_TRUE(TestApplication().HasIdleHandler());
     // The start picture is kept and enlarged; the control keeps its size.
     const TBitmap& screen = Access::Screen(*f);
@@ -115,6 +115,18 @@ TEST_F(StartupTest, HelpOpensTheFileWhenPresentAndAsksAboutThePage) {
     EXPECT_EQ(shell[0].file, Dir() + "help.chm");
     EXPECT_EQ(shell[1].verb, "Open");
     EXPECT_EQ(shell[1].file.rfind("https://", 0), 0u);
+
+    // A desktop that cannot open the file or the page says so, each in its own box.
+    shellResult = SE_ERR_NOASSOC;
+    dialogs.clear();
+    answers = {mrOk, mrYes};
+    f.HelpBitBtnClick();
+    ASSERT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(dialogs[0].text.rfind(Dir() + "help.chm を開けませんでした.\r\n", 0), 0u);
+    EXPECT_EQ(dialogs[2].text.rfind(shell[1].file + " を開けませんでした.", 0), 0u);
+    std::ofstream(Dir() + "mv_m") << "#!/bin/sh\n";
+    f.MVMSpeedButtonClick();
+    EXPECT_EQ(dialogs.size(), 4u);
 }
 
 class PictureTest : public PlayerTest {};
@@ -310,7 +322,7 @@ TEST_F(ControlsTest, MouseEmitsMovesTheSpotAndScrolls) {
 
     f.resize(300, 300);
     auto& ui = Access::Form(f);
-    ui.Image->resize(400, 400);
+    ui.Image->resize(1600, 1600);
     f.show();
     QApplication::processEvents();
     QScrollBar* v = ui.ImageScrollBox->verticalScrollBar();
@@ -375,12 +387,41 @@ TEST_F(SpriteTest, ColourGroupsStartAtFiveTenFifteen) {
     EXPECT_EQ(Access::EkiNo(f), 10);
     ui.EkiIroPSpeedButton->click();
     EXPECT_EQ(Access::EkiNo(f), 15);
-    // The pale pink sprite: a drop of (255, 230, 217), darker toward its rim.
-    const TBitmap& s = Access::Eki(f);
-    EXPECT_GT(s.PixelColor(s.Width() / 2 + 1, s.Height() / 2 + 1) & 0xFF,
-              s.PixelColor(0, s.Height() - 1) & 0xFF);
+    EXPECT_EQ(Access::Eki(f).PixelColor(0, 0), RGB(255, 230, 217));
     ui.EkiIroSSpeedButton->click();
     EXPECT_EQ(Access::EkiNo(f), 0);
+}
+
+// The whole square of a sprite is blended over the picture, so a sprite reads as liquid only
+// when its body colour reaches the edges (no frame) and its shading stays soft; the four
+// colour groups keep their colours and sizes.
+TEST_F(SpriteTest, SpritesAreLiquidUpToTheirEdges) {
+    const TColor bodies[4] = {RGB(255, 255, 255), RGB(254, 254, 127), RGB(223, 223, 223),
+                              RGB(255, 230, 217)};
+    const int sizes[5] = {16, 8, 12, 24, 32};
+    for (int n = 0; n < 20; ++n) {
+        TBitmap s;
+        s.LoadFromFile(std::string(MV_SOURCE_DIR) + "/assets/ekiimg/eki" + std::to_string(n) +
+                       ".bmp");
+        const int size = sizes[n % 5];
+        ASSERT_EQ(s.Width(), size) << n;
+        ASSERT_EQ(s.Height(), size) << n;
+        const TColor body = bodies[n / 5];
+        int highlight = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const TColor c = s.PixelColor(x, y);
+                if (x == 0 || y == 0 || x == size - 1 || y == size - 1) {
+                    EXPECT_EQ(c, body) << n << " at " << x << "," << y;
+                }
+                for (auto channel : {GetRValue, GetGValue, GetBValue})
+                    EXPECT_GE(channel(c), channel(body) * 9 / 10) << n << " at " << x << "," << y;
+                highlight = std::max(highlight, GetBValue(c) - GetBValue(body));
+            }
+        if (n / 5 != 0) {
+            EXPECT_GT(highlight, 10) << n;
+        }
+    }
 }
 
 TEST_F(SpriteTest, MissingFileKeepsThePreviousSprite) {

@@ -12,8 +12,10 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QFile>
 #include <QMimeData>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 #include <fstream>
@@ -310,10 +312,30 @@ TEST_F(GuiTest, SystemServicesHaveTestOverrides) {
     EXPECT_GE(timeGetTime() - t0, 5u);
 
     std::vector<ShellRequest> shell;
-    SetShellExecuteOverride([&](const ShellRequest& r) { shell.push_back(r); });
+    SetShellExecuteOverride([&](const ShellRequest& r) {
+        shell.push_back(r);
+        return ShellSuccess;
+    });
     EXPECT_GT(ShellExecute(nullptr, "Open", "https://example.org/", "", "", SW_SHOW), 32);
     SetShellExecuteOverride({});
     ASSERT_EQ(shell.size(), 1u);
     EXPECT_EQ(shell[0].file, "https://example.org/");
     EXPECT_EQ(ShellExecute(nullptr, "Open", "/nonexistent/file.chm", "", "", SW_SHOW), 2);
+}
+
+// A desktop with no launcher and no browser: opening a page or a document is a failure.
+TEST(PlatformGuiTest, ShellReportsWhatTheDesktopCannotOpen) {
+    App();
+    const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+    const QTemporaryDir empty;
+    qputenv("PATH", empty.path().toUtf8());
+    qunsetenv("BROWSER");
+    QFile document(empty.filePath("help.chm"));
+    ASSERT_TRUE(document.open(QIODevice::WriteOnly));
+    document.close();
+    EXPECT_LE(ShellExecute(nullptr, "Open", "https://example.org/", "", "", SW_SHOW), 32);
+    EXPECT_LE(ShellExecute(nullptr, "Open", document.fileName().toStdString(), "", "", SW_SHOW),
+              32);
+    qputenv("PATH", path);
+    if (!browser.isEmpty()) qputenv("BROWSER", browser);
 }
