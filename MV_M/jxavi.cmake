@@ -1,0 +1,4 @@
+# The AVI writer component of the movie maker.
+add_library(mv_jxavi STATIC ${CMAKE_CURRENT_LIST_DIR}/JxAvi.cpp ${CMAKE_CURRENT_LIST_DIR}/JxAvi.h)
+target_include_directories(mv_jxavi PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(mv_jxavi PUBLIC mv_avi mv_vcm mv_forms mv_graphics mv_options)
