@@ -205,17 +205,18 @@ void TJxAvi::FillStreamInfo() {
     std::memcpy(FStreamInfo.szName, StreamName, sizeof(StreamName));
 }
 
-// The frame header; compressed, with the compressor's FOURCC and the bit count of its output,
-// which decoders of palette and 16-bit formats go by.
+// The frame header; compressed, the compressor's own output format, whose bit count decoders
+// of 16-bit and palette formats go by and whose codec data some decoders cannot do without.
 std::vector<uint8_t> TJxAvi::StreamFormat() const {
-    BITMAPINFOHEADER header = FBitmapHeader;
-    if (CompressingWhileWriting()) {
-        header.biCompression = FSeqCompVars.fccHandler;
-        if (FSeqCompVars.lpbiOut != nullptr) header.biBitCount = FSeqCompVars.lpbiOut->biBitCount;
+    const BITMAPINFOHEADER* out = FSeqCompVars.lpbiOut;
+    if (CompressingWhileWriting() && out != nullptr && out->biSize >= sizeof(BITMAPINFOHEADER)) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(out);
+        return {bytes, bytes + out->biSize};
     }
-    std::vector<uint8_t> format(sizeof(header));
-    std::memcpy(format.data(), &header, sizeof(header));
-    return format;
+    BITMAPINFOHEADER header = FBitmapHeader;
+    if (CompressingWhileWriting()) header.biCompression = FSeqCompVars.fccHandler;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+    return {bytes, bytes + sizeof(header)};
 }
 
 bool TJxAvi::AddFrame(TBitmap& picture) {
@@ -462,7 +463,9 @@ bool TJxAvi::CopyStream(PAVISTREAM source, PAVIFILE target) const {
         if (samplesRead <= 0) return false;
         int32_t samplesWritten = 0;
         int32_t bytesWritten = 0;
-        if (AVIStreamWrite(copy, position, samplesRead, block.data(), bytesRead, AVIIF_KEYFRAME,
+        // The source's key frames stay key frames, so the copy seeks as the source did.
+        const uint32_t flags = AVIStreamIsKeyFrame(source, position) ? AVIIF_KEYFRAME : 0;
+        if (AVIStreamWrite(copy, position, samplesRead, block.data(), bytesRead, flags,
                            &samplesWritten, &bytesWritten) != AVIERR_OK)
             return false;
         position += samplesRead;

@@ -321,6 +321,26 @@ TEST_F(JxAviTest, CompressorChosenWhenOpening) {
     Write(avi, frames);
     ExpectMjpg(path, frames);
     EXPECT_EQ(StreamHandler(path), MJPG);
+
+    // Lossless compressors whose decoders need the codec data behind the header.
+    BITMAPINFOHEADER input;
+    input.biWidth = 64;
+    input.biHeight = 48;
+    input.biBitCount = 24;
+    int tried = 0;
+    for (const TCompressorInfo& c : ICCompressorList(input)) {
+        if (c.fccHandler != mmioFOURCC('U', 'L', 'R', 'G') &&
+            c.fccHandler != mmioFOURCC('H', 'F', 'Y', 'U'))
+            continue;
+        SCOPED_TRACE(c.name);
+        ++tried;
+        Choose(c.fccHandler);
+        ASSERT_TRUE(avi.Open());
+        Write(avi, frames);
+        EXPECT_EQ(media::Streams(path).at("0.nb_read_frames"), "4");
+        EXPECT_EQ(media::DecodeVideo(path), Expected(frames, 24));
+    }
+    EXPECT_GT(tried, 0);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
 }
@@ -437,7 +457,7 @@ TEST_F(JxAviTest, RebuildCopiesTheVideoStreamAndTheAudioStreamsAsked) {
     int status = -1;
     media::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=2 -f lavfi "
                "-i sine=frequency=440:duration=2 -f lavfi -i sine=frequency=880:duration=2 "
-               "-map 0 -map 1 -map 2 -c:v mpeg4 -g 5 -bf 0 -c:a pcm_s16le " +
+               "-map 0 -map 1 -map 2 -c:v msmpeg4v2 -g 5 -bf 0 -c:a pcm_s16le " +
                    media::Quoted(source),
                &status);
     ASSERT_EQ(status, 0);
@@ -465,7 +485,7 @@ TEST_F(JxAviTest, RebuildCopiesTheVideoStreamAndTheAudioStreamsAsked) {
 
         const auto s = media::Streams(path);
         ASSERT_EQ(media::StreamCount(s), 1 + static_cast<int>(c.audioKept.size()));
-        EXPECT_EQ(s.at("0.codec_name"), "mpeg4");
+        EXPECT_EQ(s.at("0.codec_name"), "msmpeg4v2");
         EXPECT_EQ(s.at("0.nb_read_frames"), "20");
         EXPECT_EQ(media::DecodeVideo(path), video);
         // Still seekable: the key frames stay the source's.
