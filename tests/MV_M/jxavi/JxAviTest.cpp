@@ -348,9 +348,12 @@ TEST_F(JxAviTest, NameWithoutExtensionGetsTheTemporaryEndingAppended) {
     QTimer::singleShot(0, [&] { during = Files(); });
     Make(frames, MJPG);
     EXPECT_EQ(during, (std::set<std::string>{"movie", "movie_.avi"}));
+    // A file of the user's own under the temporary name stays as it is.
+    avitest::WriteFile(Path("movie_.avi"), {'m', 'i', 'n', 'e'});
     avi.Rebuild(-1);
     EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(Files(), std::set<std::string>{"movie"});
+    EXPECT_EQ(Files(), (std::set<std::string>{"movie", "movie_.avi"}));
+    EXPECT_EQ(avitest::ReadFile(Path("movie_.avi")), (Bytes{'m', 'i', 'n', 'e'}));
     ExpectMjpg("movie", frames);
 }
 
