@@ -300,7 +300,7 @@ bool AviReader::IsKeyFrame(int stream, int32_t sample) const {
     const Stream& s = streams_[stream];
     const int64_t position = static_cast<int64_t>(sample) - s.info.dwStart;
     if (position < 0 || position >= s.info.dwLength) return false;
-    return CountsBytes(s.info) ||
+    return CountsBlocks(s.info) ||
            (s.chunks[static_cast<size_t>(position)].flags & AVIIF_KEYFRAME) != 0;
 }
 
