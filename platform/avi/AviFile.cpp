@@ -242,6 +242,13 @@ HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples, void* b
     });
 }
 
+bool AVIStreamIsKeyFrame(PAVISTREAM stream, int32_t position) {
+    const std::lock_guard lock(Live().mutex);
+    if (!IsLive(stream)) return false;
+    const TAviFile* file = stream->File();
+    return file->reader && file->reader->IsKeyFrame(stream->Index(), position);
+}
+
 HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
                        int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                        int32_t* bytesWritten) {

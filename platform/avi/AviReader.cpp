@@ -296,6 +296,14 @@ HRESULT AviReader::BuildIndexes() {
     return AVIERR_OK;
 }
 
+bool AviReader::IsKeyFrame(int stream, int32_t sample) const {
+    const Stream& s = streams_[stream];
+    const int64_t position = static_cast<int64_t>(sample) - s.info.dwStart;
+    if (position < 0 || position >= s.info.dwLength) return false;
+    return CountsBlocks(s.info) ||
+           (s.chunks[static_cast<size_t>(position)].flags & AVIIF_KEYFRAME) != 0;
+}
+
 HRESULT AviReader::Read(int stream, int32_t start, int32_t samples, void* buffer,
                         int32_t bufferSize, int32_t* bytes, int32_t* samplesRead) const {
     if (bytes) *bytes = 0;

@@ -33,6 +33,9 @@ public:
     // sample size give one sample per call.
     HRESULT Read(int stream, int32_t start, int32_t samples, void* buffer, int32_t bufferSize,
                  int32_t* bytes, int32_t* samplesRead) const;
+    // Whether the index marks the sample at Sample a key frame; every sample of a stream
+    // with a sample size is one. False outside the stream.
+    bool IsKeyFrame(int stream, int32_t sample) const;
 
 private:
     struct Stream {

@@ -1,0 +1,452 @@
+// The AVI writer component: every movie it writes is opened by ffprobe and decoded by ffmpeg.
+#include "MV_M/JxAvi.h"
+
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/graphics/Bitmap.h"
+#include "tests/platform/AviTestSupport.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <deque>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+
+namespace fs = std::filesystem;
+using avitest::Bytes;
+
+namespace {
+
+constexpr FOURCC MJPG = mmioFOURCC('M', 'J', 'P', 'G');
+using Frames = std::vector<std::unique_ptr<TBitmap>>;
+
+void StartApplication() {
+    static int argc = 1;
+    static char name[] = "test_jxavi";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (Application == nullptr) Application = new TApplication(argc, argv);
+}
+
+// 24-bit frames whose every pixel depends on its place and number; smooth below 128 pixels,
+// for the lossy compressor.
+Frames MakeFrames(int width, int height, int count) {
+    Frames frames;
+    for (int n = 0; n < count; ++n) {
+        auto& b = frames.emplace_back(std::make_unique<TBitmap>());
+        b->SetPixelFormat(pf24bit);
+        b->SetSize(width, height);
+        for (int y = 0; y < height; ++y)
+            for (uint8_t *p = b->ScanLine(y), *end = p + 3 * width; p < end; p += 3) {
+                const int x = static_cast<int>(p - b->ScanLine(y)) / 3;
+                p[0] = static_cast<uint8_t>(x * 2 + n * 8);
+                p[1] = static_cast<uint8_t>(y * 3 + n * 5);
+                p[2] = static_cast<uint8_t>(x + y + n * 20);
+            }
+    }
+    return frames;
+}
+
+// The frames as ffmpeg gives them back (bgr24, or rgb555le for 16 bits): top row first.
+Bytes Expected(const Frames& frames, int bits) {
+    Bytes out;
+    for (const auto& f : frames)
+        for (int y = 0; y < f->Height(); ++y)
+            for (const uint8_t *p = f->ScanLine(y), *end = p + 3 * f->Width(); p < end; p += 3) {
+                const int w = (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
+                if (bits == 24)
+                    out.insert(out.end(), p, p + 3);
+                else
+                    out.insert(out.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+            }
+    return out;
+}
+
+Bytes DecodeVideo(const std::string& path, const char* pixels = "bgr24") {
+    return avitest::Decode(path, "v:0", std::string("-f rawvideo -pix_fmt ") + pixels);
+}
+
+// The handler of the file's first stream header, read from the bytes themselves.
+FOURCC StreamHandler(const std::string& path) {
+    const Bytes bytes = avitest::ReadFile(path);
+    const std::string tag = "strh";
+    const auto at = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+    FOURCC handler = 0xFFFFFFFF;
+    if (bytes.end() - at >= 16) std::memcpy(&handler, &*(at + 12), sizeof(handler));
+    return handler;
+}
+
+double MeanDifference(const Bytes& a, const Bytes& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(a[i] - b[i]);
+    return sum / static_cast<double>(a.size());
+}
+
+// The progress window while it is shown.
+QWidget* ProgressWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QString("進行状況")) return w;
+    return nullptr;
+}
+
+class JxAviTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        StartApplication();
+        SetDialogAnswerer([this](const DialogRequest& r) {
+            requests.push_back(r);
+            DialogAnswer a;
+            a.modalResult = mrOk;
+            if (r.kind == DialogRequest::ChooseCompressor) {
+                a.modalResult = mrCancel; // nothing scripted: cancelled
+                if (!choices.empty()) {
+                    a = choices.front();
+                    choices.pop_front();
+                }
+            }
+            return a;
+        });
+    }
+    void TearDown() override { SetDialogAnswerer({}); }
+
+    std::string Path(const std::string& name) const { return dir / name; }
+    std::set<std::string> Files() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(Path("")))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> texts;
+        for (const auto& r : requests)
+            if (r.kind == DialogRequest::Message) texts.push_back(r.text);
+        return texts;
+    }
+    std::vector<DialogRequest> CompressorDialogs() const {
+        std::vector<DialogRequest> dialogs;
+        for (const auto& r : requests)
+            if (r.kind == DialogRequest::ChooseCompressor) dialogs.push_back(r);
+        return dialogs;
+    }
+    // The answer to the next compressor dialog; 0 cancels it.
+    void Choose(FOURCC handler) {
+        DialogAnswer a;
+        a.modalResult = handler != 0 ? mrOk : mrCancel;
+        a.accepted = handler != 0;
+        a.fccHandler = handler;
+        a.quality = 9000;
+        choices.push_back(a);
+    }
+
+    void Setup(const std::string& name, int width, int height, int bits, bool compress,
+               bool preCompress) {
+        avi.SetFileName(Path(name));
+        avi.SetWidth(static_cast<uint16_t>(width));
+        avi.SetHeight(static_cast<uint16_t>(height));
+        avi.SetBitDepth(static_cast<uint16_t>(bits));
+        avi.SetCompress(compress);
+        avi.SetPreCompress(preCompress);
+    }
+    // Open, every frame, Close; Choice answers the compressor dialog that comes.
+    void Make(const Frames& frames, FOURCC choice = 0) {
+        if (choice != 0) Choose(choice);
+        ASSERT_TRUE(avi.Open());
+        for (const auto& f : frames)
+            EXPECT_TRUE(avi.AddFrame(*f));
+        avi.Close();
+    }
+    void ExpectUncompressed(const std::string& name, const Frames& frames, int bits) const {
+        const auto streams = avitest::ProbeStreams(Path(name));
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("codec_name"), "rawvideo");
+        EXPECT_EQ(streams[0].at("width"), std::to_string(frames.front()->Width()));
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames.size()));
+        EXPECT_EQ(DecodeVideo(Path(name), bits == 24 ? "bgr24" : "rgb555le"),
+                  Expected(frames, bits));
+    }
+    void ExpectMjpg(const std::string& name, const Frames& frames) const {
+        const auto streams = avitest::ProbeStreams(Path(name));
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("codec_tag_string"), "MJPG");
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames.size()));
+        for (const auto& p : avitest::ProbePackets(Path(name), "v:0"))
+            EXPECT_EQ(p.at("flags")[0], 'K');
+        // Quality 9000 of smooth frames: within 3 levels on average.
+        EXPECT_LT(MeanDifference(DecodeVideo(Path(name)), Expected(frames, 24)), 3.0);
+    }
+
+    avitest::ScratchDir dir;
+    TJxAvi avi;
+    std::vector<DialogRequest> requests;
+    std::deque<DialogAnswer> choices;
+};
+
+} // namespace
+
+TEST(JxAviProperties, ConstructorValuesAndSetterRules) {
+    TJxAvi avi;
+    EXPECT_EQ(avi.FileName(), "");
+    EXPECT_EQ(avi.Width(), 320);
+    EXPECT_EQ(avi.Height(), 240);
+    EXPECT_TRUE(avi.Compress());
+    EXPECT_FALSE(avi.PreCompress());
+    EXPECT_EQ(avi.FrameRate(), 30);
+    EXPECT_EQ(avi.BitDepth(), 16);
+    using Pairs = std::initializer_list<std::pair<int, int>>;
+    for (const auto& [given, stored] :
+         Pairs{{0, 1}, {-5, 1}, {1, 1}, {12, 12}, {30, 30}, {31, 30}, {1000, 30}}) {
+        avi.SetFrameRate(given);
+        EXPECT_EQ(avi.FrameRate(), stored) << given;
+    }
+    for (const auto& [given, stored] : Pairs{{24, 24}, {16, 16}, {8, 16}, {32, 16}, {0, 16}}) {
+        avi.SetBitDepth(static_cast<uint16_t>(given));
+        EXPECT_EQ(avi.BitDepth(), stored) << given;
+    }
+    EXPECT_EQ(TJxAvi::MakeFourCC('D', 'I', 'B', ' '), 0x20424944u);
+}
+
+TEST_F(JxAviTest, UncompressedSamplesHoldTheWholeBufferAndEqualTheDrawnFrames) {
+    // Width 642: 644 pixels count in every sample, while the rows take 1928 (24 bits) and
+    // 1284 (16 bits) bytes. Compress off asks nothing, PreCompress or not.
+    using Cases = std::initializer_list<std::tuple<int, bool, int>>;
+    for (const auto& [bits, preCompress, sampleBytes] :
+         Cases{{24, false, 1932 * 480}, {16, true, 1288 * 480}}) {
+        SCOPED_TRACE(bits);
+        const std::string name = "movie" + std::to_string(bits) + ".avi";
+        Setup(name, 642, 480, bits, false, preCompress);
+        avi.SetFrameRate(12);
+        const Frames frames = MakeFrames(642, 480, 3);
+        Make(frames);
+        EXPECT_TRUE(requests.empty());
+        ExpectUncompressed(name, frames, bits);
+        EXPECT_EQ(avitest::ProbeStreams(Path(name))[0].at("r_frame_rate"), "12/1");
+        const auto packets = avitest::ProbePackets(Path(name), "v:0");
+        ASSERT_EQ(packets.size(), 3u);
+        for (const auto& p : packets)
+            EXPECT_EQ(p.at("size") + p.at("flags"), std::to_string(sampleBytes) + "K_");
+        EXPECT_EQ(StreamHandler(Path(name)), 0u);
+    }
+}
+
+TEST_F(JxAviTest, OpenDeletesWhatLiesAtFileName) {
+    // A link there is removed, not written through.
+    avitest::WriteFile(Path("other.txt"), {'k', 'e', 'e', 'p'});
+    fs::create_symlink(Path("other.txt"), Path("movie.avi"));
+    Setup("movie.avi", 16, 8, 24, false, false);
+    const Frames frames = MakeFrames(16, 8, 2);
+    Make(frames);
+    EXPECT_FALSE(fs::is_symlink(Path("movie.avi")));
+    EXPECT_EQ(avitest::ReadFile(Path("other.txt")), (Bytes{'k', 'e', 'e', 'p'}));
+    ExpectUncompressed("movie.avi", frames, 24);
+}
+
+TEST_F(JxAviTest, CompressorChosenWhenOpening) {
+    const Frames frames = MakeFrames(64, 48, 4);
+    avitest::WriteFile(Path("movie.avi"), {}); // the placeholder the movie maker writes
+    Setup("movie.avi", 64, 48, 24, true, true);
+
+    // Cancelled: nothing is touched and the component says nothing.
+    EXPECT_FALSE(avi.Open());
+    ASSERT_EQ(CompressorDialogs().size(), 1u);
+    EXPECT_EQ(CompressorDialogs()[0].caption, "ＡＶＩ圧縮方式選択");
+    EXPECT_EQ(CompressorDialogs()[0].chooseFlags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE);
+    EXPECT_EQ(fs::file_size(Path("movie.avi")), 0u);
+    avi.Close(); // nothing open: nothing happens
+
+    // Full frames: an uncompressed movie with the handler 0.
+    Make(frames, comptypeDIB);
+    ExpectUncompressed("movie.avi", frames, 24);
+    EXPECT_EQ(StreamHandler(Path("movie.avi")), 0u);
+
+    // A compressor: every frame goes through it, and the stream names it.
+    Make(frames, MJPG);
+    ExpectMjpg("movie.avi", frames);
+    EXPECT_EQ(StreamHandler(Path("movie.avi")), MJPG);
+
+    // Lossless compressors whose decoders need the codec data behind the stream's header.
+    for (const FOURCC handler : {mmioFOURCC('U', 'L', 'R', 'G'), mmioFOURCC('H', 'F', 'Y', 'U')}) {
+        SCOPED_TRACE(handler);
+        Make(frames, handler);
+        EXPECT_EQ(DecodeVideo(Path("movie.avi")), Expected(frames, 24));
+    }
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
+}
+
+TEST_F(JxAviTest, RecompressionAtClosing) {
+    const Frames frames = MakeFrames(64, 48, 5);
+    Setup("movie.avi", 64, 48, 24, true, false);
+    // Cancelled, or full frames: the uncompressed movie stays, without a word.
+    for (const FOURCC choice : {FOURCC{0}, comptypeDIB}) {
+        Make(frames, choice);
+        ExpectUncompressed("movie.avi", frames, 24);
+    }
+    ASSERT_EQ(CompressorDialogs().size(), 2u);
+    EXPECT_EQ(CompressorDialogs()[0].chooseFlags,
+              ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW);
+
+    // A compressor: the re-compressed movie replaces the uncompressed one.
+    Make(frames, MJPG);
+    ExpectMjpg("movie.avi", frames);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
+}
+
+TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
+    const Frames frames = MakeFrames(64, 48, 5);
+    Setup("a.b.avi", 64, 48, 24, true, false);
+    // While the save runs, events go on: look at the progress window and the folder, and
+    // press the abort button.
+    bool seen = false;
+    std::set<std::string> during;
+    QTimer::singleShot(0, [&] {
+        QWidget* w = ProgressWindow();
+        ASSERT_NE(w, nullptr);
+        seen = true;
+        during = Files();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_EQ(w->size(), QSize(200, 80));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        EXPECT_LE((w->frameGeometry().center() - screen.center()).manhattanLength(), 4);
+        auto* label = w->findChild<QLabel*>("Label1");
+        auto* abort = w->findChild<QPushButton*>("Abort1");
+        auto* bar = w->findChild<QProgressBar*>("ProgressBar1");
+        ASSERT_TRUE(label && abort && bar);
+        EXPECT_EQ(label->text(), QString("圧縮ＡＶＩファイル作成中..."));
+        EXPECT_EQ(label->pos(), QPoint(8, 8));
+        EXPECT_EQ(abort->text(), QString("中断"));
+        EXPECT_EQ(abort->geometry(), QRect(64, 48, 72, 24));
+        EXPECT_EQ(bar->geometry(), QRect(20, 24, 160, 16));
+        EXPECT_EQ(std::pair(bar->minimum(), bar->maximum()), std::pair(0, 100));
+        abort->click();
+    });
+    Make(frames, MJPG);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(during.contains("a.b_.avi"));
+    EXPECT_EQ(Messages(), std::vector<std::string>{"圧縮ＡＶＩファイル作成を中断しました."});
+    EXPECT_EQ(Files(), std::set<std::string>{"a.b.avi"});
+    EXPECT_EQ(ProgressWindow(), nullptr);
+    ExpectUncompressed("a.b.avi", frames, 24);
+
+    // The next re-compression is not stopped by the earlier abort.
+    requests.clear();
+    Make(frames, MJPG);
+    EXPECT_TRUE(Messages().empty());
+    ExpectMjpg("a.b.avi", frames);
+}
+
+TEST_F(JxAviTest, NameWithoutExtensionGetsTheTemporaryEndingAppended) {
+    const Frames frames = MakeFrames(32, 16, 2);
+    Setup("movie", 32, 16, 24, true, false);
+    std::set<std::string> during;
+    QTimer::singleShot(0, [&] { during = Files(); });
+    Make(frames, MJPG);
+    EXPECT_EQ(during, (std::set<std::string>{"movie", "movie_.avi"}));
+    // A file of the user's own under the temporary name stays as it is.
+    avitest::WriteFile(Path("movie_.avi"), {'m', 'i', 'n', 'e'});
+    avi.Rebuild(-1);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Files(), (std::set<std::string>{"movie", "movie_.avi"}));
+    EXPECT_EQ(avitest::ReadFile(Path("movie_.avi")), (Bytes{'m', 'i', 'n', 'e'}));
+    ExpectMjpg("movie", frames);
+}
+
+TEST_F(JxAviTest, RebuildCopiesTheVideoStreamAndTheAudioStreamsAsked) {
+    // Inter frames (a key frame every 5th, no parser to mend the flags) and two audio streams.
+    const std::string source = Path("source.avi");
+    ASSERT_TRUE(avitest::RunCommand(
+                    "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=2 "
+                    "-f lavfi -i sine=frequency=440:duration=2 -f lavfi -i sine=frequency=880:"
+                    "duration=2 -map 0 -map 1 -map 2 -c:v msmpeg4v2 -g 5 -bf 0 -c:a pcm_s16le " +
+                    source)
+                    .ok);
+    const auto sourcePackets = avitest::ProbePackets(source, "v:0");
+    ASSERT_EQ(sourcePackets.size(), 20u);
+    auto audio = [](const std::string& path, int n) {
+        return avitest::Decode(path, "a:" + std::to_string(n), "-f s16le");
+    };
+    // SkipAudio, and the source's audio streams that stay, in order.
+    for (const auto& [skip, kept] : std::vector<std::pair<int32_t, std::vector<int>>>{
+             {-1, {}}, {0, {1}}, {1, {0}}, {7, {0, 1}}}) {
+        SCOPED_TRACE(skip);
+        fs::copy_file(source, Path("movie.avi"), fs::copy_options::overwrite_existing);
+        avi.SetFileName(Path("movie.avi"));
+        avi.Rebuild(skip);
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_FALSE(fs::exists(Path("movie_.avi")));
+        const auto streams = avitest::ProbeStreams(Path("movie.avi"));
+        ASSERT_EQ(streams.size(), 1 + kept.size());
+        EXPECT_EQ(streams[0].at("codec_name"), "msmpeg4v2");
+        // The same samples, and the same key frames, so the copy seeks as the source did.
+        EXPECT_EQ(avitest::ProbePackets(Path("movie.avi"), "v:0"), sourcePackets);
+        EXPECT_EQ(DecodeVideo(Path("movie.avi")), DecodeVideo(source));
+        for (size_t i = 0; i < kept.size(); ++i)
+            EXPECT_EQ(audio(Path("movie.avi"), static_cast<int>(i)), audio(source, kept[i]));
+    }
+}
+
+TEST_F(JxAviTest, WhatCannotBeWrittenIsReportedAndNothingIsLeftOpen) {
+    const std::string cannotCreate = "ＡＶＩファイルを作成できませんでした.";
+    avi.SetFileName(Path("missing.avi"));
+    avi.Rebuild(-1);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを開けませんでした."});
+
+    // Frames too large for a sample, empty frames, and no folder for the file.
+    requests.clear();
+    using Cases = std::initializer_list<std::tuple<const char*, int, int>>;
+    for (const auto& [name, w, h] : Cases{{"big.avi", 65535, 65535},
+                                          {"a.avi", 0, 48},
+                                          {"b.avi", 64, 0},
+                                          {"no/such/c.avi", 16, 8}}) {
+        Setup(name, w, h, 24, false, false);
+        EXPECT_FALSE(avi.Open());
+    }
+    EXPECT_EQ(Messages(), std::vector<std::string>(4, cannotCreate));
+    EXPECT_FALSE(avi.AddFrame(*MakeFrames(16, 8, 1)[0]));
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(JxAviTest, EmptyMoviesStretchedFramesAndAMovieLeftOpen) {
+    // A movie stopped before its first frame closes and rebuilds without a message.
+    Setup("empty.avi", 16, 8, 24, false, false);
+    Make({});
+    avi.Close();
+    avi.Rebuild(-1);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(avitest::ProbeStreams(Path("empty.avi")).at(0).at("codec_type"), "video");
+    EXPECT_TRUE(avitest::ProbePackets(Path("empty.avi"), "v:0").empty());
+
+    // A picture of another size is scaled: 2 x 1 into 4 x 2 doubles each pixel.
+    Frames small;
+    small.push_back(std::make_unique<TBitmap>());
+    small[0]->SetPixelFormat(pf24bit);
+    small[0]->SetSize(2, 1);
+    small[0]->SetPixelColor(0, 0, clRed);
+    small[0]->SetPixelColor(1, 0, clBlue);
+    Setup("stretched.avi", 4, 2, 24, false, false);
+    Make(small);
+    const Bytes row = {0, 0, 255, 0, 0, 255, 255, 0, 0, 255, 0, 0};
+    Bytes expected = row;
+    expected.insert(expected.end(), row.begin(), row.end());
+    EXPECT_EQ(DecodeVideo(Path("stretched.avi")), expected);
+
+    // A component destroyed with its movie open leaves a finished movie.
+    const Frames frames = MakeFrames(16, 8, 2);
+    {
+        TJxAvi open;
+        open.SetFileName(Path("open.avi"));
+        open.SetWidth(16);
+        open.SetHeight(8);
+        open.SetCompress(false);
+        ASSERT_TRUE(open.Open());
+        for (const auto& f : frames)
+            open.AddFrame(*f);
+    }
+    ExpectUncompressed("open.avi", frames, 16);
+}
