@@ -1,5 +1,6 @@
-// Makes the player's artwork: the liquid sprites ekiimg/eki0.bmp .. eki19.bmp, the start
-// picture, the 32 x 32 position spot and the button glyphs.
+// Makes the artwork of both programs: the player's liquid sprites ekiimg/eki0.bmp ..
+// eki19.bmp, start picture, 32 x 32 position spot and button glyphs; the movie maker's logo
+// avi_logo.bmp, its 105 x 105 start preview and its button glyphs (normal and disabled).
 // Usage: mkassets <assets folder>
 #include <QDir>
 #include <QFont>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -173,6 +175,107 @@ QImage ColourGlyph(const Rgb& colour) {
     return image;
 }
 
+// The movie maker's logo, blended over the top-left corner of the first frames of a movie.
+QImage MovieLogo() {
+    QImage image(160, 40, QImage::Format_RGB888);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient ground(0, 0, 160, 40);
+    ground.setColorAt(0, QColor(90, 60, 110));
+    ground.setColorAt(1, QColor(40, 30, 60));
+    p.fillRect(image.rect(), ground);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 230, 217));
+    p.drawEllipse(QPointF(20, 22), 9, 10);
+    p.drawRoundedRect(QRectF(17, 4, 6, 14), 3, 3);
+    QFont f("Noto Sans CJK JP");
+    f.setPixelSize(20);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(QColor(252, 246, 238));
+    p.drawText(QRect(36, 0, 124, 40), Qt::AlignVCenter | Qt::AlignLeft, "Morvane M");
+    return image;
+}
+
+// The preview before any frame is listed, in 256 colours.
+QImage StartPreview() {
+    QImage image(105, 105, QImage::Format_RGB888);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(image.rect(), QColor(40, 30, 60));
+    for (int x = 4; x < 105; x += 12) {
+        p.fillRect(QRect(x, 6, 6, 6), QColor(230, 230, 230));
+        p.fillRect(QRect(x, 93, 6, 6), QColor(230, 230, 230));
+    }
+    p.fillRect(QRect(6, 18, 93, 69), QColor(226, 214, 230));
+    QFont f("Noto Sans CJK JP");
+    f.setPixelSize(14);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(QColor(90, 60, 110));
+    p.drawText(QRect(6, 18, 93, 69), Qt::AlignCenter, "AVI");
+    p.end();
+    return image.convertToFormat(QImage::Format_Indexed8);
+}
+
+QImage FolderGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.setPen(QColor(96, 64, 0));
+    p.setBrush(QColor(240, 200, 80));
+    p.drawRect(QRect(1, 5, 13, 9));
+    p.drawRect(QRect(1, 3, 5, 2));
+    return image;
+}
+
+QImage MakeGlyph() {
+    QImage image = MovieGlyph();
+    QPainter p(&image);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(230, 60, 60));
+    p.drawEllipse(QRectF(9, 8, 6, 6));
+    return image;
+}
+
+QImage StopGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.fillRect(QRect(3, 3, 10, 10), QColor(200, 30, 30));
+    return image;
+}
+
+QImage RunGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 140, 50));
+    p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
+    return image;
+}
+
+QImage DeleteGlyph() {
+    QImage image = Canvas16();
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(180, 20, 20), 2.5));
+    p.drawLine(QPointF(3, 3), QPointF(13, 13));
+    p.drawLine(QPointF(13, 3), QPointF(3, 13));
+    return image;
+}
+
+// The disabled state of a glyph: its grey shades, lightened, on the same ground.
+QImage DisabledGlyph(const QImage& glyph) {
+    QImage image = glyph.convertToFormat(QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            const int light = 128 + grey / 2;
+            image.setPixel(x, y, qRgb(light, light, light));
+        }
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path, const char* format) {
     if (image.save(path, format)) return true;
     std::fprintf(stderr, "mkassets: cannot write %s\n", path.toLocal8Bit().constData());
@@ -204,5 +307,17 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i)
         ok &= Save(ColourGlyph(GroupColours[i]),
                    out.filePath(QString("glyphs/%1.png").arg(names[i])), "PNG");
+    ok &= Save(MovieLogo(), out.filePath("avi_logo.bmp"), "BMP");
+    ok &= Save(StartPreview(), out.filePath("preview.png"), "PNG");
+    const std::pair<const char*, QImage> movieGlyphs[] = {{"load", FolderGlyph()},
+                                                          {"make", MakeGlyph()},
+                                                          {"stop", StopGlyph()},
+                                                          {"run", RunGlyph()},
+                                                          {"del", DeleteGlyph()}};
+    for (const auto& [name, glyph] : movieGlyphs) {
+        ok &= Save(glyph, out.filePath(QString("glyphs/%1.png").arg(name)), "PNG");
+        ok &=
+            Save(DisabledGlyph(glyph), out.filePath(QString("glyphs/%1_off.png").arg(name)), "PNG");
+    }
     return ok ? 0 : 1;
 }
