@@ -1,0 +1,96 @@
+// Both real programs, started headless in a program folder of their own and played by the input
+// plugins of tests/MV_X/driver/ and tests/MV_M/driver/: the player records frames, its movie
+// maker button is enabled, and mv_m makes an uncompressed and a compressed movie of the frames,
+// which ffprobe counts and ffmpeg decodes.
+#include "Harness.h"
+
+#include <QProcess>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string FileText(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs a program of the folder with one driver task; returns its log.
+std::string RunDriven(const std::string& dir, const std::string& program, const std::string& task,
+                      int& exitCode) {
+    fs::remove(dir + "driver.log");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("QT_PLUGIN_PATH", MV_TEST_PLUGINS);
+    env.insert("QT_QPA_GENERIC_PLUGINS", QString::fromStdString(task));
+    if (!env.contains("LSAN_OPTIONS"))
+        env.insert("LSAN_OPTIONS", QString("suppressions=%1/tests/lsan.supp").arg(MV_SOURCE_DIR));
+    process.setProcessEnvironment(env);
+    process.start(QString::fromStdString(dir + program), {});
+    exitCode = process.waitForFinished(180000) ? process.exitCode() : -1;
+    return FileText(dir + "driver.log") + process.readAllStandardError().toStdString();
+}
+
+// "codec width height frames" of a movie's video stream, as ffprobe counts them.
+std::string Probe(const std::string& movie) {
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_frames",
+                            "-show_entries", "stream=codec_name,width,height,nb_read_frames", "-of",
+                            "csv=p=0", QString::fromStdString(movie)});
+    probe.waitForFinished(60000);
+    return probe.readAllStandardOutput().trimmed().toStdString();
+}
+
+bool Decodes(const std::string& movie) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", QString::fromStdString(movie), "-f", "null", "-"});
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 &&
+           ffmpeg.readAllStandardError().isEmpty();
+}
+
+} // namespace
+
+TEST(BothProgramsTest, RecordedFramesBecomeUncompressedAndCompressedMovies) {
+    char pattern[] = "/tmp/mvm_program_XXXXXX";
+    const std::string dir = std::string(::mkdtemp(pattern)) + "/";
+    for (const char* program : {MV_X_PROGRAM, MV_M_PROGRAM}) {
+        const std::string copy = dir + fs::path(program).filename().string();
+        fs::copy_file(program, copy); // ExeDir follows links: copies
+        fs::permissions(copy, fs::perms::owner_all);
+    }
+    fs::copy(MV_X_SPRITES, dir + "ekiimg");
+    fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", dir + "avi_logo.bmp");
+    Pattern(120, 90)->SaveToFile(dir + "face.bmp");
+
+    int exitCode = 0;
+    std::string log = RunDriven(dir, "mv_x", "mvxdriver:" + dir + "face.bmp", exitCode);
+    ASSERT_EQ(exitCode, 0) << log;
+    std::vector<fs::path> takes(fs::directory_iterator(dir + "record"), fs::directory_iterator());
+    ASSERT_EQ(takes.size(), 1u);
+    const std::string take = takes[0].string() + "/";
+    const auto frames = std::distance(fs::directory_iterator(take), fs::directory_iterator());
+    ASSERT_GE(frames, 4);
+
+    log = RunDriven(dir, "mv_x", "mvmdriver:button", exitCode);
+    EXPECT_EQ(exitCode, 0) << log;
+    EXPECT_NE(log.find("movie maker button: enabled"), std::string::npos) << log;
+
+    const std::string count = std::to_string(frames);
+    log = RunDriven(dir, "mv_m", "mvmdriver:make;" + take + "0000.bmp;" + dir + "raw.avi;raw",
+                    exitCode);
+    ASSERT_EQ(exitCode, 0) << log;
+    EXPECT_NE(log.find("status: " + count + " File."), std::string::npos) << log;
+    EXPECT_NE(log.find("box: 現在作成したファイルを実行しますか?"), std::string::npos) << log;
+    EXPECT_NE(log.find("status: " + dir + "raw.avi : 完了."), std::string::npos) << log;
+    EXPECT_EQ(Probe(dir + "raw.avi"), "rawvideo,640,480," + count);
+    EXPECT_TRUE(Decodes(dir + "raw.avi"));
+
+    log = RunDriven(dir, "mv_m", "mvmdriver:make;" + take + "0001.bmp;" + dir + "mjpg.avi;MJPG",
+                    exitCode);
+    ASSERT_EQ(exitCode, 0) << log;
+    EXPECT_NE(log.find("compressor: "), std::string::npos) << log;
+    EXPECT_EQ(Probe(dir + "mjpg.avi"), "mjpeg,640,480," + count);
+    EXPECT_TRUE(Decodes(dir + "mjpg.avi"));
+    fs::remove_all(dir);
+}
