@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <QLibraryInfo>
+#include <QScreen>
 #include <QWidget>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -97,5 +98,12 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     } catch (...) {
         HandleException();
         return false;
+    }
+}
+
+void CentreOnScreen(QWidget& window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
     }
 }
