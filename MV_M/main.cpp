@@ -10,10 +10,7 @@
 #include "platform/win/WinBase.h"
 
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
-#include <QScreen>
+#include <utility>
 
 namespace {
 
@@ -46,10 +43,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), JxAvi(this) {
     SaveDialog.FileName = "MVX_Movie";
     SaveDialog.Filter = "AVI ファイル (*.avi)|*.avi";
     setAcceptDrops(true);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    CentreOnScreen(*this);
     ConnectHandlers();
     Guarded([this] { FormCreate(); });
 }
@@ -59,18 +53,24 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::ConnectHandlers() {
-    ConnectHandler(ui.LoadBitBtn, &QPushButton::clicked, this, &TMainForm::LoadBitBtnClick);
+    using Handler = void (TMainForm::*)();
+    const std::pair<QPushButton*, Handler> buttons[] = {
+        {ui.LoadBitBtn, &TMainForm::LoadBitBtnClick},
+        {ui.MakeBitBtn, &TMainForm::MakeBitBtnClick},
+        {ui.StopBitBtn, &TMainForm::StopBitBtnClick},
+        {ui.SakuseiBitBtn, &TMainForm::SakuseiBitBtnClick},
+        {ui.DelBitBtn, &TMainForm::DelBitBtnClick}};
+    for (const auto& [button, handler] : buttons)
+        ConnectHandler(button, &QPushButton::clicked, this, handler);
+    // A box's handler runs also when the program changes it.
+    const std::pair<QCheckBox*, Handler> boxes[] = {
+        {ui.CompressCheckBox, &TMainForm::CompressCheckBoxClick},
+        {ui.PreCompressCheckBox, &TMainForm::PreCompressCheckBoxClick},
+        {ui.LogoCheckBox, &TMainForm::LogoCheckBoxClick}};
+    for (const auto& [box, handler] : boxes)
+        ConnectHandler(box, &QCheckBox::toggled, this, handler);
     ConnectHandler(ui.FileListBox, &QListWidget::itemSelectionChanged, this,
                    &TMainForm::FileListBoxClick);
-    ConnectHandler(ui.CompressCheckBox, &QCheckBox::toggled, this,
-                   &TMainForm::CompressCheckBoxClick);
-    ConnectHandler(ui.PreCompressCheckBox, &QCheckBox::toggled, this,
-                   &TMainForm::PreCompressCheckBoxClick);
-    ConnectHandler(ui.MakeBitBtn, &QPushButton::clicked, this, &TMainForm::MakeBitBtnClick);
-    ConnectHandler(ui.StopBitBtn, &QPushButton::clicked, this, &TMainForm::StopBitBtnClick);
-    ConnectHandler(ui.SakuseiBitBtn, &QPushButton::clicked, this, &TMainForm::SakuseiBitBtnClick);
-    ConnectHandler(ui.DelBitBtn, &QPushButton::clicked, this, &TMainForm::DelBitBtnClick);
-    ConnectHandler(ui.LogoCheckBox, &QCheckBox::toggled, this, &TMainForm::LogoCheckBoxClick);
     ConnectHandler(ui.SizeRadioGroup, &TRadioGroup::Click, this, &TMainForm::SizeRadioGroupClick);
 }
 
@@ -177,14 +177,10 @@ void TMainForm::WMDropFiles(const std::string& FileName) {
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData() != nullptr && !DroppedFile(*event->mimeData()).empty())
-        event->acceptProposedAction();
+    AcceptFileDrag(*event);
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-    if (event->mimeData() == nullptr) return;
-    const std::string file = DroppedFile(*event->mimeData());
-    if (file.empty()) return;
-    event->acceptProposedAction();
-    Guarded([&] { WMDropFiles(file); });
+    const std::string file = AcceptFileDrop(*event);
+    if (!file.empty()) Guarded([&] { WMDropFiles(file); });
 }

@@ -24,6 +24,16 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
+    // Lists the frames of Folder (with its trailing delimiter); nothing while a movie is made.
+    void ScanFrameFolder(const std::string& Folder);
+    // Makes Picture exactly W x H: centred on black, shrunk keeping its aspect when larger.
+    void FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture);
+    // The area-average resampler into a bitmap the caller holds; Dest and Src differ.
+    void ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight);
+    void ShowPreview();
+    void ApplyLogo();
+
+    // The handlers of the window and of its controls.
     void FormCreate();
     void FormDestroy();
     void FormCloseQuery(bool& CanClose);
@@ -38,15 +48,6 @@ public:
     void LogoCheckBoxClick();
     void SizeRadioGroupClick();
     void WMDropFiles(const std::string& FileName);
-
-    // Lists the frames of Folder (with its trailing delimiter); nothing while a movie is made.
-    void ScanFrameFolder(const std::string& Folder);
-    // Makes Picture exactly W x H: centred on black, shrunk keeping its aspect when larger.
-    void FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture);
-    // The area-average resampler into a bitmap the caller holds; Dest and Src differ.
-    void ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight);
-    void ShowPreview();
-    void ApplyLogo();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -9,6 +9,8 @@
 
 namespace {
 
+// What the window says around a movie.
+namespace MovieText {
 constexpr const char* TargetNotice =
     "AVI ファイルを作成する場所を指定してください.\r\n"
     "\r\n"
@@ -20,14 +22,23 @@ constexpr const char* TargetNotice =
 constexpr const char* OpenFailed = "ファイル出力を中断しました.";
 constexpr const char* RunQuestion =
     "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
+} // namespace MovieText
 constexpr const char* BadSize = "AVI サイズの幅と高さは 1 から 65535 の間で指定してください.";
 constexpr const char* Done = " : 完了.";
-constexpr uint32_t PlaceholderWaitMs = 3000;
-constexpr uint32_t FrameWaitMs = 1;
+
+// The empty file stands at the target a while before the writer replaces it by the movie; each
+// frame first lets the window breathe.
+struct Waits {
+    uint32_t Placeholder;
+    uint32_t Frame;
+};
+constexpr Waits WaitMs{3000, 1};
+
+enum SizeItem { Size320x200, Size640x480, Size720x480, SizeOriginal, SizeCustom };
 constexpr int32_t FramesPerSecond = 30;
+// The writer holds 16-bit sizes.
 constexpr int32_t MaxSide = 65535;
-constexpr int CustomItem = 4;
-constexpr int OriginalItem = 3;
+// The custom size when an edit holds no number.
 constexpr int32_t DefaultWidth = 640;
 constexpr int32_t DefaultHeight = 480;
 
@@ -35,11 +46,11 @@ constexpr int32_t DefaultHeight = 480;
 
 TMainForm::MovieSize TMainForm::FittedSize() const {
     switch (ui.SizeRadioGroup->ItemIndex()) {
-    case 0:
+    case Size320x200:
         return {320, 200};
-    case 2:
+    case Size720x480:
         return {720, 480};
-    case CustomItem:
+    case SizeCustom:
         return {StrToIntDef(ui.AVIWidthEdit->text().toStdString(), DefaultWidth),
                 StrToIntDef(ui.AVIHeightEdit->text().toStdString(), DefaultHeight)};
     default:
@@ -48,7 +59,7 @@ TMainForm::MovieSize TMainForm::FittedSize() const {
 }
 
 TMainForm::MovieSize TMainForm::ChosenSize() const {
-    if (ui.SizeRadioGroup->ItemIndex() == OriginalItem)
+    if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal)
         return {FFrameBitmap->Width(), FFrameBitmap->Height()};
     return FittedSize();
 }
@@ -76,7 +87,7 @@ void TMainForm::RestoreControls() {
           static_cast<QWidget*>(ui.LoadBitBtn), static_cast<QWidget*>(ui.MakeBitBtn),
           static_cast<QWidget*>(ui.SizeRadioGroup)})
         control->setEnabled(true);
-    const bool custom = ui.SizeRadioGroup->ItemIndex() == CustomItem;
+    const bool custom = ui.SizeRadioGroup->ItemIndex() == SizeCustom;
     ui.AVIWidthEdit->setEnabled(custom);
     ui.AVIHeightEdit->setEnabled(custom);
 }
@@ -84,13 +95,13 @@ void TMainForm::RestoreControls() {
 void TMainForm::WriteMovie() {
     const int count = ui.FileListBox->Count();
     for (int i = 0; i < count; ++i) {
-        Sleep(FrameWaitMs);
+        Sleep(WaitMs.Frame);
         Application->ProcessMessages();
         if (FStopRequested || i >= ui.FileListBox->Count()) break;
         LoadPictureFile(ui.FileListBox->item(i)->text().toStdString(), *FFrameBitmap);
         ShowPreview();
         ui.Image->repaint();
-        if (ui.SizeRadioGroup->ItemIndex() != OriginalItem) {
+        if (ui.SizeRadioGroup->ItemIndex() != SizeOriginal) {
             const MovieSize size = FittedSize();
             FitToFrameSize(size.Width, size.Height, *FFrameBitmap);
         }
@@ -110,13 +121,13 @@ void TMainForm::FinishMovie() {
 
 void TMainForm::MakeBitBtnClick() {
     if (ui.FileListBox->Count() == 0) return;
-    // The writer holds 16-bit sizes: a size it cannot hold is refused before anything is written.
+    // A size the writer cannot hold is refused before anything is written.
     const MovieSize size = ChosenSize();
     if (size.Width < 1 || size.Width > MaxSide || size.Height < 1 || size.Height > MaxSide) {
         WarningBox(BadSize);
         return;
     }
-    NoticeBox(TargetNotice);
+    NoticeBox(MovieText::TargetNotice);
     if (!SaveDialog.Execute(this)) return;
     const std::string target = SaveDialog.FileName;
     EnterMaking();
@@ -131,14 +142,14 @@ void TMainForm::MakeBitBtnClick() {
     };
     try {
         TStringList().SaveToFile(target);
-        Sleep(PlaceholderWaitMs);
+        Sleep(WaitMs.Placeholder);
         JxAvi.SetFrameRate(FramesPerSecond);
         JxAvi.SetWidth(static_cast<uint16_t>(size.Width));
         JxAvi.SetHeight(static_cast<uint16_t>(size.Height));
         JxAvi.SetFileName(target);
         opened = JxAvi.Open();
         if (!opened) {
-            MessageDlg(OpenFailed, mtCustom, mbOK);
+            MessageDlg(MovieText::OpenFailed, mtCustom, mbOK);
         } else {
             WriteMovie();
             finished = true;
@@ -151,5 +162,5 @@ void TMainForm::MakeBitBtnClick() {
         throw;
     }
     endSteps();
-    if (opened && AskYesNo(RunQuestion)) SakuseiBitBtnClick();
+    if (opened && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
 }

@@ -9,6 +9,7 @@
 #include "platform/win/WinBase.h"
 
 #include <QCheckBox>
+#include <QImage>
 #include <QPushButton>
 #include <chrono>
 #include <cstdlib>
@@ -40,24 +41,23 @@ std::string Folder(const std::string& name) {
     return folder;
 }
 
-std::unique_ptr<TBitmap> Noise(int w, int h, unsigned seed) {
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->SetPixelFormat(pf24bit);
-    bitmap->SetSize(w, h);
+// A frame of smooth colour with some noise, written as a 24-bit BMP file.
+void SaveFrame(const std::string& fileName, int w, int h, unsigned seed) {
+    QImage image(w, h, QImage::Format_RGB888);
     std::mt19937 random(seed);
     for (int y = 0; y < h; ++y) {
-        uint8_t* row = bitmap->ScanLine(y);
+        uchar* row = image.scanLine(y);
         for (int i = 0; i < 3 * w; ++i)
-            row[i] = static_cast<uint8_t>((i / 3 + y + (random() & 15)) & 0xFF);
+            row[i] = static_cast<uchar>((i / 3 + y + (random() & 15)) & 0xFF);
     }
-    return bitmap;
+    image.save(QString::fromStdString(fileName), "BMP");
 }
 
 // 10,000 frames: the first a real picture, the others empty files (only the first is loaded).
 const std::string& ScanFolder() {
     static const std::string folder = [] {
         const std::string f = Folder("scan");
-        Noise(64, 48, 1)->SaveToFile(f + "0000.bmp");
+        SaveFrame(f + "0000.bmp", 64, 48, 1);
         for (int n = 1; n < ScanFrames; ++n)
             std::fclose(std::fopen((f + Format("%.4d", n) + ".bmp").c_str(), "wb"));
         return f;
@@ -69,8 +69,8 @@ const std::string& MovieFolder() {
     static const std::string folder = [] {
         const std::string f = Folder("frames");
         for (int n = 0; n < MovieFrames; ++n)
-            Noise(MovieWidth, MovieHeight, static_cast<unsigned>(n))
-                ->SaveToFile(f + Format("%.4d", n) + ".bmp");
+            SaveFrame(f + Format("%.4d", n) + ".bmp", MovieWidth, MovieHeight,
+                      static_cast<unsigned>(n));
         return f;
     }();
     return folder;

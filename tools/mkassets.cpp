@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -75,14 +76,30 @@ QImage Spot() {
     return image;
 }
 
+// A ground shading from one colour at the top-left corner to another at End.
+void PaintGround(QPainter& p, const QRect& rect, QPointF end, QColor first, QColor last) {
+    QLinearGradient ground(QPointF(0, 0), end);
+    ground.setColorAt(0, first);
+    ground.setColorAt(1, last);
+    p.fillRect(rect, ground);
+}
+
+// A line of bold text in the product's font.
+void PaintTitle(QPainter& p, const QRect& box, int pixelSize, QColor colour, const QString& text,
+                int alignment) {
+    QFont font("Noto Sans CJK JP");
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(colour);
+    p.drawText(box, alignment, text);
+}
+
 QImage StartPicture() {
     QImage image(401, 400, QImage::Format_RGB888);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient ground(0, 0, 0, 400);
-    ground.setColorAt(0, QColor(252, 246, 238));
-    ground.setColorAt(1, QColor(226, 214, 230));
-    p.fillRect(image.rect(), ground);
+    PaintGround(p, image.rect(), QPointF(0, 400), QColor(252, 246, 238), QColor(226, 214, 230));
 
     // A few drops running down, in the liquid's colours.
     const QColor drops[] = {QColor(250, 250, 250), QColor(254, 254, 127), QColor(223, 223, 223),
@@ -97,12 +114,7 @@ QImage StartPicture() {
         p.drawEllipse(QPointF(x - 3, top + len - 3), 2.5, 2.5);
     }
 
-    QFont title("Noto Sans CJK JP");
-    title.setPixelSize(52);
-    title.setBold(true);
-    p.setFont(title);
-    p.setPen(QColor(90, 60, 110));
-    p.drawText(QRect(0, 150, 401, 70), Qt::AlignCenter, "Morvane X");
+    PaintTitle(p, QRect(0, 150, 401, 70), 52, QColor(90, 60, 110), "Morvane X", Qt::AlignCenter);
 
     QFont body("Noto Sans CJK JP");
     body.setPixelSize(14);
@@ -180,20 +192,13 @@ QImage MovieLogo() {
     QImage image(160, 40, QImage::Format_RGB888);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient ground(0, 0, 160, 40);
-    ground.setColorAt(0, QColor(90, 60, 110));
-    ground.setColorAt(1, QColor(40, 30, 60));
-    p.fillRect(image.rect(), ground);
+    PaintGround(p, image.rect(), QPointF(160, 40), QColor(90, 60, 110), QColor(40, 30, 60));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 230, 217));
     p.drawEllipse(QPointF(20, 22), 9, 10);
     p.drawRoundedRect(QRectF(17, 4, 6, 14), 3, 3);
-    QFont f("Noto Sans CJK JP");
-    f.setPixelSize(20);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(QColor(252, 246, 238));
-    p.drawText(QRect(36, 0, 124, 40), Qt::AlignVCenter | Qt::AlignLeft, "Morvane M");
+    PaintTitle(p, QRect(36, 0, 124, 40), 20, QColor(252, 246, 238), "Morvane M",
+               Qt::AlignVCenter | Qt::AlignLeft);
     return image;
 }
 
@@ -208,60 +213,57 @@ QImage StartPreview() {
         p.fillRect(QRect(x, 93, 6, 6), QColor(230, 230, 230));
     }
     p.fillRect(QRect(6, 18, 93, 69), QColor(226, 214, 230));
-    QFont f("Noto Sans CJK JP");
-    f.setPixelSize(14);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(QColor(90, 60, 110));
-    p.drawText(QRect(6, 18, 93, 69), Qt::AlignCenter, "AVI");
+    PaintTitle(p, QRect(6, 18, 93, 69), 14, QColor(90, 60, 110), "AVI", Qt::AlignCenter);
     p.end();
     return image.convertToFormat(QImage::Format_Indexed8);
 }
 
+// A glyph painted over a ground: the 16 x 16 grey one unless another is given.
+QImage PaintedGlyph(const std::function<void(QPainter&)>& paint, QImage ground = Canvas16()) {
+    QPainter p(&ground);
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    p.end();
+    return ground;
+}
+
+// The movie maker's buttons: a folder, the film with a record spot, a stop square, a play
+// triangle and a cross.
 QImage FolderGlyph() {
-    QImage image = Canvas16();
-    QPainter p(&image);
-    p.setPen(QColor(96, 64, 0));
-    p.setBrush(QColor(240, 200, 80));
-    p.drawRect(QRect(1, 5, 13, 9));
-    p.drawRect(QRect(1, 3, 5, 2));
-    return image;
+    return PaintedGlyph([](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(QColor(96, 64, 0));
+        p.setBrush(QColor(240, 200, 80));
+        p.drawRect(QRect(1, 5, 13, 9));
+        p.drawRect(QRect(1, 3, 5, 2));
+    });
 }
-
 QImage MakeGlyph() {
-    QImage image = MovieGlyph();
-    QPainter p(&image);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(230, 60, 60));
-    p.drawEllipse(QRectF(9, 8, 6, 6));
-    return image;
+    return PaintedGlyph(
+        [](QPainter& p) {
+            p.setRenderHint(QPainter::Antialiasing, false);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(230, 60, 60));
+            p.drawEllipse(QRectF(9, 8, 6, 6));
+        },
+        MovieGlyph());
 }
-
 QImage StopGlyph() {
-    QImage image = Canvas16();
-    QPainter p(&image);
-    p.fillRect(QRect(3, 3, 10, 10), QColor(200, 30, 30));
-    return image;
+    return PaintedGlyph([](QPainter& p) { p.fillRect(QRect(3, 3, 10, 10), QColor(200, 30, 30)); });
 }
-
 QImage RunGlyph() {
-    QImage image = Canvas16();
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(30, 140, 50));
-    p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
-    return image;
+    return PaintedGlyph([](QPainter& p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 140, 50));
+        p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
+    });
 }
-
 QImage DeleteGlyph() {
-    QImage image = Canvas16();
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(180, 20, 20), 2.5));
-    p.drawLine(QPointF(3, 3), QPointF(13, 13));
-    p.drawLine(QPointF(13, 3), QPointF(3, 13));
-    return image;
+    return PaintedGlyph([](QPainter& p) {
+        p.setPen(QPen(QColor(180, 20, 20), 2.5));
+        p.drawLine(QPointF(3, 3), QPointF(13, 13));
+        p.drawLine(QPointF(13, 3), QPointF(3, 13));
+    });
 }
 
 // The disabled state of a glyph: its grey shades, lightened, on the same ground.

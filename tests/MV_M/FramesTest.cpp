@@ -20,7 +20,7 @@ TEST_F(ScanTest, ListsNumberedFramesInOrderPassingOverGaps) {
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), "3 File.");
     EXPECT_TRUE(Ui().MakeBitBtn->isEnabled());
     // The first frame is loaded and previewed.
-    EXPECT_TRUE(SamePixels(Access::Frame(*form), *Pattern(12, 9, 2)));
+    EXPECT_TRUE(SamePixels(Access::Of(*form).Frame, *Pattern(12, 9, 2)));
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(12, 9, 2)));
 }
 
@@ -128,7 +128,7 @@ TEST_P(FitTest, PlacesFrameAtItsSizeAndOffset) {
     const auto inner = shrunk ? ResampleBitmap(*source, c.nw, c.nh) : Pattern(c.w, c.h);
     ExpectPlaced(picture, c.W, c.H, *inner, c.x, c.y);
     if (c.w != c.W || c.h != c.H) {
-        EXPECT_TRUE(SamePixels(Access::Work(*form), *inner)) << "the work bitmap keeps the fit";
+        EXPECT_TRUE(SamePixels(Access::Of(*form).Work, *inner)) << "the work bitmap keeps the fit";
     }
 }
 
@@ -151,10 +151,7 @@ TEST_F(MovieMakerTest, ResampleIntoEqualsResampleBitmapWhateverDestHeld) {
     std::mt19937 random(11);
     auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     for (int round = 0; round < 40; ++round) {
-        auto source = Pattern(draw(1, 90), draw(1, 90), round);
-        for (int y = 0; y < source->Height(); ++y)
-            for (int i = 0; i < 3 * source->Width(); ++i)
-                source->ScanLine(y)[i] = static_cast<uint8_t>(draw(0, 255));
+        const auto source = Pattern(draw(1, 90), draw(1, 90), round);
         const int nw = draw(1, 120);
         const int nh = draw(1, 120);
         TBitmap dest;

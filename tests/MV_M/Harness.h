@@ -2,6 +2,8 @@
 // scripted, and the program folder is a fresh temporary folder.
 #pragma once
 
+#include "../HeadlessApplication.h"
+#include "../common/TestBitmaps.h"
 #include "MV_M/main.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
@@ -10,85 +12,74 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 inline TApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "test_mv_m";
-    static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new TApplication(argc, argv);
-        a->Title = "Morvane M";
-        return a;
-    }();
-    return *app;
+    return HeadlessApplication("Morvane M");
 }
 
+// The window's controls, writer, dialogs and state, as they are at the moment of the call.
 class TMainFormTestAccess {
 public:
-    static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
-    static TJxAvi& Writer(TMainForm& f) { return f.JxAvi; }
-    static TBitmap& Frame(TMainForm& f) { return *f.FFrameBitmap; }
-    static TBitmap& Logo(TMainForm& f) { return *f.FLogoBitmap; }
-    static TBitmap& Work(TMainForm& f) { return *f.FWorkBitmap; }
-    static int32_t& LogoStep(TMainForm& f) { return f.FLogoStep; }
-    static TSaveDialog& Save(TMainForm& f) { return f.SaveDialog; }
-    static TOpenPictureDialog& Open(TMainForm& f) { return f.OpenPictureDialog; }
+    struct Parts {
+        Ui::TMainForm& Form;
+        TJxAvi& Writer;
+        TSaveDialog& Save;
+        TOpenPictureDialog& Open;
+        TBitmap& Frame;
+        TBitmap& Logo;
+        TBitmap& Work;
+        int32_t& LogoStep;
+    };
+    static Parts Of(TMainForm& f) {
+        return {f.ui,           f.JxAvi,        f.SaveDialog, f.OpenPictureDialog, *f.FFrameBitmap,
+                *f.FLogoBitmap, *f.FWorkBitmap, f.FLogoStep};
+    }
 };
 using Access = TMainFormTestAccess;
 
-// A 24-bit picture whose every pixel differs from its neighbours.
+// A 24-bit picture of random bytes, the same for the same seed.
 inline std::unique_ptr<TBitmap> Pattern(int w, int h, int seed = 0) {
-    auto bmp = std::make_unique<TBitmap>();
-    bmp->SetPixelFormat(pf24bit);
-    bmp->SetSize(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* p = bmp->ScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            p[3 * x] = static_cast<uint8_t>(x + 3 * y + seed);
-            p[3 * x + 1] = static_cast<uint8_t>(5 * y + 3 + 11 * seed);
-            p[3 * x + 2] = static_cast<uint8_t>(7 * x + y);
-        }
-    }
-    return bmp;
+    std::mt19937 random(static_cast<unsigned>(seed));
+    return test_bitmaps::Noise(w, h, random);
 }
 
 inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
-        return false;
-    for (int y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.ScanLine(y), b.ScanLine(y),
-                        static_cast<size_t>((a.Width() * a.BitsPerPixel() + 7) / 8)) != 0)
-            return false;
-    return true;
+    return a.Width() == b.Width() && a.Height() == b.Height() &&
+           a.PixelFormat() == b.PixelFormat() && test_bitmaps::Bytes(a) == test_bitmaps::Bytes(b);
 }
+
+// A temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& prefix) {
+        std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+        path_ = std::string(::mkdtemp(pattern.data())) + "/";
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() { fs::remove_all(path_); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 class MovieMakerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        char pattern[] = "/tmp/mvm_test_XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        SetExeDirOverride(dir_);
-        SetDialogAnswerer([this](const DialogRequest& r) {
-            dialogs.push_back(r);
-            if (r.kind == DialogRequest::SaveFile || r.kind == DialogRequest::OpenFile)
-                return DialogAnswer{mrNone, !fileAnswer.empty(), fileAnswer};
-            DialogAnswer a;
-            a.modalResult = answers.empty() ? mrOk : answers.front();
-            if (!answers.empty()) answers.pop_front();
-            return a;
-        });
+        SetExeDirOverride(folder_.Path());
+        SetDialogAnswerer([this](const DialogRequest& r) { return Answer(r); });
         SetMessageBeepOverride([this](uint32_t t) { beeps.push_back(t); });
         SetSleepOverride([this](uint32_t ms) {
             sleeps.push_back(ms);
@@ -104,10 +95,21 @@ protected:
         SetSleepOverride({});
         SetShellExecuteOverride({});
         SetExeDirOverride("");
-        fs::remove_all(dir_);
     }
 
-    std::string Dir() const { return dir_ + "/"; }
+    // File dialogs take fileAnswer (none when empty); message boxes the next of answers, OK
+    // when none is left.
+    DialogAnswer Answer(const DialogRequest& r) {
+        dialogs.push_back(r);
+        if (r.kind == DialogRequest::SaveFile || r.kind == DialogRequest::OpenFile)
+            return DialogAnswer{mrNone, !fileAnswer.empty(), fileAnswer};
+        DialogAnswer a;
+        a.modalResult = answers.empty() ? mrOk : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return a;
+    }
+
+    std::string Dir() const { return folder_.Path(); }
 
     TMainForm& MakeForm() {
         form = std::make_unique<TMainForm>();
@@ -115,7 +117,7 @@ protected:
         beeps.clear();
         return *form;
     }
-    Ui::TMainForm& Ui() { return Access::Form(*form); }
+    Ui::TMainForm& Ui() { return Access::Of(*form).Form; }
 
     // Frame files of the given names in a folder of the program folder; returns the folder.
     std::string Frames(const std::string& folder, const std::vector<std::string>& names, int w = 8,
@@ -152,5 +154,5 @@ protected:
     std::vector<ShellRequest> shell;
 
 private:
-    std::string dir_;
+    TempFolder folder_{"mvm_test"};
 };

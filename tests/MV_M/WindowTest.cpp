@@ -76,18 +76,18 @@ TEST_F(WindowTest, StartsWithTheDesignedControlsAndWriter) {
     EXPECT_EQ(ui.Image->Picture().Bitmap().Width(), 105);
     EXPECT_TRUE(ui.Image->Stretch());
 
-    TJxAvi& writer = Access::Writer(f);
+    TJxAvi& writer = Access::Of(f).Writer;
     EXPECT_EQ(writer.Width(), 320);
     EXPECT_EQ(writer.Height(), 240);
     EXPECT_TRUE(writer.Compress());
     EXPECT_FALSE(writer.PreCompress());
     EXPECT_EQ(writer.FrameRate(), 30);
     EXPECT_EQ(writer.BitDepth(), 24);
-    EXPECT_EQ(Access::Save(f).DefaultExt, "avi");
-    EXPECT_EQ(Access::Save(f).FileName, "MVX_Movie");
-    EXPECT_EQ(Access::Save(f).Filter, "AVI ファイル (*.avi)|*.avi");
-    EXPECT_EQ(Access::Open(f).InitialDir, Dir() + "record");
-    EXPECT_EQ(Access::Open(f).Filter,
+    EXPECT_EQ(Access::Of(f).Save.DefaultExt, "avi");
+    EXPECT_EQ(Access::Of(f).Save.FileName, "MVX_Movie");
+    EXPECT_EQ(Access::Of(f).Save.Filter, "AVI ファイル (*.avi)|*.avi");
+    EXPECT_EQ(Access::Of(f).Open.InitialDir, Dir() + "record");
+    EXPECT_EQ(Access::Of(f).Open.Filter,
               "画像ファイル (*.bmp;*png;*.jpg;*.jpeg)|*.bmp;*png;*.jpg;*.jpeg|PNG "
               "(*.png)|*.png|JPEG イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル "
               "(*.jpeg)|*.jpeg|BMP (*.bmp)|*.bmp");
@@ -97,8 +97,8 @@ TEST_F(WindowTest, OptionsReachTheWriterAndTheEdits) {
     TMainForm& f = MakeForm();
     Ui().CompressCheckBox->click();
     Ui().PreCompressCheckBox->click();
-    EXPECT_FALSE(Access::Writer(f).Compress());
-    EXPECT_TRUE(Access::Writer(f).PreCompress());
+    EXPECT_FALSE(Access::Of(f).Writer.Compress());
+    EXPECT_TRUE(Access::Of(f).Writer.PreCompress());
     Ui().SizeRadioGroup->SetItemIndex(4);
     EXPECT_EQ(Enabled(Ui()).substr(8, 2), "WH");
     Ui().SizeRadioGroup->SetItemIndex(3);
@@ -116,30 +116,30 @@ TEST_F(WindowTest, LogoIsLoadedBesideTheProgramOrReportedMissing) {
     fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", Dir() + "avi_logo.bmp");
     Ui().LogoCheckBox->click();
     EXPECT_TRUE(Ui().LogoCheckBox->isChecked());
-    EXPECT_EQ(Access::Logo(f).PixelFormat(), pf24bit);
-    EXPECT_GT(Access::Logo(f).Width(), 0);
+    EXPECT_EQ(Access::Of(f).Logo.PixelFormat(), pf24bit);
+    EXPECT_GT(Access::Of(f).Logo.Width(), 0);
     EXPECT_EQ(Texts().size(), 1u);
 }
 
 TEST_F(WindowTest, LogoHalfForSixtyFourFramesThenFadesOut) {
     TMainForm& f = MakeForm();
-    Access::Logo(f).Assign(Pattern(4, 4, 9).get());
+    Access::Of(f).Logo.Assign(Pattern(4, 4, 9).get());
     const auto frame = Pattern(6, 6, 1);
     auto blended = [&](int level) {
         auto want = Pattern(6, 6, 1);
-        BlendBitmap24(0, 0, *want, *want, Access::Logo(f), static_cast<uint16_t>(level));
+        BlendBitmap24(0, 0, *want, *want, Access::Of(f).Logo, static_cast<uint16_t>(level));
         return want;
     };
     for (int n = 1; n <= 129; ++n) {
-        Access::Frame(f).Assign(frame.get());
+        Access::Of(f).Frame.Assign(frame.get());
         f.ApplyLogo();
         const int level = n <= 64 ? 128 : n <= 128 ? 2 * n : 256;
-        ASSERT_TRUE(SamePixels(Access::Frame(f), *blended(level))) << "frame " << n;
+        ASSERT_TRUE(SamePixels(Access::Of(f).Frame, *blended(level))) << "frame " << n;
         if (n == 64 || n == 65 || n == 128 || n == 129) {
-            EXPECT_EQ(Access::LogoStep(f), std::min(2 * n, 256)) << n;
+            EXPECT_EQ(Access::Of(f).LogoStep, std::min(2 * n, 256)) << n;
         }
     }
-    EXPECT_TRUE(SamePixels(Access::Frame(f), *frame));
+    EXPECT_TRUE(SamePixels(Access::Of(f).Frame, *frame));
 }
 
 TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
@@ -169,8 +169,8 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO");
     EXPECT_EQ(Ui().SakuseiLabel->text().toStdString(), Dir() + "movie.avi");
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
-    EXPECT_EQ(Access::Writer(f).FileName(), Dir() + "movie.avi");
-    EXPECT_EQ(Access::Writer(f).Width() * 1000 + Access::Writer(f).Height(), 640480);
+    EXPECT_EQ(Access::Of(f).Writer.FileName(), Dir() + "movie.avi");
+    EXPECT_EQ(Access::Of(f).Writer.Width() * 1000 + Access::Of(f).Writer.Height(), 640480);
     ASSERT_EQ(dialogs.size(), 3u);
     EXPECT_EQ(dialogs[0].text,
               "AVI ファイルを作成する場所を指定してください.\r\n\r\n■ご注意ください\r\n使用 "
@@ -188,7 +188,7 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     EXPECT_EQ(shell[0].file, Dir() + "movie.avi");
     EXPECT_EQ(shell[0].showCommand, SW_SHOW);
     // The last frame as fitted stays in the frame bitmap and the preview shows it as loaded.
-    EXPECT_EQ(Access::Frame(f).Width() * 1000 + Access::Frame(f).Height(), 640480);
+    EXPECT_EQ(Access::Of(f).Frame.Width() * 1000 + Access::Of(f).Frame.Height(), 640480);
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 3)));
     EXPECT_TRUE(f.close());
 }
@@ -237,7 +237,7 @@ TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
         Ui().SizeRadioGroup->SetItemIndex(item);
         answers = {mrOk, mrNo};
         Make();
-        return Access::Writer(f).Width() * 100000 + Access::Writer(f).Height();
+        return Access::Of(f).Writer.Width() * 100000 + Access::Of(f).Writer.Height();
     };
     EXPECT_EQ(size(0), 32000200);
     EXPECT_EQ(size(2), 72000480);
@@ -245,11 +245,11 @@ TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
     EXPECT_EQ(size(3), 72000480);
     Ui().FileListBox->SetItemIndex(0);
     EXPECT_EQ(size(3), 4000030);
-    EXPECT_EQ(Access::Frame(f).Width(), 20) << "frames are not fitted to the original size";
+    EXPECT_EQ(Access::Of(f).Frame.Width(), 20) << "frames are not fitted to the original size";
     Ui().AVIWidthEdit->setText("abc");
     Ui().AVIHeightEdit->setText("100");
     EXPECT_EQ(size(4), 64000100);
-    EXPECT_EQ(Access::Frame(f).Width() * 1000 + Access::Frame(f).Height(), 640100);
+    EXPECT_EQ(Access::Of(f).Frame.Width() * 1000 + Access::Of(f).Frame.Height(), 640100);
     EXPECT_EQ(Ui().AVIWidthEdit->text().toStdString(), "abc");
     EXPECT_EQ(Enabled(Ui()).substr(8, 2), "WH");
 }
@@ -273,7 +273,7 @@ TEST_F(WindowTest, SizesTheWriterCannotHoldAreRefusedBeforeAnythingIsWritten) {
     Ui().AVIHeightEdit->setText("1");
     answers = {mrOk, mrNo};
     Make();
-    EXPECT_EQ(Access::Writer(*form).Width(), 65535);
+    EXPECT_EQ(Access::Of(*form).Writer.Width(), 65535);
 }
 
 TEST_F(WindowTest, EmptyListMakesNothing) {
@@ -339,6 +339,6 @@ TEST_F(WindowTest, ListClickPreviewsThePicture) {
     MakeForm();
     Listed3();
     Ui().FileListBox->SetItemIndex(2);
-    EXPECT_TRUE(SamePixels(Access::Frame(*form), *Pattern(8, 6, 3)));
+    EXPECT_TRUE(SamePixels(Access::Of(*form).Frame, *Pattern(8, 6, 3)));
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 3)));
 }

@@ -5,56 +5,27 @@
 //                                  raw (uncompressed) or a compressor's FourCC picked while
 //                                  writing, says No to running it and closes the window
 // Every box it answers and the steps it takes go to driver.log beside the program.
+#include "../../driver/ProgramDriver.h"
+
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
-#include <QGenericPlugin>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QStatusBar>
-#include <QTimer>
-#include <QUrl>
-#include <QWidget>
-#include <functional>
-#include <vector>
 
 namespace {
 
-constexpr int PollMs = 20;
 constexpr int GiveUpMs = 90000;
 
-class Driver : public QObject {
+class Driver : public ProgramDriver {
 public:
-    explicit Driver(const QString& task) : args_(task.split(';')) {
-        connect(&timer_, &QTimer::timeout, this, &Driver::Poll);
-        timer_.start(PollMs);
-        QTimer::singleShot(GiveUpMs, this,
-                           [this] { Fail("gave up at step " + QString::number(step_)); });
-        script_ = args_.value(0) == "button" ? ButtonScript() : MakeScript();
+    explicit Driver(const QString& task) : ProgramDriver(GiveUpMs), args_(task.split(';')) {
+        SetScript(args_.value(0) == "button" ? ButtonScript() : MakeScript());
     }
 
 private:
-    struct Step {
-        const char* name;
-        std::function<bool()> ready;
-        std::function<void()> act;
-    };
-
-    QWidget* Window() const {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == "TMainForm" && w->isVisible()) return w;
-        return nullptr;
-    }
-    template <class T = QWidget>
-    T* Control(const char* name) const {
-        QWidget* w = Window();
-        return w != nullptr ? w->findChild<T*>(name) : nullptr;
-    }
     bool Enabled(const char* name) const {
         QWidget* w = Control(name);
         return w != nullptr && w->isEnabled();
@@ -63,22 +34,9 @@ private:
         auto* bar = Control<QStatusBar>("StatusBar");
         return bar != nullptr ? bar->currentMessage() : QString();
     }
-    void Later(std::function<void()> action) {
-        QMetaObject::invokeMethod(qApp, std::move(action), Qt::QueuedConnection);
-    }
-
-    void Log(const QString& line) {
-        QFile log(QCoreApplication::applicationDirPath() + "/driver.log");
-        if (log.open(QIODevice::Append | QIODevice::Text)) log.write((line + "\n").toUtf8());
-    }
-    void Fail(const QString& why) {
-        Log("fail: " + why);
-        QCoreApplication::exit(3);
-    }
-
     // Message boxes: No to running the movie, otherwise Yes or OK. The save dialog: the movie's
     // path. Any other dialog: the compressor choice.
-    bool AnswerDialog() {
+    bool AnswerDialog() override {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr || !modal->isVisible()) return false;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -110,17 +68,6 @@ private:
         return false;
     }
 
-    void Drop(const QString& file) {
-        Later([this, file] {
-            QMimeData data;
-            data.setUrls({QUrl::fromLocalFile(file)});
-            QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::NoButton,
-                                  Qt::NoModifier);
-            QCoreApplication::sendEvent(Window(), &enter);
-            QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(Window(), &drop);
-        });
-    }
     void CloseWindow() {
         Later([this] { Window()->close(); });
     }
@@ -137,7 +84,8 @@ private:
     std::vector<Step> MakeScript() {
         const bool raw = args_.value(3) == "raw";
         return {
-            {"start", [this] { return Window() != nullptr; }, [this] { Drop(args_.value(1)); }},
+            {"start", [this] { return Window() != nullptr; },
+             [this] { DropFile(args_.value(1), QPoint(50, 50)); }},
             {"listed", [this] { return Enabled("MakeBitBtn"); },
              [this, raw] {
                  Log("status: " + Status());
@@ -153,31 +101,14 @@ private:
         };
     }
 
-    void Poll() {
-        if (AnswerDialog()) return;
-        if (step_ >= script_.size()) return;
-        const Step& s = script_[step_];
-        if (Window() == nullptr || !s.ready()) return;
-        Log(QString("step: ") + s.name);
-        ++step_;
-        s.act();
-    }
-
     QStringList args_;
-    QTimer timer_;
-    std::vector<Step> script_;
-    size_t step_ = 0;
 };
 
 } // namespace
 
-class MvmDriverPlugin : public QGenericPlugin {
+class MvmDriverPlugin : public DriverPlugin<Driver> {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "MvmDriver.json")
-public:
-    QObject* create(const QString&, const QString& parameters) override {
-        return new Driver(parameters);
-    }
 };
 
 #include "MvmDriver.moc"
