@@ -113,12 +113,20 @@ TEST_F(WindowTest, LogoIsLoadedBesideTheProgramOrReportedMissing) {
     EXPECT_EQ(Texts(),
               std::vector<std::string>{Dir() + "avi_logo.bmp\r\nファイルが見つかりません."});
 
+    // A logo that cannot be read is reported and not used.
+    std::ofstream(Dir() + "avi_logo.bmp") << "not a bitmap";
+    Ui().LogoCheckBox->click();
+    EXPECT_FALSE(Ui().LogoCheckBox->isChecked());
+    ASSERT_EQ(Texts().size(), 2u);
+    EXPECT_EQ(dialogs.back().type, mtError);
+
+    fs::remove(Dir() + "avi_logo.bmp");
     fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", Dir() + "avi_logo.bmp");
     Ui().LogoCheckBox->click();
     EXPECT_TRUE(Ui().LogoCheckBox->isChecked());
     EXPECT_EQ(Access::Of(f).Logo.PixelFormat(), pf24bit);
-    EXPECT_GT(Access::Of(f).Logo.Width(), 0);
-    EXPECT_EQ(Texts().size(), 1u);
+    EXPECT_EQ(Access::Of(f).Logo.Width() * 1000 + Access::Of(f).Logo.Height(), 160040);
+    EXPECT_EQ(Texts().size(), 2u);
 }
 
 TEST_F(WindowTest, LogoHalfForSixtyFourFramesThenFadesOut) {
