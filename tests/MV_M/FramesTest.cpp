@@ -145,8 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{200, 25, 100, 10, 100, 12, 0, -1}, FitCase{321, 241, 640, 480, 321, 241, 160, 120},
         // 0.32 of a row rounds to none: the frame keeps one row.
         FitCase{2000, 1, 640, 480, 640, 1, 0, 240}, FitCase{1, 2000, 640, 480, 1, 480, 320, 0}),
-    [](const ::testing::TestParamInfo<FitCase>& info) {
-        const FitCase& c = info.param;
+    [](const ::testing::TestParamInfo<FitCase>& param) {
+        const FitCase& c = param.param;
         return Format("From%dx%dTo%dx%d", c.w, c.h, c.W, c.H);
     });
 
