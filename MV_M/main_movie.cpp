@@ -96,7 +96,7 @@ void TMainForm::WriteMovie() {
     const int count = ui.FileListBox->Count();
     for (int i = 0; i < count; ++i) {
         Sleep(WaitMs.Frame);
-        Application->ProcessMessages();
+        if (Application != nullptr) Application->ProcessMessages();
         if (FStopRequested || i >= ui.FileListBox->Count()) break;
         LoadPictureFile(ui.FileListBox->item(i)->text().toStdString(), *FFrameBitmap);
         ShowPreview();
