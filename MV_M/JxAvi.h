@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QObject;
+class QWidget;
 class TBitmap;
 
 class TJxAvi {
@@ -75,4 +77,33 @@ private:
     COMPVARS FSeqCompVars{};
     uint16_t FBitDepth = 16;
     QObject* FOwner = nullptr;
+    // Between a successful Open and Close; and whether a compressor sequence runs in it.
+    bool FWriting = false;
+    bool FSeqStarted = false;
+
+    // The component's texts.
+    std::string FCreateFileFailedText;
+    std::string FCreateStreamFailedText; // after FVideoText
+    std::string FOpenFileFailedText;
+    std::string FOpenStreamFailedText; // after FVideoText
+    std::string FSaveAbortedText;
+    std::string FRebuildFailedText;
+    std::string FSeqStartFailedText;
+    std::string FSeqFrameFailedText;
+    std::string FAbortText;
+    std::string FProgressCaption;
+    std::string FProgressText;
+    std::string FVideoText;
+    std::string FChooseTitle;
+
+    QWidget* OwnerWindow() const;
+    bool CompressingWhileWriting() const;
+    void FillStreamInfo();
+    std::vector<uint8_t> StreamFormat() const;
+    void ReleaseCompressor();
+    void FailOpen(const std::string& warning);
+    void Recompress();
+    void ShowSaveProgressForm();
+    bool CopyStream(PAVISTREAM source, PAVIFILE target) const;
+    std::string TemporaryName() const;
 };

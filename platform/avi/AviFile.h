@@ -117,6 +117,9 @@ int32_t AVIStreamLength(PAVISTREAM stream);
 // Buffer null: only the sizes of that block are returned in Bytes and SamplesRead.
 HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples, void* buffer,
                       int32_t bufferSize, int32_t* bytes, int32_t* samplesRead);
+// The platform's key-frame test: True when the sample at Position of a stream opened for
+// reading is a key frame (every sample of a stream with a sample size, such as audio, is).
+bool AVIStreamIsKeyFrame(PAVISTREAM stream, int32_t position);
 HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
                        int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                        int32_t* bytesWritten);

@@ -37,6 +37,9 @@ struct COMPVARS {
     FOURCC fccType = 0;
     FOURCC fccHandler = 0; // comptypeDIB: no compressor
     BITMAPINFOHEADER* lpbiIn = nullptr;
+    // The compressed frames' format from ICSeqCompressFrameStart until ICCompressorFree: the
+    // header, whose biSize counts the codec data behind it, is the AVI stream format to write
+    // (Huffyuv, Ut Video and Theora cannot be decoded without that codec data).
     BITMAPINFOHEADER* lpbiOut = nullptr;
     void* lpBitsOut = nullptr;
     void* lpBitsPrev = nullptr;
@@ -55,12 +58,13 @@ struct TCompressorInfo {
     std::string name;        // as the dialog lists it
     std::string encoderName; // libavcodec's name of the encoder
 };
-// The compressors that take the given input format, in the dialog's order.
+// The compressors that take the given input format, in the dialog's order (by name).
 std::vector<TCompressorInfo> ICCompressorList(const BITMAPINFOHEADER& input);
 
 // Shows the choose dialog (through the dialogs facade) with Title; on confirmation fills
 // Compvars (handler, quality, key-frame rate, data rate), opens the chosen compressor and
-// returns True.
+// returns True. StateData: with ICMF_CHOOSE_PREVIEW, a frame in Input's format to preview
+// (otherwise unused). A cancelled dialog leaves Compvars as it was.
 bool ICCompressorChoose(QWidget* owner, uint32_t flags, const BITMAPINFOHEADER* input,
                         const void* stateData, COMPVARS* compvars, const std::string& title);
 // Starts a sequence of frames in the Input format; False when the compressor cannot.

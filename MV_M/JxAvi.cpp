@@ -1,0 +1,474 @@
+#include "MV_M/JxAvi.h"
+
+#include "platform/forms/Dialogs.h"
+#include "platform/graphics/Bitmap.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/rtl/SysUtils.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+// The progress window of the re-compression in progress, and its abort status.
+std::unique_ptr<QWidget> SaveProgressForm;
+QProgressBar* SaveProgressBar = nullptr;
+int32_t SaveAbortStatus = 0;
+
+// The low word of the platform's user-abort error code.
+constexpr int32_t SaveAbortRequested = 0x40C6;
+
+constexpr uint32_t ChooseFlags = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
+constexpr uint32_t SaveOptionsFlags =
+    ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW;
+constexpr uint32_t UncompressedQuality = 10000;
+constexpr char StreamName[] = "VIDEO";
+constexpr char TemporaryExtension[] = "_.avi";
+
+// A stream list: the video stream and at most 15 audio streams.
+constexpr size_t MaxRebuildStreams = 16;
+constexpr int32_t FallbackBlockSamples = 4096;
+
+// A frame sample's size is a 32-bit signed count in the stream calls.
+constexpr int64_t MaxFrameBytes = std::numeric_limits<int32_t>::max();
+
+constexpr int ProgressClientWidth = 200;
+constexpr int ProgressClientHeight = 80;
+constexpr int AbortButtonWidth = 72;
+constexpr int AbortButtonHeight = 24;
+constexpr int ProgressBarWidth = 160;
+constexpr int ProgressBarHeight = 16;
+
+int64_t FrameBufferSize(uint16_t width, uint16_t height, uint16_t bitDepth) {
+    // The width is rounded up to four pixels, not to four bytes.
+    return (static_cast<int64_t>(width) + 3) / 4 * 4 * height * (bitDepth / 8);
+}
+
+// The temporary file takes the place of the movie in one step, so the movie is never missing.
+void ReplaceFile(const std::string& replacement, const std::string& target) {
+    std::rename(replacement.c_str(), target.c_str());
+}
+
+} // namespace
+
+TJxAvi::TJxAvi(QObject* owner)
+    : FSaveOptionsRef(&FSaveOptions), FOwner(owner),
+      FCreateFileFailedText("ＡＶＩファイルを作成できませんでした."),
+      FCreateStreamFailedText("ストリームを作成できませんでした."),
+      FOpenFileFailedText("ＡＶＩファイルを開けませんでした."),
+      FOpenStreamFailedText("ストリームを開けませんでした."),
+      FSaveAbortedText("圧縮ＡＶＩファイル作成を中断しました."),
+      FRebuildFailedText("ＡＶＩファイルを再構成出来ませんでした."),
+      FSeqStartFailedText("フレームシーケンス圧縮のリソースが初期化出来ません."),
+      FSeqFrameFailedText("フレームシーケンス圧縮が出来ませんでした."), FAbortText("中断"),
+      FProgressCaption("進行状況"), FProgressText("圧縮ＡＶＩファイル作成中..."),
+      FVideoText("映像"), FChooseTitle("ＡＶＩ圧縮方式選択") {}
+
+// A movie still open is finished as written, so that neither the file nor the services leak.
+TJxAvi::~TJxAvi() {
+    if (!FWriting) return;
+    ReleaseCompressor();
+    AVIStreamRelease(FAviStream);
+    AVIFileRelease(FAviFile);
+    AVIFileExit();
+}
+
+void TJxAvi::SetFrameRate(int32_t value) {
+    constexpr int32_t MaxFrameRate = 30;
+    FFrameRate = std::clamp(value, 1, MaxFrameRate);
+}
+
+void TJxAvi::SetBitDepth(uint16_t value) {
+    FBitDepth = value == 16 || value == 24 ? value : 16;
+}
+
+FOURCC TJxAvi::MakeFourCC(char a, char b, char c, char d) {
+    return mmioFOURCC(a, b, c, d);
+}
+
+QWidget* TJxAvi::OwnerWindow() const {
+    auto* widget = qobject_cast<QWidget*>(FOwner);
+    return widget != nullptr ? widget->window() : nullptr;
+}
+
+bool TJxAvi::CompressingWhileWriting() const {
+    return FCompress && FPreCompress && FSeqCompVars.fccHandler != comptypeDIB;
+}
+
+void TJxAvi::ResetCompVars() {
+    FSeqCompVars = COMPVARS{};
+    FSeqCompVars.cbSize = sizeof(COMPVARS);
+    FSeqCompVars.dwFlags = ICMF_COMPVARS_VALID;
+    FSeqCompVars.fccHandler = comptypeDIB;
+    FSeqCompVars.lKey = 0;
+    FSeqCompVars.lDataRate = 0;
+    FSeqCompVars.lQ = ICQUALITY_DEFAULT;
+}
+
+bool TJxAvi::ChooseCompressor() {
+    ResetCompVars();
+    if (!ICCompressorChoose(OwnerWindow(), ChooseFlags, &FBitmapHeader, nullptr, &FSeqCompVars,
+                            FChooseTitle))
+        return false;
+    if (FSeqCompVars.fccHandler == comptypeDIB) return true;
+    if (!ICSeqCompressFrameStart(&FSeqCompVars, &FBitmapHeader)) {
+        ICCompressorFree(&FSeqCompVars);
+        ErrorBox(FSeqStartFailedText);
+        return false;
+    }
+    FSeqStarted = true;
+    return true;
+}
+
+void TJxAvi::ReleaseCompressor() {
+    if (FSeqStarted) ICSeqCompressFrameEnd(&FSeqCompVars);
+    FSeqStarted = false;
+    ICCompressorFree(&FSeqCompVars);
+}
+
+bool TJxAvi::Open() {
+    const int64_t bufferSize = FrameBufferSize(FWidth, FHeight, FBitDepth);
+    if (bufferSize == 0 || bufferSize > MaxFrameBytes) {
+        // No frame of this size fits a sample (or the picture is empty).
+        WarningBox(FCreateFileFailedText);
+        return false;
+    }
+    FDrawBitmap = std::make_unique<TBitmap>();
+    FDrawBitmap->SetSize(FWidth, FHeight);
+
+    FBitmapHeader = BITMAPINFOHEADER{};
+    FBitmapHeader.biWidth = FWidth;
+    FBitmapHeader.biHeight = FHeight;
+    FBitmapHeader.biBitCount = FBitDepth;
+    FBitmapHeader.biCompression = BI_RGB;
+    FBufferSize = static_cast<uint32_t>(bufferSize);
+
+    ResetCompVars();
+    if (FCompress && FPreCompress && !ChooseCompressor()) {
+        FDrawBitmap.reset();
+        return false;
+    }
+
+    if (FileExists(FFileName)) DeleteFile(FFileName);
+    AVIFileInit();
+    if (AVIFileOpen(&FAviFile, FFileName, OF_WRITE | OF_CREATE) != AVIERR_OK ||
+        FAviFile == nullptr) {
+        FAviFile = nullptr;
+        FailOpen(FCreateFileFailedText);
+        return false;
+    }
+    FillStreamInfo();
+    if (AVIFileCreateStream(FAviFile, &FAviStream, FStreamInfo) != AVIERR_OK ||
+        FAviStream == nullptr) {
+        FAviStream = nullptr;
+        AVIFileRelease(FAviFile);
+        FAviFile = nullptr;
+        FailOpen(FVideoText + FCreateStreamFailedText);
+        return false;
+    }
+    const std::vector<uint8_t> format = StreamFormat();
+    AVIStreamSetFormat(FAviStream, 0, format.data(), static_cast<int32_t>(format.size()));
+    FWriting = true;
+    return true;
+}
+
+// The file is released already; what remains of a failed Open goes, then the warning.
+void TJxAvi::FailOpen(const std::string& warning) {
+    ReleaseCompressor();
+    AVIFileExit();
+    FDrawBitmap.reset();
+    WarningBox(warning);
+}
+
+void TJxAvi::FillStreamInfo() {
+    const bool compressing = CompressingWhileWriting();
+    FStreamInfo = AVISTREAMINFO{};
+    FStreamInfo.fccType = streamtypeVIDEO;
+    FStreamInfo.fccHandler = compressing ? FSeqCompVars.fccHandler : 0;
+    FStreamInfo.dwScale = 1;
+    FStreamInfo.dwRate = static_cast<uint32_t>(FFrameRate);
+    FStreamInfo.dwLength = 0;
+    FStreamInfo.dwQuality =
+        compressing ? static_cast<uint32_t>(FSeqCompVars.lQ) : UncompressedQuality;
+    FStreamInfo.rcFrame = Rect(0, 0, FWidth, FHeight);
+    std::memcpy(FStreamInfo.szName, StreamName, sizeof(StreamName));
+}
+
+// The frame header; compressed, the compressor's own output format, whose bit count decoders
+// of 16-bit and palette formats go by and whose codec data some decoders cannot do without.
+std::vector<uint8_t> TJxAvi::StreamFormat() const {
+    const BITMAPINFOHEADER* out = FSeqCompVars.lpbiOut;
+    if (CompressingWhileWriting() && out != nullptr && out->biSize >= sizeof(BITMAPINFOHEADER)) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(out);
+        return {bytes, bytes + out->biSize};
+    }
+    BITMAPINFOHEADER header = FBitmapHeader;
+    if (CompressingWhileWriting()) header.biCompression = FSeqCompVars.fccHandler;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+    return {bytes, bytes + sizeof(header)};
+}
+
+bool TJxAvi::AddFrame(TBitmap& picture) {
+    if (!FWriting) return false;
+    const int width = FBitmapHeader.biWidth;
+    const int height = FBitmapHeader.biHeight;
+    FDrawBitmap->Canvas().StretchDraw(Rect(0, 0, width, height), picture);
+    // Zero-filled: the bytes past the converted rows stay 0 in every sample.
+    std::vector<uint8_t> buffer(FBufferSize, 0);
+    GetDIBits(*FDrawBitmap, 0, static_cast<uint32_t>(height), buffer.data(), FBitmapHeader,
+              DIB_RGB_COLORS);
+
+    const auto frame = static_cast<int32_t>(FStreamInfo.dwLength);
+    int32_t samplesWritten = 0;
+    int32_t bytesWritten = 0;
+    if (FSeqStarted) {
+        auto size = static_cast<int32_t>(FBufferSize);
+        bool key = false;
+        const void* data = ICSeqCompressFrame(&FSeqCompVars, 0, buffer.data(), &key, &size);
+        if (data == nullptr) {
+            ErrorBox(FSeqFrameFailedText);
+            return false;
+        }
+        AVIStreamWrite(FAviStream, frame, 1, data, size, key ? AVIIF_KEYFRAME : 0, &samplesWritten,
+                       &bytesWritten);
+    } else {
+        AVIStreamWrite(FAviStream, frame, 1, buffer.data(), static_cast<int32_t>(FBufferSize),
+                       AVIIF_KEYFRAME, &samplesWritten, &bytesWritten);
+    }
+    ++FStreamInfo.dwLength;
+    return true;
+}
+
+void TJxAvi::Close() {
+    if (!FWriting) return;
+    FWriting = false;
+    FDrawBitmap.reset();
+    ReleaseCompressor();
+    AVIStreamRelease(FAviStream);
+    AVIFileRelease(FAviFile);
+    FAviStream = nullptr;
+    FAviFile = nullptr;
+    if (!FCompress || FPreCompress) {
+        AVIFileExit();
+        return;
+    }
+    Recompress();
+}
+
+std::string TJxAvi::TemporaryName() const {
+    return ChangeFileExt(FFileName, TemporaryExtension);
+}
+
+void TJxAvi::Recompress() {
+    auto releaseAll = [this] {
+        AVISaveOptionsFree(1, &FSaveOptionsRef);
+        AVIStreamRelease(FAviStream);
+        AVIFileRelease(FAviFile);
+        FAviStream = nullptr;
+        FAviFile = nullptr;
+    };
+    if (AVIFileOpen(&FAviFile, FFileName, OF_READ) != AVIERR_OK || FAviFile == nullptr) {
+        FAviFile = nullptr;
+        AVISaveOptionsFree(1, &FSaveOptionsRef);
+        AVIFileExit();
+        WarningBox(FOpenFileFailedText);
+        return;
+    }
+    if (AVIFileGetStream(FAviFile, &FAviStream, streamtypeVIDEO, 0) != AVIERR_OK ||
+        FAviStream == nullptr) {
+        FAviStream = nullptr;
+        AVIFileRelease(FAviFile);
+        FAviFile = nullptr;
+        AVIFileExit();
+        WarningBox(FVideoText + FOpenStreamFailedText);
+        return;
+    }
+    FSaveOptions.fccType = streamtypeVIDEO;
+    FSaveOptions.fccHandler = comptypeDIB;
+    FSaveOptionsRef = &FSaveOptions;
+    AVISaveOptions(OwnerWindow(), SaveOptionsFlags, 1, &FAviStream, &FSaveOptionsRef);
+    if (FSaveOptions.fccHandler == comptypeDIB) {
+        releaseAll();
+        AVIFileExit();
+        return;
+    }
+
+    const std::string temporary = TemporaryName();
+    SaveAbortStatus = 0;
+    ShowSaveProgressForm();
+    const HRESULT result =
+        AVISaveV(temporary, nullptr, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
+    SaveProgressBar = nullptr;
+    SaveProgressForm.reset();
+    if (result != AVIERR_OK) {
+        WarningBox(FSaveAbortedText);
+        DeleteFile(temporary);
+        releaseAll();
+        AVIFileExit();
+        return;
+    }
+    releaseAll();
+    ReplaceFile(temporary, FFileName);
+    AVIFileExit();
+}
+
+void TJxAvi::ShowSaveProgressForm() {
+    auto form = std::make_unique<QWidget>(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    form->setWindowTitle(QString::fromStdString(FProgressCaption));
+    form->setFixedSize(ProgressClientWidth, ProgressClientHeight);
+
+    auto* label = new QLabel(QString::fromStdString(FProgressText), form.get());
+    label->setObjectName("Label1");
+    label->move(8, 8);
+    label->adjustSize();
+
+    auto* abort = new QPushButton(QString::fromStdString(FAbortText), form.get());
+    abort->setObjectName("Abort1");
+    abort->setGeometry((ProgressClientWidth - AbortButtonWidth) / 2, 48, AbortButtonWidth,
+                       AbortButtonHeight);
+    QObject::connect(abort, &QPushButton::clicked, abort, [this, abort] { AbortSaveClick(abort); });
+
+    auto* bar = new QProgressBar(form.get());
+    bar->setObjectName("ProgressBar1");
+    bar->setGeometry((ProgressClientWidth - ProgressBarWidth) / 2, 24, ProgressBarWidth,
+                     ProgressBarHeight);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr)
+        form->move(screen->availableGeometry().center() - form->rect().center());
+    form->show();
+    SaveProgressBar = bar;
+    SaveProgressForm = std::move(form);
+}
+
+int32_t TJxAvi::SaveProgressCallback(int32_t percent) {
+    if (SaveProgressForm != nullptr) {
+        SaveProgressBar->setValue(percent);
+        SaveProgressForm->repaint();
+    }
+    QCoreApplication::processEvents();
+    return SaveAbortStatus;
+}
+
+void TJxAvi::AbortSaveClick(QObject* /*sender*/) {
+    SaveAbortStatus = SaveAbortRequested;
+}
+
+void TJxAvi::Rebuild(int32_t skipAudio) {
+    AVIFileInit();
+    if (AVIFileOpen(&FAviFile, FFileName, OF_READWRITE) != AVIERR_OK || FAviFile == nullptr) {
+        FAviFile = nullptr;
+        AVIFileExit();
+        WarningBox(FOpenFileFailedText);
+        return;
+    }
+    std::array<PAVISTREAM, MaxRebuildStreams> streams{};
+    size_t count = 0;
+    auto releaseSource = [&] {
+        for (size_t i = 0; i < count; ++i)
+            AVIStreamRelease(streams[i]);
+        AVIFileRelease(FAviFile);
+        FAviFile = nullptr;
+        AVIFileExit();
+    };
+    if (AVIFileGetStream(FAviFile, &streams[0], streamtypeVIDEO, 0) != AVIERR_OK ||
+        streams[0] == nullptr) {
+        releaseSource();
+        WarningBox(FVideoText + FOpenStreamFailedText);
+        return;
+    }
+    count = 1;
+    for (int32_t j = 0; skipAudio >= 0 && count < MaxRebuildStreams; ++j) {
+        if (j == skipAudio) continue;
+        if (AVIFileGetStream(FAviFile, &streams[count], streamtypeAUDIO, j) != AVIERR_OK ||
+            streams[count] == nullptr)
+            break;
+        ++count;
+    }
+
+    const std::string temporary = TemporaryName();
+    PAVIFILE target = nullptr;
+    if (AVIFileOpen(&target, temporary, OF_WRITE | OF_CREATE) != AVIERR_OK || target == nullptr) {
+        releaseSource();
+        WarningBox(FCreateFileFailedText);
+        return;
+    }
+    bool copied = true;
+    for (size_t i = 0; i < count && copied; ++i)
+        copied = CopyStream(streams[i], target);
+    AVIFileRelease(target);
+    releaseSource();
+    if (!copied) {
+        WarningBox(FRebuildFailedText);
+        return;
+    }
+    ReplaceFile(temporary, FFileName);
+}
+
+// One stream into a new stream of Target, block by block as the reader finds convenient.
+bool TJxAvi::CopyStream(PAVISTREAM source, PAVIFILE target) const {
+    const int32_t first = AVIStreamStart(source);
+    const int32_t last = first + AVIStreamLength(source) - 1;
+    AVISTREAMINFO info;
+    if (AVIStreamInfo(source, &info, sizeof(info)) != AVIERR_OK) return false;
+    PAVISTREAM copy = nullptr;
+    if (AVIFileCreateStream(target, &copy, info) != AVIERR_OK || copy == nullptr) return false;
+    const std::unique_ptr<TAviStream, decltype(&AVIStreamRelease)> release(copy, &AVIStreamRelease);
+
+    int32_t formatSize = 0;
+    if (AVIStreamReadFormat(source, first, nullptr, &formatSize) != AVIERR_OK) return false;
+    if (formatSize > 0) {
+        std::vector<uint8_t> format(static_cast<size_t>(formatSize));
+        if (AVIStreamReadFormat(source, first, format.data(), &formatSize) != AVIERR_OK ||
+            AVIStreamSetFormat(copy, first, format.data(), formatSize) != AVIERR_OK)
+            return false;
+    }
+
+    // An empty stream has no block to copy.
+    for (int32_t position = first; position <= last;) {
+        int32_t bytes = 0;
+        int32_t samples = 0;
+        if (AVIStreamRead(source, position, AVISTREAMREAD_CONVENIENT, nullptr, 0, &bytes,
+                          &samples) != AVIERR_OK)
+            return false;
+        if ((bytes < 0 || samples < 0) && AVIStreamRead(source, position, FallbackBlockSamples,
+                                                        nullptr, 0, &bytes, &samples) != AVIERR_OK)
+            return false;
+        // A block of no samples would never end the copy.
+        if (bytes < 0 || samples <= 0) return false;
+        std::vector<uint8_t> block;
+        try {
+            // One byte more than asked, so that an empty frame still has a buffer to read into.
+            block.resize(static_cast<size_t>(bytes) + 1);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        int32_t bytesRead = 0;
+        int32_t samplesRead = 0;
+        if (AVIStreamRead(source, position, samples, block.data(), bytes, &bytesRead,
+                          &samplesRead) != AVIERR_OK)
+            return false;
+        if (samplesRead <= 0) return false;
+        int32_t samplesWritten = 0;
+        int32_t bytesWritten = 0;
+        // The source's key frames stay key frames, so the copy seeks as the source did.
+        const uint32_t flags = AVIStreamIsKeyFrame(source, position) ? AVIIF_KEYFRAME : 0;
+        if (AVIStreamWrite(copy, position, samplesRead, block.data(), bytesRead, flags,
+                           &samplesWritten, &bytesWritten) != AVIERR_OK)
+            return false;
+        position += samplesRead;
+    }
+    return true;
+}

@@ -1,0 +1,336 @@
+#include "platform/avi/AviWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace avi {
+
+namespace {
+
+constexpr double kMicrosecondsPerSecond = 1e6;
+constexpr uint32_t kOpenDmlListSize = kListHeaderSize + kChunkHeaderSize + kDmlhSize;
+constexpr uint32_t kSuperIndexChunkSize =
+    kChunkHeaderSize + kIndexHeaderSize + kSuperIndexEntries * kSuperIndexEntrySize;
+
+// A JUNK chunk of Total bytes, header included, standing where a chunk will go later.
+void AppendPlaceholder(ByteBuffer& out, uint32_t total) {
+    const size_t start = out.BeginChunk(kJunk);
+    out.Zeros(total - kChunkHeaderSize);
+    out.EndChunk(start);
+}
+
+uint32_t Clamp32(double v) {
+    if (!(v > 0)) return 0;
+    return v >= std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                     : static_cast<uint32_t>(std::lround(v));
+}
+
+bool IsVideo(const AVISTREAMINFO& info) {
+    return info.fccType == streamtypeVIDEO;
+}
+
+} // namespace
+
+HRESULT AviWriter::Create(const std::string& path) {
+    return out_.Create(path) ? AVIERR_OK : AVIERR_FILEOPEN;
+}
+
+HRESULT AviWriter::AddStream(const AVISTREAMINFO& info, int* index) {
+    if (finished_) return AVIERR_ERROR;
+    if (info.dwScale == 0 || info.dwRate == 0) return AVIERR_BADPARAM;
+    if (streams_.size() >= static_cast<size_t>(kMaxStreams)) return AVIERR_UNSUPPORTED;
+    streams_.push_back(Stream{.info = info});
+    streams_.back().info.dwLength = 0;
+    if (!HeadersFit()) {
+        streams_.pop_back();
+        return AVIERR_UNSUPPORTED;
+    }
+    *index = StreamCount() - 1;
+    return AVIERR_OK;
+}
+
+HRESULT AviWriter::SetFormat(int stream, const void* format, int32_t size) {
+    if (finished_) return AVIERR_ERROR;
+    if (size < 0 || (format == nullptr && size > 0)) return AVIERR_BADPARAM;
+    const auto* p = static_cast<const uint8_t*>(format);
+    std::vector<uint8_t> old(p, p + size);
+    streams_[stream].format.swap(old);
+    if (!HeadersFit()) {
+        streams_[stream].format.swap(old);
+        return AVIERR_UNSUPPORTED;
+    }
+    return AVIERR_OK;
+}
+
+AVISTREAMINFO AviWriter::Info(int stream) const {
+    const Stream& s = streams_[stream];
+    AVISTREAMINFO info = s.info;
+    info.dwLength = s.length;
+    info.dwSuggestedBufferSize = std::max(info.dwSuggestedBufferSize, s.largestChunk);
+    return info;
+}
+
+FOURCC AviWriter::ChunkId(int stream) const {
+    const Stream& s = streams_[stream];
+    if (s.info.fccType == streamtypeAUDIO) return StreamChunkId(stream, 'w', 'b');
+    if (!IsVideo(s.info)) return StreamChunkId(stream, 'd', 'c');
+    const bool compressed = s.format.size() >= kBitmapCompressionOffset + 4
+                                ? GetU32(s.format.data() + kBitmapCompressionOffset) != BI_RGB
+                                : s.info.fccHandler != 0 && s.info.fccHandler != comptypeDIB;
+    return StreamChunkId(stream, 'd', compressed ? 'c' : 'b');
+}
+
+void AviWriter::AppendMainHeader(ByteBuffer& out) const {
+    const auto video = std::find_if(streams_.begin(), streams_.end(),
+                                    [](const Stream& s) { return IsVideo(s.info); });
+    double bytesPerSecond = 0;
+    uint32_t suggestedBufferSize = 0;
+    for (const Stream& s : streams_) {
+        const double rate = static_cast<double>(s.info.dwRate) / s.info.dwScale;
+        bytesPerSecond +=
+            s.info.dwSampleSize > 0 ? rate * s.info.dwSampleSize : rate * s.largestChunk;
+        suggestedBufferSize =
+            std::max({suggestedBufferSize, s.largestChunk, s.info.dwSuggestedBufferSize});
+    }
+    int32_t width = 0, height = 0;
+    if (video != streams_.end()) {
+        width = video->info.rcFrame.Width();
+        height = video->info.rcFrame.Height();
+        if ((width <= 0 || height <= 0) && video->format.size() >= sizeof(BITMAPINFOHEADER)) {
+            width = static_cast<int32_t>(GetU32(video->format.data() + kBitmapWidthOffset));
+            height =
+                std::abs(static_cast<int32_t>(GetU32(video->format.data() + kBitmapHeightOffset)));
+        }
+    }
+    const size_t start = out.BeginChunk(kAvih);
+    out.U32(video == streams_.end() ? 0
+                                    : Clamp32(kMicrosecondsPerSecond * video->info.dwScale /
+                                              video->info.dwRate));    // dwMicroSecPerFrame
+    out.U32(Clamp32(bytesPerSecond));                                  // dwMaxBytesPerSec
+    out.U32(0);                                                        // dwPaddingGranularity
+    out.U32(AVIF_HASINDEX);                                            // dwFlags
+    out.U32(video == streams_.end() ? 0 : video->firstSegmentSamples); // dwTotalFrames
+    out.U32(0);                                                        // dwInitialFrames
+    out.U32(static_cast<uint32_t>(streams_.size()));                   // dwStreams
+    out.U32(suggestedBufferSize);                                      // dwSuggestedBufferSize
+    out.U32(static_cast<uint32_t>(std::max(width, 0)));                // dwWidth
+    out.U32(static_cast<uint32_t>(std::max(height, 0)));               // dwHeight
+    out.Zeros(16);                                                     // dwReserved
+    out.EndChunk(start);
+}
+
+void AviWriter::AppendStreamList(ByteBuffer& out, int stream) const {
+    const AVISTREAMINFO info = Info(stream);
+    const Stream& s = streams_[stream];
+    const size_t list = out.BeginList(kStrl);
+    const size_t strh = out.BeginChunk(kStrh);
+    out.U32(info.fccType);
+    out.U32(info.fccHandler);
+    out.U32(info.dwFlags);
+    out.U16(info.wPriority);
+    out.U16(info.wLanguage);
+    out.U32(info.dwInitialFrames);
+    out.U32(info.dwScale);
+    out.U32(info.dwRate);
+    out.U32(info.dwStart);
+    out.U32(info.dwLength);
+    out.U32(info.dwSuggestedBufferSize);
+    out.U32(info.dwQuality);
+    out.U32(info.dwSampleSize);
+    out.U16(static_cast<uint16_t>(info.rcFrame.Left)); // rcFrame, 16-bit fields
+    out.U16(static_cast<uint16_t>(info.rcFrame.Top));
+    out.U16(static_cast<uint16_t>(info.rcFrame.Right));
+    out.U16(static_cast<uint16_t>(info.rcFrame.Bottom));
+    out.EndChunk(strh);
+    if (!s.format.empty()) {
+        const size_t strf = out.BeginChunk(kStrf);
+        out.Bytes(s.format.data(), s.format.size());
+        out.EndChunk(strf);
+    }
+    if (const std::string name = StreamName(info); !name.empty()) {
+        const size_t strn = out.BeginChunk(kStrn);
+        out.Bytes(name.c_str(), name.size() + 1);
+        out.EndChunk(strn);
+    }
+    AppendSuperIndex(out, stream);
+    out.EndChunk(list);
+}
+
+void AviWriter::AppendSuperIndex(ByteBuffer& out, int stream) const {
+    if (segment_ == 0) {
+        AppendPlaceholder(out, kSuperIndexChunkSize);
+        return;
+    }
+    const Stream& s = streams_[stream];
+    const size_t start = out.BeginChunk(kIndx);
+    out.U16(kSuperIndexLongsPerEntry);                   // wLongsPerEntry
+    out.U8(0);                                           // bIndexSubType
+    out.U8(AVI_INDEX_OF_INDEXES);                        // bIndexType
+    out.U32(static_cast<uint32_t>(s.superIndex.size())); // nEntriesInUse
+    out.U32(ChunkId(stream));                            // dwChunkId
+    out.Zeros(12);                                       // dwReserved
+    for (const SuperIndexEntry& e : s.superIndex) {
+        out.U64(e.offset);
+        out.U32(e.size);
+        out.U32(e.duration);
+    }
+    out.Zeros((kSuperIndexEntries - s.superIndex.size()) * kSuperIndexEntrySize);
+    out.EndChunk(start);
+}
+
+void AviWriter::AppendOpenDmlList(ByteBuffer& out) const {
+    if (segment_ == 0) {
+        AppendPlaceholder(out, kOpenDmlListSize);
+        return;
+    }
+    const auto video = std::find_if(streams_.begin(), streams_.end(),
+                                    [](const Stream& s) { return IsVideo(s.info); });
+    const size_t list = out.BeginList(kOdml);
+    const size_t dmlh = out.BeginChunk(kDmlh);
+    out.U32(video == streams_.end() ? 0 : video->length); // dwTotalFrames
+    out.Zeros(kDmlhSize - 4);
+    out.EndChunk(dmlh);
+    out.EndChunk(list);
+}
+
+std::vector<uint8_t> AviWriter::HeaderList() const {
+    ByteBuffer out;
+    const size_t list = out.BeginList(kHdrl);
+    AppendMainHeader(out);
+    for (int i = 0; i < StreamCount(); ++i)
+        AppendStreamList(out, i);
+    AppendOpenDmlList(out);
+    out.EndChunk(list);
+    return out.Data();
+}
+
+bool AviWriter::HeadersFit() const {
+    if (!laidOut_) return true;
+    const uint64_t end = kListHeaderSize + HeaderList().size();
+    return end == headerRegionEnd_ || end + kChunkHeaderSize <= headerRegionEnd_;
+}
+
+// The header list followed by a JUNK chunk up to the end of the header region.
+void AviWriter::WriteHeaderRegion() {
+    ByteBuffer region;
+    const std::vector<uint8_t> headers = HeaderList();
+    region.Bytes(headers.data(), headers.size());
+    const uint64_t end = kListHeaderSize + headers.size();
+    if (end < headerRegionEnd_)
+        AppendPlaceholder(region, static_cast<uint32_t>(headerRegionEnd_ - end));
+    out_.PatchAt(kListHeaderSize, region.Data().data(), region.Size());
+}
+
+void AviWriter::LayOut() {
+    riffStart_ = out_.BeginList(kRiff, kFormAvi);
+    headerRegionEnd_ = kListHeaderSize + HeaderList().size() + kHeaderSlack;
+    std::vector<uint8_t> zeros(headerRegionEnd_ - kListHeaderSize);
+    out_.Write(zeros.data(), zeros.size());
+    laidOut_ = true;
+    WriteHeaderRegion();
+    moviStart_ = out_.BeginList(kList, kMovi);
+}
+
+HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const void* data,
+                               int32_t size, uint32_t flags) {
+    if (finished_) return AVIERR_ERROR;
+    Stream& s = streams_[stream];
+    if (samples < 0 || size < 0 || (data == nullptr && size > 0)) return AVIERR_BADPARAM;
+    if (static_cast<int64_t>(start) != static_cast<int64_t>(s.info.dwStart) + s.length)
+        return AVIERR_BADPARAM;
+    if (s.info.dwSampleSize == 0 ? samples != 1
+                                 : static_cast<int64_t>(samples) * s.info.dwSampleSize != size)
+        return AVIERR_BADSIZE;
+    if (static_cast<int64_t>(s.length) + samples > std::numeric_limits<int32_t>::max())
+        return AVIERR_BADPARAM;
+    if (!laidOut_) LayOut();
+    const auto bytes = static_cast<uint32_t>(size);
+    const uint64_t chunkBytes = kChunkHeaderSize + bytes + bytes % 2;
+    const bool segmentHasSamples = out_.Position() > moviStart_ + kListHeaderSize;
+    if (segmentHasSamples && out_.Position() - moviStart_ + chunkBytes > kRiffSegmentLimit)
+        if (const HRESULT r = StartNextSegment(); r != AVIERR_OK) return r;
+    const FOURCC id = ChunkId(stream);
+    const uint64_t offset = out_.Position();
+    out_.WriteChunk(id, data, bytes);
+    if (!out_.Good()) return AVIERR_FILEWRITE;
+    const uint32_t keyFlag = flags & AVIIF_KEYFRAME;
+    if (segment_ == 0) {
+        idx1_.push_back({.id = id,
+                         .flags = keyFlag,
+                         .offset = static_cast<uint32_t>(offset - (moviStart_ + kChunkHeaderSize)),
+                         .size = bytes});
+        s.firstSegmentSamples += static_cast<uint32_t>(samples);
+    }
+    s.segmentIndex.push_back(
+        {.offset = offset + kChunkHeaderSize, .size = bytes, .flags = keyFlag});
+    s.segmentSamples += static_cast<uint32_t>(samples);
+    s.length += static_cast<uint32_t>(samples);
+    s.largestChunk = std::max(s.largestChunk, bytes);
+    return AVIERR_OK;
+}
+
+void AviWriter::WriteStandardIndexes() {
+    for (int i = 0; i < StreamCount(); ++i) {
+        Stream& s = streams_[i];
+        if (s.segmentIndex.empty()) continue;
+        ByteBuffer index;
+        index.U16(kStdIndexLongsPerEntry);                       // wLongsPerEntry
+        index.U8(0);                                             // bIndexSubType
+        index.U8(AVI_INDEX_OF_CHUNKS);                           // bIndexType
+        index.U32(static_cast<uint32_t>(s.segmentIndex.size())); // nEntriesInUse
+        index.U32(ChunkId(i));                                   // dwChunkId
+        index.U64(riffStart_);                                   // qwBaseOffset
+        index.U32(0);                                            // dwReserved
+        for (const SampleEntry& e : s.segmentIndex) {
+            index.U32(static_cast<uint32_t>(e.offset - riffStart_));
+            index.U32(e.size | ((e.flags & AVIIF_KEYFRAME) != 0 ? 0 : kStdIndexNonKeyBit));
+        }
+        const uint64_t offset = out_.Position();
+        out_.WriteChunk(IndexChunkId(i), index.Data().data(), static_cast<uint32_t>(index.Size()));
+        s.superIndex.push_back({.offset = offset,
+                                .size = static_cast<uint32_t>(out_.Position() - offset),
+                                .duration = s.segmentSamples});
+        s.segmentIndex.clear();
+        s.segmentSamples = 0;
+    }
+}
+
+void AviWriter::WriteIdx1() {
+    ByteBuffer index;
+    for (const Idx1Entry& e : idx1_) {
+        index.U32(e.id);
+        index.U32(e.flags);
+        index.U32(e.offset);
+        index.U32(e.size);
+    }
+    out_.WriteChunk(kIdx1, index.Data().data(), static_cast<uint32_t>(index.Size()));
+    idx1_.clear();
+    idx1_.shrink_to_fit();
+}
+
+HRESULT AviWriter::StartNextSegment() {
+    if (static_cast<uint32_t>(segment_) + 1 >= kSuperIndexEntries) return AVIERR_UNSUPPORTED;
+    WriteStandardIndexes();
+    out_.EndChunk(moviStart_);
+    if (segment_ == 0) WriteIdx1();
+    out_.EndChunk(riffStart_);
+    ++segment_;
+    riffStart_ = out_.BeginList(kRiff, kFormAvix);
+    moviStart_ = out_.BeginList(kList, kMovi);
+    return out_.Good() ? AVIERR_OK : AVIERR_FILEWRITE;
+}
+
+HRESULT AviWriter::Finish() {
+    if (finished_) return AVIERR_OK;
+    finished_ = true;
+    if (!laidOut_) LayOut();
+    if (segment_ > 0) WriteStandardIndexes();
+    out_.EndChunk(moviStart_);
+    if (segment_ == 0) WriteIdx1();
+    out_.EndChunk(riffStart_);
+    WriteHeaderRegion();
+    return out_.Close() ? AVIERR_OK : AVIERR_FILEWRITE;
+}
+
+} // namespace avi
