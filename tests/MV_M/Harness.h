@@ -5,6 +5,7 @@
 #include "../HeadlessApplication.h"
 #include "../common/TestBitmaps.h"
 #include "MV_M/main.h"
+#include "jxavi/MediaTools.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Bitmap.h"
@@ -58,6 +59,19 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
            a.PixelFormat() == b.PixelFormat() && test_bitmaps::Bytes(a) == test_bitmaps::Bytes(b);
 }
 
+// "codec,width,height,frames" of a movie's first video stream as ffprobe counts them; empty
+// when ffmpeg cannot decode every frame.
+inline std::string Movie(const std::string& path) {
+    const auto fields = media::Streams(path);
+    auto field = [&](const char* name) {
+        const auto it = fields.find(std::string("0.") + name);
+        return it == fields.end() ? std::string("?") : it->second;
+    };
+    if (media::StreamCount(fields) != 1 || media::DecodeVideo(path).empty()) return {};
+    return field("codec_name") + "," + field("width") + "," + field("height") + "," +
+           field("nb_read_frames");
+}
+
 // A temporary folder, removed with everything in it.
 class TempFolder {
 public:
@@ -97,12 +111,20 @@ protected:
         SetExeDirOverride("");
     }
 
-    // File dialogs take fileAnswer (none when empty); message boxes the next of answers, OK
-    // when none is left.
+    // File dialogs take fileAnswer (none when empty); compressor dialogs the next of
+    // compressors (cancelled when none is left); message boxes the next of answers, OK when
+    // none is left.
     DialogAnswer Answer(const DialogRequest& r) {
         dialogs.push_back(r);
         if (r.kind == DialogRequest::SaveFile || r.kind == DialogRequest::OpenFile)
             return DialogAnswer{mrNone, !fileAnswer.empty(), fileAnswer};
+        if (r.kind == DialogRequest::ChooseCompressor) {
+            if (compressors.empty()) return DialogAnswer{mrCancel};
+            DialogAnswer chosen{mrOk, true};
+            chosen.fccHandler = compressors.front();
+            compressors.pop_front();
+            return chosen;
+        }
         DialogAnswer a;
         a.modalResult = answers.empty() ? mrOk : answers.front();
         if (!answers.empty()) answers.pop_front();
@@ -147,6 +169,7 @@ protected:
     std::unique_ptr<TMainForm> form;
     std::vector<DialogRequest> dialogs;
     std::deque<int> answers;
+    std::deque<uint32_t> compressors;
     std::string fileAnswer;
     std::vector<uint32_t> beeps;
     std::vector<uint32_t> sleeps;

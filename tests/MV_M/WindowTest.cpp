@@ -4,6 +4,7 @@
 #include "common/Qmlib2002.h"
 
 #include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -76,13 +77,11 @@ TEST_F(WindowTest, StartsWithTheDesignedControlsAndWriter) {
     EXPECT_EQ(ui.Image->Picture().Bitmap().Width(), 105);
     EXPECT_TRUE(ui.Image->Stretch());
 
-    TJxAvi& writer = Access::Of(f).Writer;
-    EXPECT_EQ(writer.Width(), 320);
-    EXPECT_EQ(writer.Height(), 240);
-    EXPECT_TRUE(writer.Compress());
-    EXPECT_FALSE(writer.PreCompress());
-    EXPECT_EQ(writer.FrameRate(), 30);
-    EXPECT_EQ(writer.BitDepth(), 24);
+    // The writer as the window holds it: the component's values but for 24 bits.
+    const TJxAvi& w = Access::Of(f).Writer;
+    EXPECT_EQ(std::tuple(w.Width(), w.Height(), w.Compress(), w.PreCompress(), w.FrameRate(),
+                         w.BitDepth()),
+              std::tuple(320, 240, true, false, 30, 24));
     EXPECT_EQ(Access::Of(f).Save.DefaultExt, "avi");
     EXPECT_EQ(Access::Of(f).Save.FileName, "MVX_Movie");
     EXPECT_EQ(Access::Of(f).Save.Filter, "AVI ファイル (*.avi)|*.avi");
@@ -167,7 +166,9 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
         }
     };
     answers = {mrOk, mrYes};
+    compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
     Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,3");
     EXPECT_EQ(sleeps, (std::vector<uint32_t>{3000, 1, 1, 1}));
     for (const std::string& state : making)
         EXPECT_EQ(state, "cplmSrdgwho");
@@ -179,7 +180,7 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
     EXPECT_EQ(Access::Of(f).Writer.FileName(), Dir() + "movie.avi");
     EXPECT_EQ(Access::Of(f).Writer.Width() * 1000 + Access::Of(f).Writer.Height(), 640480);
-    ASSERT_EQ(dialogs.size(), 3u);
+    ASSERT_EQ(dialogs.size(), 4u);
     EXPECT_EQ(dialogs[0].text,
               "AVI ファイルを作成する場所を指定してください.\r\n\r\n■ご注意ください\r\n使用 "
               "Codec によっては、作成先のパスに『日本語のフォルダ名』があると、構築に失敗する場合"
@@ -189,7 +190,8 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     EXPECT_EQ(dialogs[1].kind, DialogRequest::SaveFile);
     EXPECT_EQ(dialogs[1].fileName, "MVX_Movie");
     EXPECT_EQ(dialogs[1].defaultExt, "avi");
-    EXPECT_EQ(dialogs[2].text, RunQuestion);
+    EXPECT_EQ(dialogs[2].kind, DialogRequest::ChooseCompressor) << "the re-compression";
+    EXPECT_EQ(dialogs[3].text, RunQuestion);
     EXPECT_EQ(beeps, (std::vector<uint32_t>{MB_ICONASTERISK, MB_ICONQUESTION}));
     ASSERT_EQ(shell.size(), 1u);
     EXPECT_EQ(shell[0].verb, "Open");
@@ -204,12 +206,23 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
 TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
     MakeForm();
     Listed3(5);
+    Ui().CompressCheckBox->click();
     int frames = 0;
     onSleep = [&](uint32_t ms) {
         if (ms == 1 && ++frames == 3) Ui().StopBitBtn->click();
     };
     answers = {mrOk, mrNo};
     Make();
+    // Two frames, each the listed frame centred on black, as they were handed to the writer.
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
+    std::vector<uint8_t> fitted;
+    for (int k = 1; k <= 2; ++k) {
+        auto frame = Pattern(8, 6, k);
+        form->FitToFrameSize(640, 480, *frame);
+        for (int y = 0; y < 480; ++y)
+            fitted.insert(fitted.end(), frame->ScanLine(y), frame->ScanLine(y) + 640 * 3);
+    }
+    EXPECT_TRUE(media::DecodeVideo(Dir() + "movie.avi") == fitted);
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 2)));
     EXPECT_EQ(Texts().back(), RunQuestion);
@@ -220,6 +233,7 @@ TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
     answers = {mrOk, mrNo};
     Make();
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 5)));
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,5");
 }
 
 TEST_F(WindowTest, DropDuringMakingListsNothing) {
@@ -233,6 +247,7 @@ TEST_F(WindowTest, DropDuringMakingListsNothing) {
     Make();
     EXPECT_EQ(Listed().size(), 3u);
     EXPECT_EQ(Listed()[0], folder + "0000.bmp");
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
 }
 
 TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
@@ -240,23 +255,24 @@ TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
     const std::string folder = Frames("take", {"0000.bmp"}, 40, 30);
     Pattern(20, 10)->SaveToFile(folder + "0001.bmp");
     form->ScanFrameFolder(folder);
+    Ui().CompressCheckBox->click();
     fileAnswer = Dir() + "movie.avi";
-    auto size = [&](int item) {
+    auto movie = [&](int item) {
         Ui().SizeRadioGroup->SetItemIndex(item);
         answers = {mrOk, mrNo};
         Make();
-        return Access::Of(f).Writer.Width() * 100000 + Access::Of(f).Writer.Height();
+        return Movie(Dir() + "movie.avi");
     };
-    EXPECT_EQ(size(0), 32000200);
-    EXPECT_EQ(size(2), 72000480);
+    EXPECT_EQ(movie(0), "rawvideo,320,200,2");
+    EXPECT_EQ(movie(2), "rawvideo,720,480,2");
     // The original size: the frame shown when Make is pressed, here the last one made.
-    EXPECT_EQ(size(3), 72000480);
+    EXPECT_EQ(movie(3), "rawvideo,720,480,2");
     Ui().FileListBox->SetItemIndex(0);
-    EXPECT_EQ(size(3), 4000030);
+    EXPECT_EQ(movie(3), "rawvideo,40,30,2");
     EXPECT_EQ(Access::Of(f).Frame.Width(), 20) << "frames are not fitted to the original size";
     Ui().AVIWidthEdit->setText("abc");
     Ui().AVIHeightEdit->setText("100");
-    EXPECT_EQ(size(4), 64000100);
+    EXPECT_EQ(movie(4), "rawvideo,640,100,2");
     EXPECT_EQ(Access::Of(f).Frame.Width() * 1000 + Access::Of(f).Frame.Height(), 640100);
     EXPECT_EQ(Ui().AVIWidthEdit->text().toStdString(), "abc");
     EXPECT_EQ(Enabled(Ui()).substr(8, 2), "WH");
@@ -281,7 +297,7 @@ TEST_F(WindowTest, SizesTheWriterCannotHoldAreRefusedBeforeAnythingIsWritten) {
     Ui().AVIHeightEdit->setText("1");
     answers = {mrOk, mrNo};
     Make();
-    EXPECT_EQ(Access::Of(*form).Writer.Width(), 65535);
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,65535,1,3");
 }
 
 TEST_F(WindowTest, EmptyListMakesNothing) {
@@ -308,6 +324,7 @@ TEST_F(WindowTest, DeletingAndRunningAskFirst) {
     const std::string folder = Listed3();
     answers = {mrOk, mrNo, mrNo};
     Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
     Ui().DelBitBtn->click();
     EXPECT_EQ(Listed().size(), 3u);
     EXPECT_TRUE(fs::exists(folder + "0002.bmp"));
@@ -327,7 +344,8 @@ TEST_F(WindowTest, FailureWhileMakingIsReportedOnceAndTheWindowRecovers) {
     Make();
     ASSERT_EQ(Texts().size(), 2u);
     EXPECT_EQ(dialogs.back().type, mtError);
-    EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO") << "the frames so far make the movie";
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO");
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,1") << "the frames so far";
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
 
     // A target that cannot be written: nothing was opened.
@@ -349,4 +367,37 @@ TEST_F(WindowTest, ListClickPreviewsThePicture) {
     Ui().FileListBox->SetItemIndex(2);
     EXPECT_TRUE(SamePixels(Access::Of(*form).Frame, *Pattern(8, 6, 3)));
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 3)));
+}
+
+TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) {
+    MakeForm();
+    Listed3(2);
+    // Only "compress directly": the movie is written uncompressed, no dialog asks.
+    Ui().CompressCheckBox->click();
+    Ui().PreCompressCheckBox->click();
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
+    EXPECT_EQ(dialogs.size(), 3u);
+
+    // Both: the compressor is chosen first, and every frame goes through it.
+    Ui().CompressCheckBox->click();
+    compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,2");
+
+    // A cancelled choice: the plain message, no question, the empty file stays.
+    dialogs.clear();
+    beeps.clear();
+    Ui().DelBitBtn->setEnabled(false);
+    Ui().SakuseiBitBtn->setEnabled(false);
+    answers = {mrOk};
+    Make();
+    EXPECT_EQ(Texts().back(), "ファイル出力を中断しました.");
+    EXPECT_EQ(dialogs.back().type, mtCustom);
+    EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
+    EXPECT_EQ(FileSize(Dir() + "movie.avi"), 0);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
 }

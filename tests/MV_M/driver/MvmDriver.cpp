@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
 
@@ -51,16 +52,25 @@ private:
         }
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
             Log("save: " + args_.value(2));
-            files->selectFile(args_.value(2));
-            files->accept();
+            // Typed into the name field, as a user does: the dialog may still be listing its
+            // folder, which resets a selection made through the API.
+            if (auto* name = files->findChild<QLineEdit*>("fileNameEdit"))
+                name->setText(args_.value(2));
+            else
+                files->selectFile(args_.value(2));
+            QMetaObject::invokeMethod(files, "accept");
             return true;
         }
         if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            Log("compressor: " + dialog->windowTitle());
+            Log("dialog: " + dialog->windowTitle());
+            // The compressor whose FourCC the task names (its data in the list).
+            const QByteArray code = args_.value(3).toLatin1().leftJustified(4, ' ');
+            const uint32_t fourCC = uint8_t(code[0]) | uint8_t(code[1]) << 8 |
+                                    uint8_t(code[2]) << 16 | uint32_t(uint8_t(code[3])) << 24;
             if (auto* list = dialog->findChild<QComboBox*>()) {
                 for (int i = 0; i < list->count(); ++i)
-                    if (list->itemText(i).contains(args_.value(3), Qt::CaseInsensitive))
-                        list->setCurrentIndex(i);
+                    if (list->itemData(i).toUInt() == fourCC) list->setCurrentIndex(i);
+                Log("compressor: " + list->currentText());
             }
             dialog->accept();
             return true;
