@@ -120,14 +120,24 @@ void Ffmpeg(benchmark::State& state, const char* codec) {
     state.SetItemsProcessed(state.iterations() * MovieFrames);
 }
 
-BENCHMARK_CAPTURE(Scan, frames10000, false)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(Scan, empty, true)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(Movie, raw, 0u)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(Ffmpeg, raw, "rawvideo")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(Scan, frames10000, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Scan, empty, true)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(Movie, raw, 0u)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(Ffmpeg, raw, "rawvideo")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Movie, mjpg, TJxAvi::MakeFourCC('M', 'J', 'P', 'G'))
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(Ffmpeg, mjpg, "mjpeg")->Unit(benchmark::kMillisecond)->Iterations(3);
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Ffmpeg, mjpg, "mjpeg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 } // namespace
 
@@ -139,9 +149,10 @@ int main(int argc, char** argv) {
     SetExeDirOverride(Folder("program"));
     const int result = peer_ratio::RunAndCompare(
         argc, argv,
-        {{"movie loop per frame, uncompressed", "Movie/raw/iterations:3",
-          "Ffmpeg/raw/iterations:3"},
-         {"movie loop per frame, MJPG", "Movie/mjpg/iterations:3", "Ffmpeg/mjpg/iterations:3"}});
+        {{"movie loop, 30 frames of 640 x 480, uncompressed", "Movie/raw/iterations:3/real_time",
+          "Ffmpeg/raw/iterations:3/real_time"},
+         {"movie loop, 30 frames of 640 x 480, MJPG", "Movie/mjpg/iterations:3/real_time",
+          "Ffmpeg/mjpg/iterations:3/real_time"}});
     fs::remove_all(fs::path(Folder("program")).parent_path().parent_path());
     return result;
 }
