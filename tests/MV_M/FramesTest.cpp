@@ -5,6 +5,7 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QUrl>
 #include <fstream>
 #include <random>
@@ -14,7 +15,14 @@ class ScanTest : public MovieMakerTest {};
 TEST_F(ScanTest, ListsNumberedFramesInOrderPassingOverGaps) {
     MakeForm();
     const std::string folder = Frames("take", {"0003.bmp", "0000.bmp", "0001.bmp"}, 12, 9);
+    // The status bar tells every number while the scan runs.
+    std::vector<std::string> shown;
+    QObject::connect(Ui().StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { shown.push_back(text.toStdString()); });
     form->ScanFrameFolder(folder);
+    ASSERT_EQ(shown.size(), 10001u);
+    EXPECT_EQ(shown[0], "連番調査中...(0)");
+    EXPECT_EQ(shown[9999], "連番調査中...(9999)");
     EXPECT_EQ(Listed(), (std::vector<std::string>{folder + "0000.bmp", folder + "0001.bmp",
                                                   folder + "0003.bmp"}));
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), "3 File.");
