@@ -266,8 +266,13 @@ void TJxAvi::Close() {
     Recompress();
 }
 
+// movie.avi -> movie_.avi; a file of the user's own under that name is neither overwritten nor
+// deleted: movie_2_.avi, movie_3_.avi, ... are tried instead.
 std::string TJxAvi::TemporaryName() const {
-    return ChangeFileExt(FFileName, TemporaryExtension);
+    std::string name = ChangeFileExt(FFileName, TemporaryExtension);
+    for (int n = 2; FileExists(name); ++n)
+        name = ChangeFileExt(FFileName, "_" + std::to_string(n) + TemporaryExtension);
+    return name;
 }
 
 void TJxAvi::Recompress() {

@@ -79,17 +79,11 @@ fs::path RawFrames() {
     return path;
 }
 
-BITMAPINFOHEADER FrameHeader() {
-    BITMAPINFOHEADER h;
-    h.biWidth = Width;
-    h.biHeight = Height;
-    h.biBitCount = 24;
-    return h;
-}
+constexpr BITMAPINFOHEADER FrameHeader{.biWidth = Width, .biHeight = Height, .biBitCount = 24};
 
 // One movie: the frames compressed as the movie maker compresses them while writing.
 bool WriteOurs(const std::string& path) {
-    const BITMAPINFOHEADER input = FrameHeader();
+    const BITMAPINFOHEADER input = FrameHeader;
     COMPVARS cv;
     cv.dwFlags = ICMF_COMPVARS_VALID;
     cv.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
@@ -150,7 +144,7 @@ BENCHMARK(Ffmpeg)->Name("mjpg_640x480/ffmpeg")->Unit(benchmark::kMillisecond)->U
 int main(int argc, char** argv) {
     RawFrames();
     // The compressor list is built once per run; not part of what is measured.
-    ICCompressorList(FrameHeader());
+    ICCompressorList(FrameHeader);
     const int result = peer_ratio::RunAndCompare(
         argc, argv,
         {{"MJPG 640x480 q4", "mjpg_640x480/ours/real_time", "mjpg_640x480/ffmpeg/real_time"}});

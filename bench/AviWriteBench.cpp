@@ -15,8 +15,7 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = 640, kHeight = 480;
 constexpr int kFrames = 150;
 constexpr uint32_t kRate = 30;
 constexpr size_t kFileHeaderSize = 14;

@@ -37,6 +37,12 @@ public:
     AVISTREAMINFO Info(int stream) const {
         return writer ? writer->Info(stream) : reader->Info(stream);
     }
+    int32_t Start(int stream) const {
+        return writer ? writer->Start(stream) : reader->Start(stream);
+    }
+    int32_t Length(int stream) const {
+        return writer ? writer->Length(stream) : reader->Length(stream);
+    }
     const std::vector<uint8_t>& Format(int stream) const {
         return writer ? writer->Format(stream) : reader->Format(stream);
     }
@@ -216,18 +222,12 @@ HRESULT AVIStreamInfo(PAVISTREAM stream, AVISTREAMINFO* info, int32_t infoSize) 
 
 int32_t AVIStreamStart(PAVISTREAM stream) {
     const std::lock_guard lock(Live().mutex);
-    if (!IsLive(stream)) return -1;
-    const TAviFile* file = stream->File();
-    return file->writer ? file->writer->Start(stream->Index())
-                        : file->reader->Start(stream->Index());
+    return IsLive(stream) ? stream->File()->Start(stream->Index()) : -1;
 }
 
 int32_t AVIStreamLength(PAVISTREAM stream) {
     const std::lock_guard lock(Live().mutex);
-    if (!IsLive(stream)) return -1;
-    const TAviFile* file = stream->File();
-    return file->writer ? file->writer->Length(stream->Index())
-                        : file->reader->Length(stream->Index());
+    return IsLive(stream) ? stream->File()->Length(stream->Index()) : -1;
 }
 
 HRESULT AVIStreamRead(PAVISTREAM stream, int32_t start, int32_t samples, void* buffer,

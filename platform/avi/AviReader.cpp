@@ -1,6 +1,7 @@
 #include "platform/avi/AviReader.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -25,23 +26,15 @@ AVISTREAMINFO ParseStreamHeader(const uint8_t* h, uint32_t size) {
     info.dwFlags = GetU32(h + 8);
     info.wPriority = GetU16(h + 12);
     info.wLanguage = GetU16(h + 14);
-    info.dwInitialFrames = GetU32(h + 16);
-    info.dwScale = GetU32(h + 20);
-    info.dwRate = GetU32(h + 24);
-    info.dwStart = GetU32(h + 28);
-    info.dwLength = GetU32(h + 32);
-    info.dwSuggestedBufferSize = GetU32(h + 36);
-    info.dwQuality = GetU32(h + 40);
-    info.dwSampleSize = GetU32(h + 44);
+    const uint8_t* word = h + kStreamHeaderWordsOffset;
+    for (const auto field : kStreamHeaderWords) {
+        info.*field = GetU32(word);
+        word += 4;
+    }
+    const uint8_t* frame = h + kStreamHeaderFrameOffset;
     if (size >= kStreamHeaderSize)
-        info.rcFrame = Rect(GetI16(h + 48), GetI16(h + 50), GetI16(h + 52), GetI16(h + 54));
+        info.rcFrame = Rect(GetI16(frame), GetI16(frame + 2), GetI16(frame + 4), GetI16(frame + 6));
     return info;
-}
-
-// Streams whose samples are counted in bytes (audio with a block size); video is one frame
-// per chunk whatever its header says.
-bool CountsBytes(const AVISTREAMINFO& info) {
-    return info.fccType != streamtypeVIDEO && info.dwSampleSize > 0;
 }
 
 } // namespace
@@ -54,98 +47,97 @@ HRESULT AviReader::Open(std::unique_ptr<ByteSource> source) {
     return BuildIndexes();
 }
 
+HRESULT AviReader::ForEachChunk(uint64_t begin, uint64_t end,
+                                const std::function<HRESULT(const Chunk&)>& visit) const {
+    for (uint64_t offset = begin; end - offset >= kChunkHeaderSize;) {
+        Chunk c;
+        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
+        if (const HRESULT r = visit(c); r != AVIERR_OK) return r;
+        offset = c.next;
+    }
+    return AVIERR_OK;
+}
+
 HRESULT AviReader::ReadTopLevel() {
     const uint64_t size = source_->Size();
     Chunk riff;
     if (!ReadChunk(*source_, 0, size, &riff) || !riff.IsList(kFormAvi)) return AVIERR_BADFORMAT;
     if (const HRESULT r = ReadFirstRiff(riff); r != AVIERR_OK) return r;
-    for (uint64_t offset = riff.next; size - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, size, &c)) return AVIERR_BADFORMAT;
-        if (c.IsList(kFormAvix))
-            if (const HRESULT r = ReadSegment(c); r != AVIERR_OK) return r;
-        offset = c.next;
-    }
-    return AVIERR_OK;
+    return ForEachChunk(riff.next, size, [&](const Chunk& c) {
+        return c.IsList(kFormAvix) ? ReadSegment(c) : AVIERR_OK;
+    });
 }
 
 HRESULT AviReader::ReadFirstRiff(const Chunk& riff) {
     bool headers = false;
-    const uint64_t end = riff.data + riff.size;
-    for (uint64_t offset = riff.data; end - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
+    const HRESULT r = ForEachChunk(riff.data, riff.data + riff.size, [&](const Chunk& c) {
         if (c.IsList(kHdrl) && !headers) {
-            if (const HRESULT r = ReadHeaderList(c); r != AVIERR_OK) return r;
             headers = true;
-        } else if (c.IsList(kMovi)) {
-            movi_.push_back({.listType = c.data - 4, .end = c.data + c.size});
-        } else if (c.id == kIdx1 && idx1_ == 0) {
+            return ReadHeaderList(c);
+        }
+        if (c.IsList(kMovi)) movi_.push_back({.listType = c.data - 4, .end = c.data + c.size});
+        if (c.id == kIdx1 && idx1_ == 0) {
             idx1_ = c.data;
             idx1Size_ = c.size;
         }
-        offset = c.next;
-    }
-    return headers ? AVIERR_OK : AVIERR_BADFORMAT;
+        return AVIERR_OK;
+    });
+    return r == AVIERR_OK && !headers ? AVIERR_BADFORMAT : r;
 }
 
 HRESULT AviReader::ReadSegment(const Chunk& riff) {
-    const uint64_t end = riff.data + riff.size;
-    for (uint64_t offset = riff.data; end - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
+    return ForEachChunk(riff.data, riff.data + riff.size, [&](const Chunk& c) {
         if (c.IsList(kMovi)) movi_.push_back({.listType = c.data - 4, .end = c.data + c.size});
-        offset = c.next;
-    }
-    return AVIERR_OK;
+        return AVIERR_OK;
+    });
 }
 
 HRESULT AviReader::ReadHeaderList(const Chunk& hdrl) {
-    const uint64_t end = hdrl.data + hdrl.size;
-    for (uint64_t offset = hdrl.data; end - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
-        if (c.IsList(kStrl))
-            if (const HRESULT r = ReadStreamList(c); r != AVIERR_OK) return r;
-        offset = c.next;
-    }
-    return AVIERR_OK;
+    return ForEachChunk(hdrl.data, hdrl.data + hdrl.size, [&](const Chunk& c) {
+        return c.IsList(kStrl) ? ReadStreamList(c) : AVIERR_OK;
+    });
+}
+
+HRESULT AviReader::ReadStreamHeader(const Chunk& strh, Stream& s) const {
+    uint8_t h[kStreamHeaderSize];
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(strh.size, sizeof h));
+    if (size < kShortStreamHeaderSize || !source_->ReadAt(strh.data, h, size))
+        return AVIERR_BADFORMAT;
+    const std::string name = StreamName(s.info);
+    s.info = ParseStreamHeader(h, size);
+    name.copy(s.info.szName, kNameLimit);
+    // Sample positions are 32-bit signed.
+    return s.info.dwStart > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
+               ? AVIERR_BADFORMAT
+               : AVIERR_OK;
 }
 
 HRESULT AviReader::ReadStreamList(const Chunk& strl) {
     if (streams_.size() >= static_cast<size_t>(kMaxStreams)) return AVIERR_BADFORMAT;
     Stream s;
     bool header = false;
-    const uint64_t end = strl.data + strl.size;
-    for (uint64_t offset = strl.data; end - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
+    const HRESULT r = ForEachChunk(strl.data, strl.data + strl.size, [&](const Chunk& c) {
         if (c.id == kStrh) {
-            uint8_t h[kStreamHeaderSize];
-            const auto size = static_cast<uint32_t>(std::min<uint64_t>(c.size, sizeof h));
-            if (size < kShortStreamHeaderSize || !source_->ReadAt(c.data, h, size))
-                return AVIERR_BADFORMAT;
-            const std::string name = StreamName(s.info);
-            s.info = ParseStreamHeader(h, size);
-            // Sample positions are 32-bit signed.
-            if (s.info.dwStart > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
-                return AVIERR_BADFORMAT;
-            name.copy(s.info.szName, kNameLimit);
             header = true;
-        } else if (c.id == kStrf) {
+            return ReadStreamHeader(c, s);
+        }
+        if (c.id == kStrf) {
             s.format.resize(c.size);
-            if (!source_->ReadAt(c.data, s.format.data(), c.size)) return AVIERR_FILEREAD;
-        } else if (c.id == kStrn) {
+            return source_->ReadAt(c.data, s.format.data(), c.size) ? AVIERR_OK : AVIERR_FILEREAD;
+        }
+        if (c.id == kStrn) {
             char name[sizeof s.info.szName] = {};
             if (!source_->ReadAt(c.data, name, std::min<uint64_t>(c.size, kNameLimit)))
                 return AVIERR_FILEREAD;
             std::copy(std::begin(name), std::end(name), s.info.szName);
-        } else if (c.id == kIndx) {
+        }
+        if (c.id == kIndx) {
             s.superIndex = c.data;
             s.superIndexSize = c.size;
         }
-        offset = c.next;
-    }
+        return AVIERR_OK;
+    });
+    if (r != AVIERR_OK) return r;
     if (!header) return AVIERR_BADFORMAT;
     streams_.push_back(std::move(s));
     return AVIERR_OK;
@@ -246,22 +238,16 @@ HRESULT AviReader::ReadIdx1(const std::vector<bool>& wanted) {
 
 HRESULT AviReader::ScanList(uint64_t begin, uint64_t end, bool inRecord,
                             const std::vector<bool>& wanted) {
-    for (uint64_t offset = begin; end - offset >= kChunkHeaderSize;) {
-        Chunk c;
-        if (!ReadChunk(*source_, offset, end, &c)) return AVIERR_BADFORMAT;
+    return ForEachChunk(begin, end, [&](const Chunk& c) {
+        if (c.IsList(kRec) && !inRecord) return ScanList(c.data, c.data + c.size, true, wanted);
         const int stream = StreamOfChunkId(c.id);
-        if (c.IsList(kRec) && !inRecord) {
-            if (const HRESULT r = ScanList(c.data, c.data + c.size, true, wanted); r != AVIERR_OK)
-                return r;
-        } else if (stream >= 0 && stream < StreamCount() && wanted[stream] &&
-                   (c.id & kKindMask) != kPaletteChangeKind) {
-            const SampleEntry entry{
-                .offset = c.data, .size = static_cast<uint32_t>(c.size), .flags = AVIIF_KEYFRAME};
-            if (const HRESULT r = AddChunk(stream, entry); r != AVIERR_OK) return r;
-        }
-        offset = c.next;
-    }
-    return AVIERR_OK;
+        if (stream < 0 || stream >= StreamCount() || !wanted[stream] ||
+            (c.id & kKindMask) == kPaletteChangeKind)
+            return AVIERR_OK;
+        return AddChunk(
+            stream,
+            {.offset = c.data, .size = static_cast<uint32_t>(c.size), .flags = AVIIF_KEYFRAME});
+    });
 }
 
 HRESULT AviReader::ScanMovi(const std::vector<bool>& wanted) {
@@ -272,12 +258,12 @@ HRESULT AviReader::ScanMovi(const std::vector<bool>& wanted) {
 }
 
 uint32_t AviReader::ChunkSamples(const Stream& s, size_t chunk) const {
-    return CountsBytes(s.info) ? s.chunks[chunk].size / s.info.dwSampleSize : 1;
+    return CountsBlocks(s.info) ? s.chunks[chunk].size / s.info.dwSampleSize : 1;
 }
 
 void AviReader::CountSamples(Stream& s) {
     uint64_t total = 0;
-    if (CountsBytes(s.info)) {
+    if (CountsBlocks(s.info)) {
         s.firstSample.reserve(s.chunks.size());
         for (size_t i = 0; i < s.chunks.size(); ++i) {
             s.firstSample.push_back(total);
@@ -314,7 +300,7 @@ bool AviReader::IsKeyFrame(int stream, int32_t sample) const {
     const Stream& s = streams_[stream];
     const int64_t position = static_cast<int64_t>(sample) - s.info.dwStart;
     if (position < 0 || position >= s.info.dwLength) return false;
-    return CountsBytes(s.info) ||
+    return CountsBlocks(s.info) ||
            (s.chunks[static_cast<size_t>(position)].flags & AVIIF_KEYFRAME) != 0;
 }
 
@@ -329,7 +315,7 @@ HRESULT AviReader::Read(int stream, int32_t start, int32_t samples, void* buffer
     if (position < 0 || position >= s.info.dwLength) return AVIERR_NODATA;
     const auto first = static_cast<uint64_t>(position);
     auto* out = static_cast<uint8_t*>(buffer);
-    if (!CountsBytes(s.info)) {
+    if (!CountsBlocks(s.info)) {
         const SampleEntry& e = s.chunks[first];
         if (e.size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
             return AVIERR_BADSIZE;

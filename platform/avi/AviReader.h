@@ -9,6 +9,7 @@
 #include "platform/avi/RiffReader.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -51,9 +52,13 @@ private:
         uint64_t end = 0;
     };
 
+    // Calls Visit for each chunk from Begin to End, up to the first error.
+    HRESULT ForEachChunk(uint64_t begin, uint64_t end,
+                         const std::function<HRESULT(const Chunk&)>& visit) const;
     HRESULT ReadTopLevel();
     HRESULT ReadHeaderList(const Chunk& hdrl);
     HRESULT ReadStreamList(const Chunk& strl);
+    HRESULT ReadStreamHeader(const Chunk& strh, Stream& s) const;
     HRESULT ReadFirstRiff(const Chunk& riff);
     HRESULT ReadSegment(const Chunk& riff);
     HRESULT ReadSuperIndex(int stream);

@@ -72,10 +72,16 @@ private:
 };
 
 // The user's options in the compressor's settings (see platform/vcm/Encoder.cpp).
+// The quality of a record the dialog has filled; a record it has not (all zero, as the movie
+// maker's first one is) would otherwise ask for the lowest quality, 0.
+int32_t QualityOf(const AVICOMPRESSOPTIONS& options) {
+    if (!(options.dwFlags & AVICOMPRESSF_VALID)) return ICQUALITY_DEFAULT;
+    return std::clamp(static_cast<int32_t>(options.dwQuality), ICQUALITY_DEFAULT, ICQUALITY_HIGH);
+}
+
 vcm::Settings SettingsOf(const AVICOMPRESSOPTIONS& options, const AVISTREAMINFO& info) {
     vcm::Settings settings;
-    settings.quality =
-        std::clamp(static_cast<int32_t>(options.dwQuality), ICQUALITY_DEFAULT, ICQUALITY_HIGH);
+    settings.quality = QualityOf(options);
     if (options.dwFlags & AVICOMPRESSF_KEYFRAMES)
         settings.keyFrameEvery =
             static_cast<int32_t>(std::min<uint32_t>(options.dwKeyFrameEvery, INT32_MAX));
@@ -114,7 +120,7 @@ public:
             if (r != AVIERR_OK) return r;
             targetFormat = encoder_->OutputFormat();
             target.fccHandler = options_->fccHandler;
-            target.dwQuality = options_->dwQuality;
+            target.dwQuality = static_cast<uint32_t>(QualityOf(*options_));
         }
         PAVISTREAM created = nullptr;
         HRESULT r = AVIFileCreateStream(file, &created, target);
@@ -194,8 +200,7 @@ vcm::ChooseContext ContextFor(PAVISTREAM stream, uint32_t flags, const AVICOMPRE
     context.title = OptionsTitle;
     context.flags = flags;
     context.initial.fccHandler = options.fccHandler;
-    context.initial.quality =
-        std::clamp(static_cast<int32_t>(options.dwQuality), ICQUALITY_DEFAULT, ICQUALITY_HIGH);
+    context.initial.quality = QualityOf(options);
     context.initial.keyFrameEvery = static_cast<int32_t>(options.dwKeyFrameEvery);
     context.initial.dataRate = static_cast<int32_t>(options.dwBytesPerSecond / BytesPerKilobyte);
     Bytes format;

@@ -54,10 +54,10 @@ HRESULT AviWriter::SetFormat(int stream, const void* format, int32_t size) {
     if (finished_) return AVIERR_ERROR;
     if (size < 0 || (format == nullptr && size > 0)) return AVIERR_BADPARAM;
     const auto* p = static_cast<const uint8_t*>(format);
-    std::vector<uint8_t> old(p, p + size);
-    streams_[stream].format.swap(old);
+    std::vector<uint8_t> bytes(p, p + size);
+    streams_[stream].format.swap(bytes);
     if (!HeadersFit()) {
-        streams_[stream].format.swap(old);
+        streams_[stream].format.swap(bytes); // the format before
         return AVIERR_UNSUPPORTED;
     }
     return AVIERR_OK;
@@ -130,14 +130,8 @@ void AviWriter::AppendStreamList(ByteBuffer& out, int stream) const {
     out.U32(info.dwFlags);
     out.U16(info.wPriority);
     out.U16(info.wLanguage);
-    out.U32(info.dwInitialFrames);
-    out.U32(info.dwScale);
-    out.U32(info.dwRate);
-    out.U32(info.dwStart);
-    out.U32(info.dwLength);
-    out.U32(info.dwSuggestedBufferSize);
-    out.U32(info.dwQuality);
-    out.U32(info.dwSampleSize);
+    for (const auto field : kStreamHeaderWords)
+        out.U32(info.*field);
     out.U16(static_cast<uint16_t>(info.rcFrame.Left)); // rcFrame, 16-bit fields
     out.U16(static_cast<uint16_t>(info.rcFrame.Top));
     out.U16(static_cast<uint16_t>(info.rcFrame.Right));
@@ -239,8 +233,8 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     if (samples < 0 || size < 0 || (data == nullptr && size > 0)) return AVIERR_BADPARAM;
     if (static_cast<int64_t>(start) != static_cast<int64_t>(s.info.dwStart) + s.length)
         return AVIERR_BADPARAM;
-    if (s.info.dwSampleSize == 0 ? samples != 1
-                                 : static_cast<int64_t>(samples) * s.info.dwSampleSize != size)
+    if (!CountsBlocks(s.info) ? samples != 1
+                              : static_cast<int64_t>(samples) * s.info.dwSampleSize != size)
         return AVIERR_BADSIZE;
     if (static_cast<int64_t>(s.length) + samples > std::numeric_limits<int32_t>::max())
         return AVIERR_BADPARAM;
@@ -248,7 +242,7 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     const auto bytes = static_cast<uint32_t>(size);
     const uint64_t chunkBytes = kChunkHeaderSize + bytes + bytes % 2;
     const bool segmentHasSamples = out_.Position() > moviStart_ + kListHeaderSize;
-    if (segmentHasSamples && out_.Position() - moviStart_ + chunkBytes > kRiffSegmentLimit)
+    if (segmentHasSamples && out_.Position() - moviStart_ + chunkBytes > segmentLimit_)
         if (const HRESULT r = StartNextSegment(); r != AVIERR_OK) return r;
     const FOURCC id = ChunkId(stream);
     const uint64_t offset = out_.Position();

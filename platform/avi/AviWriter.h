@@ -24,6 +24,8 @@ inline constexpr uint32_t kHeaderSlack = 16 * 1024;
 
 class AviWriter {
 public:
+    // A smaller segment limit lets tests make OpenDML files of a few frames.
+    explicit AviWriter(uint64_t segmentLimit = kRiffSegmentLimit) : segmentLimit_(segmentLimit) {}
     HRESULT Create(const std::string& path);
 
     int StreamCount() const { return static_cast<int>(streams_.size()); }
@@ -77,6 +79,7 @@ private:
     void WriteIdx1();
     HRESULT StartNextSegment();
 
+    uint64_t segmentLimit_;
     RiffWriter out_;
     std::vector<Stream> streams_;
     bool laidOut_ = false;

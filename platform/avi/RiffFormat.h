@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,19 @@ inline constexpr uint32_t kStreamHeaderSize = 56;
 // Older writers leave out the frame rectangle.
 inline constexpr uint32_t kShortStreamHeaderSize = 48;
 inline constexpr uint32_t kDmlhSize = 248;
+
+// The 'strh' record: fccType, fccHandler and dwFlags; wPriority and wLanguage (16-bit); the
+// 32-bit fields below from kStreamHeaderWordsOffset on; rcFrame as four 16-bit values.
+inline constexpr uint32_t kStreamHeaderWordsOffset = 16;
+inline constexpr uint32_t kStreamHeaderFrameOffset = 48;
+inline constexpr uint32_t AVISTREAMINFO::*kStreamHeaderWords[] = {
+    &AVISTREAMINFO::dwInitialFrames, &AVISTREAMINFO::dwScale,
+    &AVISTREAMINFO::dwRate,          &AVISTREAMINFO::dwStart,
+    &AVISTREAMINFO::dwLength,        &AVISTREAMINFO::dwSuggestedBufferSize,
+    &AVISTREAMINFO::dwQuality,       &AVISTREAMINFO::dwSampleSize};
+static_assert(kStreamHeaderWordsOffset + 4 * std::size(kStreamHeaderWords) ==
+              kStreamHeaderFrameOffset);
+static_assert(kStreamHeaderFrameOffset + 4 * 2 == kStreamHeaderSize);
 
 // OpenDML indexes: a super index ('indx' in each strl) lists the standard indexes ('ix##' in
 // each movi), which list the chunks.
@@ -151,6 +165,12 @@ inline int StreamOfChunkId(FOURCC id) {
 // The name a stream header record holds (zero-terminated within its field).
 inline std::string StreamName(const AVISTREAMINFO& info) {
     return {info.szName, strnlen(info.szName, sizeof(info.szName))};
+}
+
+// Streams whose samples are counted in blocks of dwSampleSize bytes (audio); video is one frame
+// per chunk whatever its header's sample size says.
+inline bool CountsBlocks(const AVISTREAMINFO& info) {
+    return info.fccType != streamtypeVIDEO && info.dwSampleSize > 0;
 }
 
 // One sample's chunk: where its data starts, its size and its index flags.

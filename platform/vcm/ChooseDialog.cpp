@@ -114,26 +114,27 @@ void TChooseCompressorDialog::BuildSettings(QGridLayout& grid) {
     grid.addWidget(quality_, 1, 1);
     grid.addWidget(qualityValue_, 1, 2);
 
-    if (context_.flags & ICMF_CHOOSE_KEYFRAME) {
-        keyFrames_ = new QCheckBox(Text("キーフレーム:"), this);
-        keyFrames_->setChecked(initial.keyFrameEvery > 0);
-        keyFrameEvery_ = new QSpinBox(this);
-        keyFrameEvery_->setRange(1, MaxKeyFrameEvery);
-        keyFrameEvery_->setValue(std::max(initial.keyFrameEvery, 1));
-        grid.addWidget(keyFrames_, 2, 0);
-        grid.addWidget(keyFrameEvery_, 2, 1);
-        grid.addWidget(new QLabel(Text("フレームごと"), this), 2, 2);
-    }
-    if (context_.flags & ICMF_CHOOSE_DATARATE) {
-        dataRateOn_ = new QCheckBox(Text("データレート:"), this);
-        dataRateOn_->setChecked(initial.dataRate > 0);
-        dataRate_ = new QSpinBox(this);
-        dataRate_->setRange(1, MaxDataRate);
-        dataRate_->setValue(std::max(initial.dataRate, 1));
-        grid.addWidget(dataRateOn_, 3, 0);
-        grid.addWidget(dataRate_, 3, 1);
-        grid.addWidget(new QLabel(Text("KB/秒"), this), 3, 2);
-    }
+    if (context_.flags & ICMF_CHOOSE_KEYFRAME)
+        AddNumberRow(grid, 2, {"キーフレーム:", "フレームごと", MaxKeyFrameEvery},
+                     initial.keyFrameEvery, keyFrames_, keyFrameEvery_);
+    if (context_.flags & ICMF_CHOOSE_DATARATE)
+        AddNumberRow(grid, 3, {"データレート:", "KB/秒", MaxDataRate}, initial.dataRate,
+                     dataRateOn_, dataRate_);
+}
+
+// A setting that is off (0) or a positive number: a check box, the number and its unit.
+void TChooseCompressorDialog::AddNumberRow(QGridLayout& grid, int row, const NumberRow& texts,
+                                           int32_t initial, QCheckBox*& on, QSpinBox*& number) {
+    on = new QCheckBox(Text(texts.label), this);
+    on->setChecked(initial > 0);
+    number = new QSpinBox(this);
+    number->setRange(1, texts.maximum);
+    number->setValue(std::max(initial, 1));
+    number->setEnabled(on->isChecked());
+    connect(on, &QCheckBox::toggled, number, &QSpinBox::setEnabled);
+    grid.addWidget(on, row, 0);
+    grid.addWidget(number, row, 1);
+    grid.addWidget(new QLabel(Text(texts.unit), this), row, 2);
 }
 
 uint32_t TChooseCompressorDialog::SelectedHandler() const {

@@ -51,7 +51,14 @@ public:
     void UpdatePreview();
 
 private:
+    struct NumberRow {
+        const char* label;
+        const char* unit;
+        int maximum;
+    };
     void BuildSettings(QGridLayout& grid);
+    void AddNumberRow(QGridLayout& grid, int row, const NumberRow& texts, int32_t initial,
+                      QCheckBox*& on, QSpinBox*& number);
     uint32_t SelectedHandler() const;
 
     ChooseContext context_;

@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -32,17 +31,16 @@ void AvDeleter::operator()(SwsContext* p) const {
 
 namespace {
 
-constexpr int BitsRgb555 = 16;
-constexpr int BitsBgr = 24;
-// The trial frame size: small enough to try every encoder quickly, a multiple of 16 both ways.
-constexpr int TrialWidth = 64;
-constexpr int TrialHeight = 48;
-constexpr int TrialFrames = 2;
+constexpr int BitsRgb555 = 16, BitsBgr = 24;
+// The trial: frames small enough to try every encoder quickly, a multiple of 16 both ways.
+constexpr int TrialWidth = 64, TrialHeight = 48, TrialFrames = 2;
 // Quality 0..10000 onto an MPEG-style quantiser 31..1 and onto a constant rate factor 51..0.
 constexpr int QualityMax = 10000;
 constexpr int QscaleWorst = 31;
 constexpr int CrfWorst = 51;
 constexpr int BitsPerKilobyte = 1024 * 8;
+// Larger frames than any encoder here takes; keeps every size product far from overflow.
+constexpr int MaxSide = 16384;
 
 AVPixelFormat SourceFormat(const BITMAPINFOHEADER& input) {
     return input.biBitCount == BitsRgb555 ? AV_PIX_FMT_RGB555LE : AV_PIX_FMT_BGR24;
@@ -183,6 +181,14 @@ void ScaleDib(SwsContext* scaler, const BITMAPINFOHEADER& input, const void* bit
     sws_scale(scaler, source, sourceStrides, 0, input.biHeight, target, targetStrides);
 }
 
+bool NewFrameBuffer(AVFrame& frame, int format, int width, int height) {
+    av_frame_unref(&frame);
+    frame.format = format;
+    frame.width = width;
+    frame.height = height;
+    return av_frame_get_buffer(&frame, 0) >= 0;
+}
+
 void CopyFrameSettings(AVCodecContext& context, const Settings& settings) {
     context.time_base = AVRational{std::max(settings.scale, 1), std::max(settings.rate, 1)};
     context.framerate = AVRational{context.time_base.den, context.time_base.num};
@@ -193,7 +199,7 @@ void CopyFrameSettings(AVCodecContext& context, const Settings& settings) {
 bool IsSupportedInput(const BITMAPINFOHEADER& input) {
     return input.biCompression == BI_RGB && input.biWidth > 0 && input.biHeight > 0 &&
            (input.biBitCount == BitsRgb555 || input.biBitCount == BitsBgr) &&
-           input.biWidth <= 16384 && input.biHeight <= 16384;
+           input.biWidth <= MaxSide && input.biHeight <= MaxSide;
 }
 
 int DibStride(const BITMAPINFOHEADER& input) {
@@ -264,10 +270,7 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
     ApplySettings(settings);
     if (avcodec_open2(context_.get(), candidate.codec, nullptr) < 0) return false;
 
-    frame_->format = format;
-    frame_->width = input.biWidth;
-    frame_->height = input.biHeight;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
+    if (!NewFrameBuffer(*frame_, format, input.biWidth, input.biHeight)) return false;
     scaler_.reset(sws_getContext(input.biWidth, input.biHeight, SourceFormat(input), input.biWidth,
                                  input.biHeight, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!scaler_) return false;
@@ -288,6 +291,7 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
 void Encoder::ApplySettings(const Settings& settings) {
     AVCodecContext& c = *context_;
     CopyFrameSettings(c, settings);
+    keyFrameEvery_ = settings.keyFrameEvery;
     c.max_b_frames = 0;
     av_opt_set(c.priv_data, "tune", "zerolatency", 0);
     av_opt_set_int(c.priv_data, "lag-in-frames", 0, 0);
@@ -332,10 +336,9 @@ const BITMAPINFOHEADER& Encoder::OutputHeader() const {
 bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, int32_t& size,
                        bool& key) {
     av_packet_unref(packet_.get());
-    if (bits == nullptr || av_frame_make_writable(frame_.get()) < 0) return false;
+    if (bits == nullptr || !WritableFrame()) return false;
     ScaleDib(scaler_.get(), input_, bits, frame_->data, frame_->linesize);
-    const int every = context_->gop_size;
-    const bool due = every > 0 && frameNumber_ % every == 0;
+    const bool due = keyFrameEvery_ > 0 && frameNumber_ % keyFrameEvery_ == 0;
     frame_->pict_type = forceKey || due ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->pts = frameNumber_++;
     // Encoders with a fixed quantiser read it from each frame.
@@ -347,6 +350,13 @@ bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, in
     size = packet_->size;
     key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
     return true;
+}
+
+// A frame the encoder still holds is left to it; the next picture gets a fresh buffer (not a
+// copy of the old one, which is overwritten anyway).
+bool Encoder::WritableFrame() {
+    if (av_frame_is_writable(frame_.get())) return true;
+    return NewFrameBuffer(*frame_, frame_->format, frame_->width, frame_->height);
 }
 
 bool Encoder::Drain() {

@@ -88,6 +88,7 @@ private:
     bool Start(const Candidate& candidate, const BITMAPINFOHEADER& input, const Settings& settings);
     void ApplySettings(const Settings& settings);
     void BuildOutputFormat(const Candidate& candidate, const BITMAPINFOHEADER& input);
+    bool WritableFrame();
 
     AvPtr<AVCodecContext> context_;
     AvPtr<SwsContext> scaler_;
@@ -95,6 +96,7 @@ private:
     AvPtr<AVPacket> packet_;
     BITMAPINFOHEADER input_;
     int64_t frameNumber_ = 0;
+    int32_t keyFrameEvery_ = 0; // 0: where the encoder puts them
     std::vector<uint8_t> outputFormat_;
 };
 

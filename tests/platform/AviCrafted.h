@@ -1,11 +1,10 @@
 // Small AVI files put together chunk by chunk, in the shapes other tools write (records,
-// JUNK, odd chunks, absolute idx1 offsets, OpenDML indexes), for the reader and hostile tests.
+// JUNK, odd chunks, absolute idx1 offsets), for the reader and hostile tests.
 #pragma once
 
 #include "AviTestSupport.h"
+#include "platform/avi/AviWriter.h"
 #include "platform/avi/RiffFormat.h"
-
-#include <functional>
 
 namespace avitest {
 
@@ -19,14 +18,11 @@ inline Bytes CraftedAudio(int chunk) {
     return Bytes(static_cast<size_t>(101 + 2 * chunk), static_cast<uint8_t>(0x80 + chunk));
 }
 
-enum class CraftedIndex { None, Idx1Relative, Idx1Absolute, OpenDml };
+enum class CraftedIndex { None, Idx1Relative, Idx1Absolute };
 
 struct CraftedOptions {
     CraftedIndex index = CraftedIndex::None;
     bool records = false; // each frame and its audio in a 'LIST rec '
-    // Rewrites a standard index entry before it is written (hostile variants).
-    std::function<void(uint32_t& offset, uint32_t& size)> patchEntry;
-    int superIndexRepeat = 1; // how many times the super index lists the video's ix00
 };
 
 // A video stream (8 x 4, 24 bits, 10 frames per second) and an audio stream (8000 Hz, 8 bits).
@@ -39,8 +35,7 @@ inline Bytes CraftAvi(const CraftedOptions& options) {
     const size_t avih = b.BeginChunk(kAvih);
     b.Zeros(kMainHeaderSize);
     b.EndChunk(avih);
-    auto streamList = [&](FOURCC type, uint32_t rate, uint32_t sampleSize, const Bytes& format,
-                          size_t* indx) {
+    auto streamList = [&](FOURCC type, uint32_t rate, uint32_t sampleSize, const Bytes& format) {
         const size_t strl = b.BeginList(kStrl);
         const size_t strh = b.BeginChunk(kStrh);
         b.U32(type);
@@ -54,23 +49,13 @@ inline Bytes CraftAvi(const CraftedOptions& options) {
         const size_t strf = b.BeginChunk(kStrf);
         b.Bytes(format.data(), format.size());
         b.EndChunk(strf);
-        if (options.index == CraftedIndex::OpenDml) {
-            const size_t chunk = b.BeginChunk(kIndx);
-            *indx = b.Size();
-            b.Zeros(kIndexHeaderSize + 4 * kSuperIndexEntrySize);
-            b.EndChunk(chunk);
-        }
         b.EndChunk(strl);
     };
     const BITMAPINFOHEADER video = FrameHeader(kCraftedWidth, kCraftedHeight);
     const auto* v = reinterpret_cast<const uint8_t*>(&video);
-    Bytes wave = PcmFormat(kCraftedSampleRate, 1);
-    wave[12] = 1; // nBlockAlign
-    wave[14] = 8; // wBitsPerSample
-    PutU32(&wave[8], kCraftedSampleRate);
-    size_t indx[2] = {};
-    streamList(streamtypeVIDEO, 10, 0, Bytes(v, v + sizeof video), &indx[0]);
-    streamList(streamtypeAUDIO, kCraftedSampleRate, 1, wave, &indx[1]);
+    const Bytes wave = PcmFormat(kCraftedSampleRate, 1, 8);
+    streamList(streamtypeVIDEO, 10, 0, Bytes(v, v + sizeof video));
+    streamList(streamtypeAUDIO, kCraftedSampleRate, 1, wave);
     b.EndChunk(hdrl);
     const size_t junk = b.BeginChunk(kJunk);
     b.Zeros(13);
@@ -100,41 +85,6 @@ inline Bytes CraftAvi(const CraftedOptions& options) {
         b.Zeros(static_cast<size_t>(i));
         b.EndChunk(pad);
     }
-    if (options.index == CraftedIndex::OpenDml) {
-        for (int stream = 0; stream < 2; ++stream) {
-            const size_t start = b.BeginChunk(IndexChunkId(stream));
-            b.U16(kStdIndexLongsPerEntry);
-            b.U8(0);
-            b.U8(AVI_INDEX_OF_CHUNKS);
-            b.U32(kCraftedFrames);
-            b.U32(written[stream].id);
-            b.U64(0); // qwBaseOffset
-            b.U32(0);
-            for (size_t i = stream; i < written.size(); i += 2) {
-                uint32_t offset = static_cast<uint32_t>(written[i].offset + kChunkHeaderSize);
-                uint32_t size = written[i].size;
-                if (options.patchEntry && stream == 0) options.patchEntry(offset, size);
-                b.U32(offset);
-                b.U32(size);
-            }
-            b.EndChunk(start);
-            // The super index of this stream: the standard index, perhaps listed again.
-            ByteBuffer s;
-            s.U16(kSuperIndexLongsPerEntry);
-            s.U8(0);
-            s.U8(AVI_INDEX_OF_INDEXES);
-            const int repeat = stream == 0 ? options.superIndexRepeat : 1;
-            s.U32(static_cast<uint32_t>(repeat));
-            s.U32(written[stream].id);
-            s.Zeros(12);
-            for (int r = 0; r < repeat; ++r) {
-                s.U64(start);
-                s.U32(static_cast<uint32_t>(b.Size() - start));
-                s.U32(kCraftedFrames);
-            }
-            b.Overwrite(indx[stream], s.Data());
-        }
-    }
     b.EndChunk(movi);
     if (options.index == CraftedIndex::Idx1Relative ||
         options.index == CraftedIndex::Idx1Absolute) {
@@ -150,6 +100,34 @@ inline Bytes CraftAvi(const CraftedOptions& options) {
     }
     b.EndChunk(riff);
     return b.Data();
+}
+
+// The crafted streams written by our writer with segments of two frames and their sound:
+// OpenDML with three 'AVIX' segments, an 'indx' per stream and an 'ix##' per segment.
+inline Bytes SmallOpenDml(const std::string& path) {
+    constexpr uint64_t kSegment = 500;
+    avi::AviWriter writer(kSegment);
+    int video = 0, audio = 0;
+    AVISTREAMINFO audioInfo = AudioInfo(kCraftedSampleRate, 1);
+    audioInfo.dwSampleSize = 1;
+    const BITMAPINFOHEADER format = FrameHeader(kCraftedWidth, kCraftedHeight);
+    const Bytes wave = PcmFormat(kCraftedSampleRate, 1, 8);
+    if (writer.Create(path) != AVIERR_OK ||
+        writer.AddStream(VideoInfo(kCraftedWidth, kCraftedHeight, 10), &video) != AVIERR_OK ||
+        writer.AddStream(audioInfo, &audio) != AVIERR_OK ||
+        writer.SetFormat(video, &format, sizeof format) != AVIERR_OK ||
+        writer.SetFormat(audio, wave.data(), static_cast<int32_t>(wave.size())) != AVIERR_OK)
+        return {};
+    for (int i = 0, at = 0; i < kCraftedFrames; ++i) {
+        const Bytes frame = MakeFrame(kCraftedWidth, kCraftedHeight, i), sound = CraftedAudio(i);
+        const auto size = static_cast<int32_t>(sound.size());
+        if (writer.WriteSample(video, i, 1, frame.data(), static_cast<int32_t>(frame.size()),
+                               AVIIF_KEYFRAME) != AVIERR_OK ||
+            writer.WriteSample(audio, at, size, sound.data(), size, AVIIF_KEYFRAME) != AVIERR_OK)
+            return {};
+        at += size;
+    }
+    return writer.Finish() == AVIERR_OK ? ReadFile(path) : Bytes{};
 }
 
 } // namespace avitest

@@ -3,7 +3,6 @@
 #include "AviCrafted.h"
 #include "platform/avi/AviReader.h"
 
-#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -44,17 +43,19 @@ HRESULT ReadAll(const Bytes& bytes) {
     return r;
 }
 
-Bytes WrittenMovie(const ScratchDir& dir) {
+// The three kinds of files every damage is tried on: ours (AVI 1.0 and OpenDML) and another
+// tool's shape.
+std::vector<Bytes> Originals(const ScratchDir& dir) {
     const std::string path = dir / "written.avi";
-    std::vector<Bytes> frames = {MakeFrame(6, 4, 0), MakeFrame(6, 4, 1)};
-    WriteMovie(path, VideoInfo(6, 4, 5), FrameHeader(6, 4), frames, {AVIIF_KEYFRAME, 0});
-    return ReadFile(path);
+    WriteMovie(path, VideoInfo(6, 4, 5), FrameHeader(6, 4),
+               {MakeFrame(6, 4, 0), MakeFrame(6, 4, 1)}, {AVIIF_KEYFRAME, 0});
+    return {ReadFile(path), SmallOpenDml(dir / "odml.avi"),
+            CraftAvi({.index = CraftedIndex::Idx1Relative, .records = true})};
 }
 
 TEST(AviHostileTest, EveryTruncationOfAFileIsAnError) {
     ScratchDir dir;
-    for (const Bytes& whole : {WrittenMovie(dir), CraftAvi({.index = CraftedIndex::OpenDml}),
-                               CraftAvi({.index = CraftedIndex::Idx1Relative})}) {
+    for (const Bytes& whole : Originals(dir)) {
         ASSERT_EQ(ReadAll(whole), AVIERR_OK);
         for (size_t size = 0; size < whole.size(); ++size)
             ASSERT_NE(OpenBytes(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(size))),
@@ -63,85 +64,12 @@ TEST(AviHostileTest, EveryTruncationOfAFileIsAnError) {
     }
 }
 
-struct Damage {
-    const char* name;
-    CraftedOptions options;
-    std::function<void(Bytes&)> damage;
-};
-
-class AviDamageTest : public ::testing::TestWithParam<Damage> {};
-
-const CraftedOptions kIdx1{.index = CraftedIndex::Idx1Relative};
-const CraftedOptions kOpenDml{.index = CraftedIndex::OpenDml};
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, AviDamageTest,
-    ::testing::Values(
-        Damage{"RiffSizePastTheFile", kIdx1,
-               [](Bytes& b) { Put(b, 4, static_cast<uint32_t>(b.size())); }},
-        Damage{"FormatSizePastTheFile", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "strf") + 4, 0x7FFFFFF0); }},
-        Damage{"StreamHeaderTooShort", kIdx1,
-               [](Bytes& b) {
-                   // The header shrinks; the rest of it becomes a JUNK chunk.
-                   const size_t strh = Find(b, "strh");
-                   Put(b, strh + 4, 8);
-                   std::copy_n("JUNK", 4, &b[strh + 16]);
-                   Put(b, strh + 20, avi::kStreamHeaderSize - 16);
-               }},
-        Damage{"StreamStartsPastThePositions", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "strh") + 8 + 28, 0xF9000000); }},
-        Damage{"NoStreamHeader", kIdx1, [](Bytes& b) { b[Find(b, "strh") + 3] = 'X'; }},
-        Damage{"MoviListPastItsRiff", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "movi") - 4, 0x10000); }},
-        Damage{"Idx1EntryOutsideTheFile", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "idx1") + 8 + 2 * 16 + 8, 0x7FFFFF00); }},
-        Damage{"Idx1FirstEntryPointsNowhere", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "idx1") + 8 + 8, 3); }},
-        Damage{"Idx1SizePastTheFile", kIdx1,
-               [](Bytes& b) { Put(b, Find(b, "idx1") + 8 + 16 + 12, 0x7FFFFFFF); }},
-        Damage{"StandardIndexEntryOutside",
-               {.index = CraftedIndex::OpenDml,
-                .patchEntry = [](uint32_t& offset, uint32_t&) { offset = 0xFFFFFF00; }},
-               {}},
-        Damage{"StandardIndexSizePastTheFile",
-               {.index = CraftedIndex::OpenDml,
-                .patchEntry = [](uint32_t&, uint32_t& size) { size = 0x7FFFFFFF; }},
-               {}},
-        Damage{"StandardIndexBaseOutside", kOpenDml,
-               [](Bytes& b) { Put(b, Find(b, "ix00") + 8 + 16, 0xFFFFFFFF); }},
-        Damage{"StandardIndexCountPastItsChunk", kOpenDml,
-               [](Bytes& b) { Put(b, Find(b, "ix00") + 8 + 4, 1000000); }},
-        Damage{"SuperIndexListsAnIndexTwice",
-               {.index = CraftedIndex::OpenDml, .superIndexRepeat = 2},
-               {}},
-        Damage{"SuperIndexCountPastItsChunk", kOpenDml,
-               [](Bytes& b) { Put(b, Find(b, "indx") + 8 + 4, 0x10000000); }},
-        Damage{"SuperIndexPointsOutside", kOpenDml,
-               [](Bytes& b) { Put(b, Find(b, "indx") + 8 + 24 + 4, 0x7FFFFFFF); }},
-        Damage{"SuperIndexPointsIntoAFrame", kOpenDml,
-               [](Bytes& b) {
-                   Put(b, Find(b, "indx") + 8 + 24, static_cast<uint32_t>(Find(b, "00db") + 8));
-               }}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-TEST_P(AviDamageTest, OpeningGivesAnErrorResult) {
-    Bytes bytes = CraftAvi(GetParam().options);
-    if (GetParam().damage) GetParam().damage(bytes);
-    ScratchDir dir;
-    WriteFile(dir / "damaged.avi", bytes);
-    PAVIFILE file = nullptr;
-    EXPECT_NE(AVIFileOpen(&file, dir / "damaged.avi", OF_READ), AVIERR_OK);
-    EXPECT_EQ(file, nullptr);
-}
-
 // Random damage, as a fuzzer makes it: opening and reading may succeed or fail, but must end.
 TEST(AviHostileTest, RandomDamageEndsInAResult) {
     ScratchDir dir;
     std::mt19937 random(20261209);
     int opened = 0, refused = 0;
-    for (const Bytes& whole : {WrittenMovie(dir), CraftAvi({.index = CraftedIndex::OpenDml}),
-                               CraftAvi({.index = CraftedIndex::Idx1Relative, .records = true})}) {
+    for (const Bytes& whole : Originals(dir)) {
         for (int round = 0; round < 1500; ++round) {
             Bytes bytes = whole;
             for (int n = 1 + static_cast<int>(random() % 6); n > 0; --n)
@@ -151,6 +79,76 @@ TEST(AviHostileTest, RandomDamageEndsInAResult) {
     }
     EXPECT_GT(opened, 0);
     EXPECT_GT(refused, 0);
+}
+
+struct Damage {
+    const char* name;
+    bool openDml; // damages the small OpenDML file, else the crafted AVI 1.0 file with idx1
+    void (*damage)(Bytes&);
+};
+
+class AviDamageTest : public ::testing::TestWithParam<Damage> {};
+
+// Offsets into the indexes: the header of each index chunk is 8 + 24 bytes.
+constexpr size_t kIndexEntries = 8 + 24;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AviDamageTest,
+    ::testing::Values(
+        Damage{"RiffSizePastTheFile", false,
+               [](Bytes& b) { Put(b, 4, static_cast<uint32_t>(b.size())); }},
+        Damage{"FormatSizePastTheFile", false,
+               [](Bytes& b) { Put(b, Find(b, "strf") + 4, 0x7FFFFFF0); }},
+        Damage{"StreamHeaderTooShort", false,
+               [](Bytes& b) {
+                   // The header shrinks to 8 bytes; the rest of it becomes a JUNK chunk.
+                   const size_t strh = Find(b, "strh");
+                   Put(b, strh + 4, 8);
+                   std::copy_n("JUNK", 4, &b[strh + 16]);
+                   Put(b, strh + 20, avi::kStreamHeaderSize - 16);
+               }},
+        Damage{"StreamStartsPastThePositions", false,
+               [](Bytes& b) { Put(b, Find(b, "strh") + 8 + 28, 0xF9000000); }},
+        Damage{"NoStreamHeader", false, [](Bytes& b) { b[Find(b, "strh") + 3] = 'X'; }},
+        Damage{"MoviListPastItsRiff", false,
+               [](Bytes& b) { Put(b, Find(b, "movi") - 4, 0x10000); }},
+        Damage{"Idx1EntryOutsideTheFile", false,
+               [](Bytes& b) { Put(b, Find(b, "idx1") + 8 + 2 * 16 + 8, 0x7FFFFF00); }},
+        Damage{"Idx1FirstEntryPointsNowhere", false,
+               [](Bytes& b) { Put(b, Find(b, "idx1") + 8 + 8, 3); }},
+        Damage{"StandardIndexEntryOutside", true,
+               [](Bytes& b) { Put(b, Find(b, "ix00") + kIndexEntries, 0xFFFFFF00); }},
+        Damage{"StandardIndexBaseOutside", true,
+               [](Bytes& b) { Put(b, Find(b, "ix00") + 8 + 16, 0xFFFFFFFF); }},
+        Damage{"StandardIndexCountPastItsChunk", true,
+               [](Bytes& b) { Put(b, Find(b, "ix00") + 8 + 4, 1000000); }},
+        Damage{"SuperIndexListsAnIndexTwice", true,
+               [](Bytes& b) {
+                   const size_t entries = Find(b, "indx") + kIndexEntries;
+                   std::copy_n(&b[entries], 16, &b[entries + 16]);
+               }},
+        Damage{"SuperIndexCountPastItsChunk", true,
+               [](Bytes& b) { Put(b, Find(b, "indx") + 8 + 4, 0x10000000); }},
+        Damage{"SuperIndexPointsOutside", true,
+               [](Bytes& b) { Put(b, Find(b, "indx") + kIndexEntries + 4, 0x7FFFFFFF); }},
+        Damage{"SuperIndexPointsIntoAFrame", true,
+               [](Bytes& b) {
+                   Put(b, Find(b, "indx") + kIndexEntries,
+                       static_cast<uint32_t>(Find(b, "00db") + 8));
+               }}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_P(AviDamageTest, OpeningGivesAnErrorResult) {
+    ScratchDir dir;
+    const std::string path = dir / "damaged.avi";
+    Bytes bytes =
+        GetParam().openDml ? SmallOpenDml(path) : CraftAvi({.index = CraftedIndex::Idx1Relative});
+    ASSERT_EQ(OpenBytes(bytes), AVIERR_OK);
+    GetParam().damage(bytes);
+    WriteFile(path, bytes);
+    PAVIFILE file = nullptr;
+    EXPECT_NE(AVIFileOpen(&file, path, OF_READ), AVIERR_OK);
+    EXPECT_EQ(file, nullptr);
 }
 
 } // namespace

@@ -81,24 +81,28 @@ TEST_P(AviFfmpegFileTest, VideoAndAudioReadBackStreamByStream) {
 
 struct Shape {
     const char* name;
-    CraftedIndex index;
-    bool records;
+    Bytes (*make)(const std::string& path);
 };
 
 class AviShapeTest : public AviReadTest, public ::testing::WithParamInterface<Shape> {};
 
-INSTANTIATE_TEST_SUITE_P(Shapes, AviShapeTest,
-                         ::testing::Values(Shape{"NoIndex", CraftedIndex::None, false},
-                                           Shape{"NoIndexRecords", CraftedIndex::None, true},
-                                           Shape{"Idx1Records", CraftedIndex::Idx1Relative, true},
-                                           Shape{"Idx1Absolute", CraftedIndex::Idx1Absolute, false},
-                                           Shape{"OpenDml", CraftedIndex::OpenDml, false}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, AviShapeTest,
+    ::testing::Values(
+        Shape{"NoIndex", [](const std::string&) { return CraftAvi({}); }},
+        Shape{"NoIndexRecords", [](const std::string&) { return CraftAvi({.records = true}); }},
+        Shape{"Idx1Records",
+              [](const std::string&) {
+                  return CraftAvi({.index = CraftedIndex::Idx1Relative, .records = true});
+              }},
+        Shape{"Idx1Absolute",
+              [](const std::string&) { return CraftAvi({.index = CraftedIndex::Idx1Absolute}); }},
+        Shape{"OpenDml", SmallOpenDml}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(AviShapeTest, EverySampleIsFoundOnceAndInOrder) {
     const std::string path = dir_ / (std::string(GetParam().name) + ".avi");
-    const Bytes bytes = CraftAvi({.index = GetParam().index, .records = GetParam().records});
-    WriteFile(path, bytes);
+    WriteFile(path, GetParam().make(path));
     KeepAsSeed(path, std::string(GetParam().name) + ".avi");
     std::vector<Fields> probed = ProbeStreams(path);
     ASSERT_EQ(probed.size(), 2u);

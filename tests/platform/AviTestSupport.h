@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/avi/AviFile.h"
+#include "platform/avi/RiffReader.h"
 #include "platform/graphics/Dib.h"
 
 #include <cstdint>
@@ -95,6 +96,57 @@ inline Bytes ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// What a file's headers and first index say, as read from the bytes (no reader of ours).
+struct Layout {
+    uint32_t microSecPerFrame = 0, maxBytesPerSec = 0, flags = 0, totalFrames = 0, streams = 0;
+    uint32_t suggestedBufferSize = 0, width = 0, height = 0;
+    uint32_t odmlTotalFrames = 0; // 0 without 'dmlh'
+    uint32_t firstIdx1Offset = 0, idx1Entries = 0;
+};
+
+inline Layout ReadLayout(const std::string& path) {
+    Layout layout;
+    const auto source = avi::OpenFileSource(path);
+    avi::Chunk riff;
+    if (!source || !avi::ReadChunk(*source, 0, source->Size(), &riff)) return layout;
+    const auto at = [&](uint64_t offset) {
+        uint8_t v[4] = {};
+        source->ReadAt(offset, v, sizeof v);
+        return avi::GetU32(v);
+    };
+    // A depth-first walk of the first RIFF's lists.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges = {{riff.data, riff.data + riff.size}};
+    while (!ranges.empty()) {
+        auto [offset, end] = ranges.back();
+        ranges.pop_back();
+        avi::Chunk c;
+        for (; avi::ReadChunk(*source, offset, end, &c); offset = c.next) {
+            if (c.id == avi::kList && c.listType != avi::kMovi)
+                ranges.emplace_back(c.data, c.data + c.size);
+            if (c.id == avi::kAvih) {
+                uint32_t* fields[] = {&layout.microSecPerFrame,
+                                      &layout.maxBytesPerSec,
+                                      nullptr,
+                                      &layout.flags,
+                                      &layout.totalFrames,
+                                      nullptr,
+                                      &layout.streams,
+                                      &layout.suggestedBufferSize,
+                                      &layout.width,
+                                      &layout.height};
+                for (size_t i = 0; i < std::size(fields); ++i)
+                    if (fields[i]) *fields[i] = at(c.data + 4 * i);
+            }
+            if (c.id == avi::kDmlh) layout.odmlTotalFrames = at(c.data);
+            if (c.id == avi::kIdx1) {
+                layout.firstIdx1Offset = at(c.data + 8);
+                layout.idx1Entries = static_cast<uint32_t>(c.size / 16);
+            }
+        }
+    }
+    return layout;
+}
+
 // One stream decoded completely by ffmpeg into raw output (e.g. "-f rawvideo -pix_fmt bgr24");
 // empty when ffmpeg reports any error.
 inline Bytes Decode(const std::string& path, const std::string& stream, const std::string& output) {
@@ -165,7 +217,7 @@ inline AVISTREAMINFO VideoInfo(int width, int height, uint32_t rate, FOURCC hand
     return info;
 }
 
-// PCM: 16-bit samples, Channels of them in each block.
+// PCM: 16-bit samples, Channels of them in each block (the format: PcmFormat).
 inline AVISTREAMINFO AudioInfo(uint32_t sampleRate, int channels) {
     AVISTREAMINFO info;
     info.fccType = streamtypeAUDIO;
@@ -176,32 +228,60 @@ inline AVISTREAMINFO AudioInfo(uint32_t sampleRate, int channels) {
     return info;
 }
 
-inline Bytes PcmFormat(uint32_t sampleRate, int channels) {
-    const uint16_t blockAlign = static_cast<uint16_t>(2 * channels);
+inline Bytes PcmFormat(uint32_t sampleRate, int channels, uint32_t bits = 16) {
+    const auto blockAlign = static_cast<uint32_t>(channels) * bits / 8;
     const uint32_t fields[] = {1 | static_cast<uint32_t>(channels) << 16, sampleRate,
-                               sampleRate * blockAlign, blockAlign | 16u << 16};
+                               sampleRate * blockAlign, blockAlign | bits << 16};
     Bytes format(sizeof fields + 2, 0); // WAVEFORMATEX with cbSize 0
     std::memcpy(format.data(), fields, sizeof fields);
     return format;
 }
 
-// Writes one video stream of the given samples through the services; AVIERR_OK when every
-// call succeeded.
+// A movie with one video stream, written through the services; every call's result is kept
+// until the first failure.
+class VideoWriter {
+public:
+    VideoWriter(const std::string& path, const AVISTREAMINFO& info,
+                const BITMAPINFOHEADER& format) {
+        result_ = AVIFileOpen(&file_, path, OF_WRITE | OF_CREATE);
+        if (result_ == AVIERR_OK) result_ = AVIFileCreateStream(file_, &stream_, info);
+        if (result_ == AVIERR_OK) result_ = AVIStreamSetFormat(stream_, 0, &format, sizeof format);
+    }
+    VideoWriter(const VideoWriter&) = delete;
+    VideoWriter& operator=(const VideoWriter&) = delete;
+    ~VideoWriter() { Close(); }
+
+    PAVIFILE File() const { return file_; }
+    HRESULT Write(const Bytes& sample, uint32_t flags) {
+        if (result_ == AVIERR_OK)
+            result_ = AVIStreamWrite(stream_, next_++, 1, sample.data(),
+                                     static_cast<int32_t>(sample.size()), flags, nullptr, nullptr);
+        return result_;
+    }
+    // Releases the stream, then the file (which finishes it).
+    HRESULT Close() {
+        if (stream_) AVIStreamRelease(stream_);
+        if (file_) AVIFileRelease(file_);
+        stream_ = nullptr;
+        file_ = nullptr;
+        return result_;
+    }
+
+private:
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+    int32_t next_ = 0;
+    HRESULT result_ = AVIERR_OK;
+};
+
+// Writes one video stream of the given samples; AVIERR_OK when every call succeeded.
 inline HRESULT WriteMovie(const std::string& path, const AVISTREAMINFO& info,
                           const BITMAPINFOHEADER& format, const std::vector<Bytes>& samples,
                           const std::vector<uint32_t>& flags) {
-    PAVIFILE file = nullptr;
-    HRESULT r = AVIFileOpen(&file, path, OF_WRITE | OF_CREATE);
-    if (r != AVIERR_OK) return r;
-    PAVISTREAM stream = nullptr;
-    r = AVIFileCreateStream(file, &stream, info);
-    if (r == AVIERR_OK) r = AVIStreamSetFormat(stream, 0, &format, sizeof format);
-    for (size_t i = 0; r == AVIERR_OK && i < samples.size(); ++i)
-        r = AVIStreamWrite(stream, static_cast<int32_t>(i), 1, samples[i].data(),
-                           static_cast<int32_t>(samples[i].size()), flags[i], nullptr, nullptr);
-    if (stream) AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    return r;
+    VideoWriter movie(path, info, format);
+    for (size_t i = 0; i < samples.size(); ++i)
+        movie.Write(samples[i], flags[i]);
+    return movie.Close();
 }
 
 // Every sample of a stream read through the services with convenient blocks, as the movie

@@ -73,6 +73,20 @@ TEST_F(AviWriteTest, UncompressedFramesComeBackByteForByteThroughFfmpegAndOurRea
     }
     EXPECT_EQ(Decode(path, "v:0", "-f rawvideo -pix_fmt bgr24"), expected);
 
+    const Layout layout = ReadLayout(path);
+    const uint32_t frameBytes = static_cast<uint32_t>(frames[0].size());
+    EXPECT_EQ(layout.microSecPerFrame, 66667u); // 1/15 s
+    EXPECT_EQ(layout.maxBytesPerSec, frameBytes * kRate);
+    EXPECT_NE(layout.flags & 0x10, 0u); // AVIF_HASINDEX
+    EXPECT_EQ(layout.totalFrames, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(layout.streams, 1u);
+    EXPECT_EQ(layout.suggestedBufferSize, frameBytes);
+    EXPECT_EQ(layout.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(layout.height, static_cast<uint32_t>(kHeight));
+    EXPECT_EQ(layout.odmlTotalFrames, 0u); // a plain AVI 1.0 file
+    EXPECT_EQ(layout.idx1Entries, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(layout.firstIdx1Offset, 4u); // from the 'movi' type: the first chunk follows it
+
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpen(&file, path, OF_READ), AVIERR_OK);
     PAVISTREAM stream = nullptr;
@@ -162,18 +176,10 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     for (size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<uint8_t>(i * 31 / 7);
 
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
-    PAVISTREAM video = nullptr;
-    ASSERT_EQ(AVIFileCreateStream(file, &video, VideoInfo(kWidth, kHeight, kRate)), AVIERR_OK);
-    const BITMAPINFOHEADER format = FrameHeader(kWidth, kHeight);
-    ASSERT_EQ(AVIStreamSetFormat(video, 0, &format, sizeof format), AVIERR_OK);
-    for (int i = 0; i < kFrames; ++i)
-        ASSERT_EQ(AVIStreamWrite(video, i, 1, frames[i].data(),
-                                 static_cast<int32_t>(frames[i].size()), AVIIF_KEYFRAME, nullptr,
-                                 nullptr),
-                  AVIERR_OK);
-    EXPECT_EQ(AVIStreamRelease(video), 0u);
+    VideoWriter movie(path, VideoInfo(kWidth, kHeight, kRate), FrameHeader(kWidth, kHeight));
+    for (const Bytes& frame : frames)
+        ASSERT_EQ(movie.Write(frame, AVIIF_KEYFRAME), AVIERR_OK);
+    PAVIFILE file = movie.File();
     PAVISTREAM audio = nullptr;
     ASSERT_EQ(AVIFileCreateStream(file, &audio, AudioInfo(kSampleRate, 2)), AVIERR_OK);
     const Bytes wave = PcmFormat(kSampleRate, 2);
@@ -190,7 +196,7 @@ TEST_F(AviWriteTest, StreamCreatedAfterTheFirstSamplesJoinsTheHeaders) {
     }
     EXPECT_EQ(AVIStreamLength(audio), static_cast<int32_t>(pcm.size() / 4));
     AVIStreamRelease(audio);
-    EXPECT_EQ(AVIFileRelease(file), 0u);
+    ASSERT_EQ(movie.Close(), AVIERR_OK);
 
     KeepAsSeed(path, "late-audio.avi");
     std::vector<Fields> streams = ProbeStreams(path);
@@ -275,6 +281,12 @@ TEST_F(AviWriteTest, HandlesLiveWhileReferencedAndTheLastReleaseFinishesTheFile)
     EXPECT_NE(AVIFileOpen(&file, dir_ / "none.avi", OF_READ), AVIERR_OK);
     EXPECT_EQ(file, nullptr);
     EXPECT_NE(AVIFileOpen(&file, dir_ / "no/such/folder.avi", OF_WRITE | OF_CREATE), AVIERR_OK);
+}
+
+TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
+    VideoWriter movie("/dev/full", VideoInfo(320, 240, kRate), FrameHeader(320, 240));
+    // A frame bigger than the writer's buffer goes to the file at once.
+    EXPECT_EQ(movie.Write(MakeFrame(320, 240, 0), AVIIF_KEYFRAME), AVIERR_FILEWRITE);
 }
 
 } // namespace

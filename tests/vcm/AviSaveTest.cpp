@@ -91,6 +91,9 @@ TEST(CompressorFiles, EveryCompressorWritesMoviesFfmpegPlays) {
         AVIFileRelease(file);
 
         ExpectVideoStream(path, avcodec_get_name(c.codec->id), fourcc, frames::SequenceFrames);
+        // Seeds for the reader's fuzzing: a stream format with codec data, and H.264.
+        if (fourcc == "ULRG" || fourcc == "H264")
+            avitest::KeepAsSeed(path, "Vcm" + fourcc + ".avi");
         const auto packets = avitest::ProbePackets(path, "v:0");
         ASSERT_EQ(packets.size(), s.keys.size());
         for (size_t i = 0; i < packets.size(); ++i)
@@ -145,9 +148,16 @@ protected:
 };
 
 TEST_F(AviSaveTest, RecompressesWithProgressAndCopiesFullFrames) {
+    // A record the dialog never filled (all zero but the handler) asks for the default
+    // quality, not the lowest.
     options.fccHandler = Mjpg;
-    options.dwQuality = static_cast<uint32_t>(ICQUALITY_DEFAULT);
     const std::string target = dir / "movie_.avi";
+    ASSERT_EQ(Save(target), AVIERR_OK);
+    options.dwQuality = static_cast<uint32_t>(ICQUALITY_DEFAULT);
+    options.dwFlags = AVICOMPRESSF_VALID;
+    ASSERT_EQ(Save(dir / "default.avi"), AVIERR_OK);
+    EXPECT_EQ(avitest::ReadFile(target), avitest::ReadFile(dir / "default.avi"));
+    percents.clear();
     ASSERT_EQ(Save(target), AVIERR_OK);
     ExpectVideoStream(target, "mjpeg", "MJPG", SourceFrames);
     EXPECT_LE(FileError(target, header, SourceFrames), LossyBound);
@@ -186,6 +196,7 @@ TEST_F(AviSaveTest, AbortStopsAtOnceLeavesTheSourceAndTheNextSaveRuns) {
     percents.clear();
     EXPECT_EQ(Save(target), AVIERR_OK);
     ExpectVideoStream(target, "mjpeg", "MJPG", SourceFrames);
+    EXPECT_LE(FileError(target, header, SourceFrames), LossyBound);
 }
 
 TEST_F(AviSaveTest, BadRequestsFailWithTheirCodes) {
@@ -213,6 +224,7 @@ TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {
     EXPECT_EQ(options.dwQuality, 1234u);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].kind, DialogRequest::ChooseCompressor);
+    EXPECT_EQ(requests[0].caption, "圧縮オプション");
     EXPECT_EQ(requests[0].chooseFlags, AllChooseFlags);
     EXPECT_EQ(requests[0].compressors.size(), ICCompressorList(header).size());
 
@@ -231,6 +243,7 @@ TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {
     EXPECT_EQ(AVISaveOptionsFree(1, &optionsRef), AVIERR_OK);
     EXPECT_EQ(Save(dir / "chosen.avi"), AVIERR_OK);
     ExpectVideoStream(dir / "chosen.avi", "mjpeg", "MJPG", SourceFrames);
+    EXPECT_LE(FileError(dir / "chosen.avi", header, SourceFrames), LossyBound);
 }
 
 } // namespace

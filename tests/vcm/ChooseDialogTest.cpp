@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QSlider>
+#include <QSpinBox>
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,15 +21,14 @@ constexpr uint32_t Mjpg = mmioFOURCC('M', 'J', 'P', 'G');
 const std::string Title = "ＡＶＩ圧縮方式選択";
 constexpr uint32_t KeyAndRate = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
 
+// The widgets need an application object: offscreen, one for the whole run.
 QApplication& App() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "test_vcm";
     static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    static QApplication app(argc, argv);
+    return app;
 }
 
 class ChooseTest : public ::testing::Test {
@@ -44,10 +44,7 @@ protected:
         ICCompressorFree(&cv);
     }
     // The record as the movie maker resets it before the dialog.
-    COMPVARS Reset() {
-        COMPVARS v = frames::Vars(comptypeDIB);
-        return v;
-    }
+    static COMPVARS Reset() { return frames::Vars(comptypeDIB); }
     bool Choose(uint32_t flags = KeyAndRate) {
         return ICCompressorChoose(nullptr, flags, &input, nullptr, &cv, Title);
     }
@@ -128,23 +125,20 @@ TEST_F(ChooseTest, TheDialogOffersFullFramesFirstAndPreviews) {
     QComboBox* box = dialog.CompressorBox();
     ASSERT_EQ(box->count(), static_cast<int>(context.compressors.size()) + 1);
     EXPECT_EQ(box->itemText(0).toStdString(), "全フレーム (非圧縮)");
-    for (size_t i = 0; i < context.compressors.size(); ++i)
-        EXPECT_EQ(box->itemText(static_cast<int>(i) + 1).toStdString(),
-                  context.compressors[i].name);
+    EXPECT_EQ(box->itemText(1).toStdString(), context.compressors[0].name);
     EXPECT_EQ(dialog.Choice().fccHandler, comptypeDIB);
     EXPECT_EQ(dialog.Choice().quality, ICQUALITY_DEFAULT);
     ASSERT_NE(dialog.PreviewLabel(), nullptr);
     EXPECT_FALSE(dialog.PreviewLabel()->pixmap().isNull());
 
-    box->setCurrentIndex(box->findText(QString::fromStdString([&] {
-        for (const auto& info : context.compressors)
-            if (info.fccHandler == Mjpg) return info.name;
-        return std::string();
-    }())));
+    box->setCurrentIndex(box->findData(QVariant::fromValue(Mjpg)));
     EXPECT_FALSE(dialog.PreviewLabel()->pixmap().isNull());
     dialog.findChild<QSlider*>()->setValue(40);
+    QSpinBox* keyFrames = dialog.findChild<QSpinBox*>();
+    EXPECT_FALSE(keyFrames->isEnabled());
     for (QCheckBox* check : dialog.findChildren<QCheckBox*>())
         check->setChecked(true);
+    EXPECT_TRUE(keyFrames->isEnabled());
     const vcm::ChooseChoice choice = dialog.Choice();
     EXPECT_EQ(choice.fccHandler, Mjpg);
     EXPECT_EQ(choice.quality, 4000);

@@ -59,9 +59,9 @@ TEST(CompressorList, OffersTheExpectedCompressorsOncePerFourcc) {
     if (avcodec_find_encoder_by_name("libx264") != nullptr) expected.push_back("H264");
     for (const std::string& f : expected)
         EXPECT_TRUE(fourccs.count(f)) << f;
-    // Encoders that hold frames back are not offered.
-    for (const char* delayed : {"mpg1", "mpg2"})
-        EXPECT_FALSE(fourccs.count(delayed));
+    // Not offered: encoders that hold frames back, and H.263+, whose tag names plain H.263.
+    for (const char* unfit : {"mpg1", "mpg2", "H263"})
+        EXPECT_FALSE(fourccs.count(unfit));
     EXPECT_TRUE(std::is_sorted(list.begin(), list.end(), [](const auto& a, const auto& b) {
         return std::lexicographical_compare(
             a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
@@ -147,6 +147,10 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
     // A lossless compressor stays lossless at the lowest quality.
     auto lossless = Vars(Ffv1, ICQUALITY_LOW);
     EXPECT_EQ(WorstError(Compress(lossless, h), h), 0);
+    // Rows padded to four bytes: 642 pixels take 1926 bytes, a row 1928.
+    const auto padded = frames::Header(642, 16);
+    auto exact = Vars(Ffv1);
+    EXPECT_EQ(WorstError(Compress(exact, padded), padded), 0);
 }
 
 TEST(CompressorCalls, MisuseFailsCleanly) {

@@ -1,100 +1,86 @@
 // The AVI writer component: every movie it writes is opened by ffprobe and decoded by ffmpeg.
 #include "MV_M/JxAvi.h"
 
-#include "MediaTools.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Bitmap.h"
+#include "tests/platform/AviTestSupport.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <cstring>
 #include <deque>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
+using avitest::Bytes;
 
 namespace {
 
 constexpr FOURCC MJPG = mmioFOURCC('M', 'J', 'P', 'G');
-constexpr char ChooseTitle[] = "ＡＶＩ圧縮方式選択";
-constexpr char SaveAbortedText[] = "圧縮ＡＶＩファイル作成を中断しました.";
+using Frames = std::vector<std::unique_ptr<TBitmap>>;
 
-TApplication& App() {
+void StartApplication() {
     static int argc = 1;
     static char name[] = "test_jxavi";
     static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new TApplication(argc, argv);
-    }();
-    return *app;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (Application == nullptr) Application = new TApplication(argc, argv);
 }
 
-// A 24-bit frame whose every pixel depends on its place and the frame number; smooth enough
-// for a lossy compressor below 128 pixels.
-std::unique_ptr<TBitmap> Frame(int width, int height, int n) {
-    auto b = std::make_unique<TBitmap>();
-    b->SetPixelFormat(pf24bit);
-    b->SetSize(width, height);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = b->ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = static_cast<uint8_t>(x * 2 + n * 8);
-            row[3 * x + 1] = static_cast<uint8_t>(y * 3 + n * 5);
-            row[3 * x + 2] = static_cast<uint8_t>(x + y + n * 20);
-        }
-    }
-    return b;
-}
-
-// The frames as ffmpeg gives them back: top row first, no padding.
-std::vector<uint8_t> Expected(const std::vector<std::unique_ptr<TBitmap>>& frames, int bits) {
-    std::vector<uint8_t> out;
-    for (const auto& f : frames)
-        for (int y = 0; y < f->Height(); ++y) {
-            const uint8_t* row = f->ScanLine(y);
-            for (int x = 0; x < f->Width(); ++x) {
-                const uint8_t* p = row + 3 * x;
-                if (bits == 24) {
-                    out.insert(out.end(), p, p + 3);
-                } else {
-                    const int w = (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
-                    out.push_back(static_cast<uint8_t>(w));
-                    out.push_back(static_cast<uint8_t>(w >> 8));
-                }
+// 24-bit frames whose every pixel depends on its place and number; smooth below 128 pixels,
+// for the lossy compressor.
+Frames MakeFrames(int width, int height, int count) {
+    Frames frames;
+    for (int n = 0; n < count; ++n) {
+        auto& b = frames.emplace_back(std::make_unique<TBitmap>());
+        b->SetPixelFormat(pf24bit);
+        b->SetSize(width, height);
+        for (int y = 0; y < height; ++y)
+            for (uint8_t *p = b->ScanLine(y), *end = p + 3 * width; p < end; p += 3) {
+                const int x = static_cast<int>(p - b->ScanLine(y)) / 3;
+                p[0] = static_cast<uint8_t>(x * 2 + n * 8);
+                p[1] = static_cast<uint8_t>(y * 3 + n * 5);
+                p[2] = static_cast<uint8_t>(x + y + n * 20);
             }
-        }
+    }
+    return frames;
+}
+
+// The frames as ffmpeg gives them back (bgr24, or rgb555le for 16 bits): top row first.
+Bytes Expected(const Frames& frames, int bits) {
+    Bytes out;
+    for (const auto& f : frames)
+        for (int y = 0; y < f->Height(); ++y)
+            for (const uint8_t *p = f->ScanLine(y), *end = p + 3 * f->Width(); p < end; p += 3) {
+                const int w = (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
+                if (bits == 24)
+                    out.insert(out.end(), p, p + 3);
+                else
+                    out.insert(out.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+            }
     return out;
 }
 
-std::vector<std::unique_ptr<TBitmap>> Frames(int width, int height, int count) {
-    std::vector<std::unique_ptr<TBitmap>> frames;
-    for (int n = 0; n < count; ++n)
-        frames.push_back(Frame(width, height, n));
-    return frames;
+Bytes DecodeVideo(const std::string& path, const char* pixels = "bgr24") {
+    return avitest::Decode(path, "v:0", std::string("-f rawvideo -pix_fmt ") + pixels);
 }
 
 // The handler of the file's first stream header, read from the bytes themselves.
 FOURCC StreamHandler(const std::string& path) {
-    const std::vector<uint8_t> bytes = media::ReadBytes(path);
-    const uint8_t tag[] = {'s', 't', 'r', 'h'};
-    const auto at = std::search(bytes.begin(), bytes.end(), std::begin(tag), std::end(tag));
-    if (bytes.end() - at < 16) return 0xFFFFFFFF;
-    FOURCC handler = 0;
-    std::memcpy(&handler, &*(at + 12), sizeof(handler));
+    const Bytes bytes = avitest::ReadFile(path);
+    const std::string tag = "strh";
+    const auto at = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+    FOURCC handler = 0xFFFFFFFF;
+    if (bytes.end() - at >= 16) std::memcpy(&handler, &*(at + 12), sizeof(handler));
     return handler;
 }
 
-double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+double MeanDifference(const Bytes& a, const Bytes& b) {
     if (a.size() != b.size() || a.empty()) return 1e9;
     double sum = 0;
     for (size_t i = 0; i < a.size(); ++i)
@@ -102,43 +88,40 @@ double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
     return sum / static_cast<double>(a.size());
 }
 
+// The progress window while it is shown.
+QWidget* ProgressWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QString("進行状況")) return w;
+    return nullptr;
+}
+
 class JxAviTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("jxavi_" + std::to_string(::getpid()) + "_" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        StartApplication();
         SetDialogAnswerer([this](const DialogRequest& r) {
             requests.push_back(r);
             DialogAnswer a;
             a.modalResult = mrOk;
             if (r.kind == DialogRequest::ChooseCompressor) {
+                a.modalResult = mrCancel; // nothing scripted: cancelled
                 if (!choices.empty()) {
                     a = choices.front();
                     choices.pop_front();
-                } else {
-                    a.modalResult = mrCancel;
                 }
             }
             return a;
         });
     }
-    void TearDown() override {
-        SetDialogAnswerer({});
-        fs::remove_all(dir);
-    }
+    void TearDown() override { SetDialogAnswerer({}); }
 
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::string Path(const std::string& name) const { return dir / name; }
     std::set<std::string> Files() const {
         std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir))
+        for (const auto& e : fs::directory_iterator(Path("")))
             names.insert(e.path().filename().string());
         return names;
     }
-    // The texts of the message boxes shown so far.
     std::vector<std::string> Messages() const {
         std::vector<std::string> texts;
         for (const auto& r : requests)
@@ -151,69 +134,58 @@ protected:
             if (r.kind == DialogRequest::ChooseCompressor) dialogs.push_back(r);
         return dialogs;
     }
+    // The answer to the next compressor dialog; 0 cancels it.
     void Choose(FOURCC handler) {
         DialogAnswer a;
-        a.modalResult = mrOk;
-        a.accepted = true;
+        a.modalResult = handler != 0 ? mrOk : mrCancel;
+        a.accepted = handler != 0;
         a.fccHandler = handler;
         a.quality = 9000;
         choices.push_back(a);
     }
-    void CancelChoice() {
-        DialogAnswer a;
-        a.modalResult = mrCancel;
-        choices.push_back(a);
-    }
 
-    static void Setup(TJxAvi& avi, const std::string& path, int width, int height, int bits,
-                      bool compress, bool preCompress) {
-        avi.SetFileName(path);
+    void Setup(const std::string& name, int width, int height, int bits, bool compress,
+               bool preCompress) {
+        avi.SetFileName(Path(name));
         avi.SetWidth(static_cast<uint16_t>(width));
         avi.SetHeight(static_cast<uint16_t>(height));
         avi.SetBitDepth(static_cast<uint16_t>(bits));
         avi.SetCompress(compress);
         avi.SetPreCompress(preCompress);
     }
-    static void Write(TJxAvi& avi, const std::vector<std::unique_ptr<TBitmap>>& frames) {
+    // Open, every frame, Close; Choice answers the compressor dialog that comes.
+    void Make(const Frames& frames, FOURCC choice = 0) {
+        if (choice != 0) Choose(choice);
+        ASSERT_TRUE(avi.Open());
         for (const auto& f : frames)
             EXPECT_TRUE(avi.AddFrame(*f));
         avi.Close();
     }
-    // An uncompressed movie of Frames, as ffprobe and ffmpeg see it.
-    static void ExpectUncompressed(const std::string& path,
-                                   const std::vector<std::unique_ptr<TBitmap>>& frames, int bits) {
-        const auto s = media::Streams(path);
-        EXPECT_EQ(media::StreamCount(s), 1);
-        EXPECT_EQ(s.at("0.codec_name"), "rawvideo");
-        EXPECT_EQ(s.at("0.width"), std::to_string(frames.front()->Width()));
-        EXPECT_EQ(s.at("0.height"), std::to_string(frames.front()->Height()));
-        EXPECT_EQ(s.at("0.nb_read_frames"), std::to_string(frames.size()));
-        EXPECT_EQ(media::DecodeVideo(path, bits == 24 ? "bgr24" : "rgb555le"),
+    void ExpectUncompressed(const std::string& name, const Frames& frames, int bits) const {
+        const auto streams = avitest::ProbeStreams(Path(name));
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("codec_name"), "rawvideo");
+        EXPECT_EQ(streams[0].at("width"), std::to_string(frames.front()->Width()));
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames.size()));
+        EXPECT_EQ(DecodeVideo(Path(name), bits == 24 ? "bgr24" : "rgb555le"),
                   Expected(frames, bits));
     }
-    void ExpectMjpg(const std::string& path, const std::vector<std::unique_ptr<TBitmap>>& frames) {
-        const auto s = media::Streams(path);
-        EXPECT_EQ(media::StreamCount(s), 1);
-        EXPECT_EQ(s.at("0.codec_name"), "mjpeg");
-        EXPECT_EQ(s.at("0.codec_tag_string"), "MJPG");
-        EXPECT_EQ(s.at("0.nb_read_frames"), std::to_string(frames.size()));
-        for (const auto& p : media::VideoPackets(path))
-            EXPECT_TRUE(p.key);
-        // Quality 9000 of smooth frames: well within 3 levels on average.
-        EXPECT_LT(MeanDifference(media::DecodeVideo(path), Expected(frames, 24)), 3.0);
+    void ExpectMjpg(const std::string& name, const Frames& frames) const {
+        const auto streams = avitest::ProbeStreams(Path(name));
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("codec_tag_string"), "MJPG");
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames.size()));
+        for (const auto& p : avitest::ProbePackets(Path(name), "v:0"))
+            EXPECT_EQ(p.at("flags")[0], 'K');
+        // Quality 9000 of smooth frames: within 3 levels on average.
+        EXPECT_LT(MeanDifference(DecodeVideo(Path(name)), Expected(frames, 24)), 3.0);
     }
 
-    fs::path dir;
+    avitest::ScratchDir dir;
+    TJxAvi avi;
     std::vector<DialogRequest> requests;
     std::deque<DialogAnswer> choices;
 };
-
-// The progress window while it is shown, as the user sees it.
-QWidget* ProgressWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString("進行状況")) return w;
-    return nullptr;
-}
 
 } // namespace
 
@@ -226,168 +198,111 @@ TEST(JxAviProperties, ConstructorValuesAndSetterRules) {
     EXPECT_FALSE(avi.PreCompress());
     EXPECT_EQ(avi.FrameRate(), 30);
     EXPECT_EQ(avi.BitDepth(), 16);
-
-    const std::pair<int32_t, int32_t> rates[] = {{0, 1},   {-5, 1},  {1, 1},    {12, 12},
-                                                 {30, 30}, {31, 30}, {1000, 30}};
-    for (const auto& [given, stored] : rates) {
+    using Pairs = std::initializer_list<std::pair<int, int>>;
+    for (const auto& [given, stored] :
+         Pairs{{0, 1}, {-5, 1}, {1, 1}, {12, 12}, {30, 30}, {31, 30}, {1000, 30}}) {
         avi.SetFrameRate(given);
         EXPECT_EQ(avi.FrameRate(), stored) << given;
     }
-    const std::pair<uint16_t, uint16_t> depths[] = {{24, 24}, {16, 16}, {8, 16},
-                                                    {32, 16}, {15, 16}, {0, 16}};
-    for (const auto& [given, stored] : depths) {
-        avi.SetBitDepth(given);
+    for (const auto& [given, stored] : Pairs{{24, 24}, {16, 16}, {8, 16}, {32, 16}, {0, 16}}) {
+        avi.SetBitDepth(static_cast<uint16_t>(given));
         EXPECT_EQ(avi.BitDepth(), stored) << given;
     }
     EXPECT_EQ(TJxAvi::MakeFourCC('D', 'I', 'B', ' '), 0x20424944u);
 }
 
 TEST_F(JxAviTest, UncompressedSamplesHoldTheWholeBufferAndEqualTheDrawnFrames) {
-    // Width 642 is not a multiple of four pixels: 644 pixels count in every sample, while
-    // the rows take 1928 (24 bits) and 1284 (16 bits) bytes. Compress off never asks anything,
-    // PreCompress or not.
-    struct Case {
-        int bits;
-        bool preCompress;
-        int64_t sampleBytes;
-    };
-    for (const Case c : {Case{24, false, 1932 * 480}, Case{16, true, 1288 * 480}}) {
-        SCOPED_TRACE(c.bits);
-        TJxAvi avi;
-        const std::string path = Path("movie" + std::to_string(c.bits) + ".avi");
-        Setup(avi, path, 642, 480, c.bits, false, c.preCompress);
+    // Width 642: 644 pixels count in every sample, while the rows take 1928 (24 bits) and
+    // 1284 (16 bits) bytes. Compress off asks nothing, PreCompress or not.
+    using Cases = std::initializer_list<std::tuple<int, bool, int>>;
+    for (const auto& [bits, preCompress, sampleBytes] :
+         Cases{{24, false, 1932 * 480}, {16, true, 1288 * 480}}) {
+        SCOPED_TRACE(bits);
+        const std::string name = "movie" + std::to_string(bits) + ".avi";
+        Setup(name, 642, 480, bits, false, preCompress);
         avi.SetFrameRate(12);
-        const auto frames = Frames(642, 480, 3);
-        ASSERT_TRUE(avi.Open());
-        Write(avi, frames);
-
+        const Frames frames = MakeFrames(642, 480, 3);
+        Make(frames);
         EXPECT_TRUE(requests.empty());
-        ExpectUncompressed(path, frames, c.bits);
-        EXPECT_EQ(media::Streams(path).at("0.r_frame_rate"), "12/1");
-        const auto packets = media::VideoPackets(path);
+        ExpectUncompressed(name, frames, bits);
+        EXPECT_EQ(avitest::ProbeStreams(Path(name))[0].at("r_frame_rate"), "12/1");
+        const auto packets = avitest::ProbePackets(Path(name), "v:0");
         ASSERT_EQ(packets.size(), 3u);
-        for (const auto& p : packets) {
-            EXPECT_EQ(p.size, c.sampleBytes);
-            EXPECT_TRUE(p.key);
-        }
-        EXPECT_EQ(StreamHandler(path), 0u);
+        for (const auto& p : packets)
+            EXPECT_EQ(p.at("size") + p.at("flags"), std::to_string(sampleBytes) + "K_");
+        EXPECT_EQ(StreamHandler(Path(name)), 0u);
     }
 }
 
 TEST_F(JxAviTest, OpenDeletesWhatLiesAtFileName) {
     // A link there is removed, not written through.
-    const std::string other = Path("other.txt");
-    { std::ofstream(other) << "keep"; }
-    fs::create_symlink(other, Path("movie.avi"));
-    TJxAvi avi;
-    Setup(avi, Path("movie.avi"), 16, 8, 24, false, false);
-    ASSERT_TRUE(avi.Open());
-    const auto frames = Frames(16, 8, 2);
-    Write(avi, frames);
+    avitest::WriteFile(Path("other.txt"), {'k', 'e', 'e', 'p'});
+    fs::create_symlink(Path("other.txt"), Path("movie.avi"));
+    Setup("movie.avi", 16, 8, 24, false, false);
+    const Frames frames = MakeFrames(16, 8, 2);
+    Make(frames);
     EXPECT_FALSE(fs::is_symlink(Path("movie.avi")));
-    EXPECT_EQ(media::ReadBytes(other), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-    ExpectUncompressed(Path("movie.avi"), frames, 24);
+    EXPECT_EQ(avitest::ReadFile(Path("other.txt")), (Bytes{'k', 'e', 'e', 'p'}));
+    ExpectUncompressed("movie.avi", frames, 24);
 }
 
 TEST_F(JxAviTest, CompressorChosenWhenOpening) {
-    const auto frames = Frames(64, 48, 4);
-    const std::string path = Path("movie.avi");
-    {
-        std::ofstream(path) << ""; // the placeholder the movie maker writes
-    }
+    const Frames frames = MakeFrames(64, 48, 4);
+    avitest::WriteFile(Path("movie.avi"), {}); // the placeholder the movie maker writes
+    Setup("movie.avi", 64, 48, 24, true, true);
 
-    // Cancelled: no file is touched and the component says nothing.
-    TJxAvi avi;
-    Setup(avi, path, 64, 48, 24, true, true);
-    CancelChoice();
+    // Cancelled: nothing is touched and the component says nothing.
     EXPECT_FALSE(avi.Open());
     ASSERT_EQ(CompressorDialogs().size(), 1u);
-    EXPECT_EQ(CompressorDialogs()[0].caption, ChooseTitle);
+    EXPECT_EQ(CompressorDialogs()[0].caption, "ＡＶＩ圧縮方式選択");
     EXPECT_EQ(CompressorDialogs()[0].chooseFlags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE);
-    EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_EQ(fs::file_size(Path("movie.avi")), 0u);
     avi.Close(); // nothing open: nothing happens
 
     // Full frames: an uncompressed movie with the handler 0.
-    Choose(comptypeDIB);
-    ASSERT_TRUE(avi.Open());
-    Write(avi, frames);
-    ExpectUncompressed(path, frames, 24);
-    EXPECT_EQ(StreamHandler(path), 0u);
+    Make(frames, comptypeDIB);
+    ExpectUncompressed("movie.avi", frames, 24);
+    EXPECT_EQ(StreamHandler(Path("movie.avi")), 0u);
 
     // A compressor: every frame goes through it, and the stream names it.
-    Choose(MJPG);
-    ASSERT_TRUE(avi.Open());
-    Write(avi, frames);
-    ExpectMjpg(path, frames);
-    EXPECT_EQ(StreamHandler(path), MJPG);
+    Make(frames, MJPG);
+    ExpectMjpg("movie.avi", frames);
+    EXPECT_EQ(StreamHandler(Path("movie.avi")), MJPG);
 
-    // Lossless compressors whose decoders need the codec data behind the header.
-    BITMAPINFOHEADER input;
-    input.biWidth = 64;
-    input.biHeight = 48;
-    input.biBitCount = 24;
-    int tried = 0;
-    for (const TCompressorInfo& c : ICCompressorList(input)) {
-        if (c.fccHandler != mmioFOURCC('U', 'L', 'R', 'G') &&
-            c.fccHandler != mmioFOURCC('H', 'F', 'Y', 'U'))
-            continue;
-        SCOPED_TRACE(c.name);
-        ++tried;
-        Choose(c.fccHandler);
-        ASSERT_TRUE(avi.Open());
-        Write(avi, frames);
-        EXPECT_EQ(media::Streams(path).at("0.nb_read_frames"), "4");
-        EXPECT_EQ(media::DecodeVideo(path), Expected(frames, 24));
+    // Lossless compressors whose decoders need the codec data behind the stream's header.
+    for (const FOURCC handler : {mmioFOURCC('U', 'L', 'R', 'G'), mmioFOURCC('H', 'F', 'Y', 'U')}) {
+        SCOPED_TRACE(handler);
+        Make(frames, handler);
+        EXPECT_EQ(DecodeVideo(Path("movie.avi")), Expected(frames, 24));
     }
-    EXPECT_GT(tried, 0);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
 }
 
 TEST_F(JxAviTest, RecompressionAtClosing) {
-    const auto frames = Frames(64, 48, 5);
-    const std::string path = Path("movie.avi");
-    TJxAvi avi;
-    Setup(avi, path, 64, 48, 24, true, false);
-
-    // Cancelled: the uncompressed movie stays, without a word.
-    ASSERT_TRUE(avi.Open());
-    EXPECT_TRUE(CompressorDialogs().empty());
-    CancelChoice();
-    Write(avi, frames);
-    ASSERT_EQ(CompressorDialogs().size(), 1u);
+    const Frames frames = MakeFrames(64, 48, 5);
+    Setup("movie.avi", 64, 48, 24, true, false);
+    // Cancelled, or full frames: the uncompressed movie stays, without a word.
+    for (const FOURCC choice : {FOURCC{0}, comptypeDIB}) {
+        Make(frames, choice);
+        ExpectUncompressed("movie.avi", frames, 24);
+    }
+    ASSERT_EQ(CompressorDialogs().size(), 2u);
     EXPECT_EQ(CompressorDialogs()[0].chooseFlags,
               ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW);
-    ExpectUncompressed(path, frames, 24);
-
-    // Full frames: the same.
-    ASSERT_TRUE(avi.Open());
-    Choose(comptypeDIB);
-    Write(avi, frames);
-    ExpectUncompressed(path, frames, 24);
 
     // A compressor: the re-compressed movie replaces the uncompressed one.
-    ASSERT_TRUE(avi.Open());
-    Choose(MJPG);
-    Write(avi, frames);
-    ExpectMjpg(path, frames);
+    Make(frames, MJPG);
+    ExpectMjpg("movie.avi", frames);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
-    EXPECT_EQ(ProgressWindow(), nullptr);
 }
 
 TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
-    const auto frames = Frames(64, 48, 5);
-    const std::string path = Path("a.b.avi");
-    TJxAvi avi;
-    Setup(avi, path, 64, 48, 24, true, false);
-    ASSERT_TRUE(avi.Open());
-    for (const auto& f : frames)
-        avi.AddFrame(*f);
-
-    // While the save runs, the window's events go on: look at the progress window, see the
-    // temporary file, and press the abort button.
+    const Frames frames = MakeFrames(64, 48, 5);
+    Setup("a.b.avi", 64, 48, 24, true, false);
+    // While the save runs, events go on: look at the progress window and the folder, and
+    // press the abort button.
     bool seen = false;
     std::set<std::string> during;
     QTimer::singleShot(0, [&] {
@@ -395,7 +310,6 @@ TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
         ASSERT_NE(w, nullptr);
         seen = true;
         during = Files();
-        EXPECT_FALSE(w->isModal());
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         EXPECT_EQ(w->size(), QSize(200, 80));
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -409,161 +323,130 @@ TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
         EXPECT_EQ(abort->text(), QString("中断"));
         EXPECT_EQ(abort->geometry(), QRect(64, 48, 72, 24));
         EXPECT_EQ(bar->geometry(), QRect(20, 24, 160, 16));
-        EXPECT_EQ(bar->minimum(), 0);
-        EXPECT_EQ(bar->maximum(), 100);
+        EXPECT_EQ(std::pair(bar->minimum(), bar->maximum()), std::pair(0, 100));
         abort->click();
     });
-    Choose(MJPG);
-    avi.Close();
+    Make(frames, MJPG);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(during.contains("a.b_.avi"));
-    EXPECT_EQ(Messages(), std::vector<std::string>{SaveAbortedText});
+    EXPECT_EQ(Messages(), std::vector<std::string>{"圧縮ＡＶＩファイル作成を中断しました."});
     EXPECT_EQ(Files(), std::set<std::string>{"a.b.avi"});
     EXPECT_EQ(ProgressWindow(), nullptr);
-    ExpectUncompressed(path, frames, 24);
+    ExpectUncompressed("a.b.avi", frames, 24);
 
     // The next re-compression is not stopped by the earlier abort.
     requests.clear();
-    ASSERT_TRUE(avi.Open());
-    Choose(MJPG);
-    Write(avi, frames);
+    Make(frames, MJPG);
     EXPECT_TRUE(Messages().empty());
-    ExpectMjpg(path, frames);
+    ExpectMjpg("a.b.avi", frames);
 }
 
 TEST_F(JxAviTest, NameWithoutExtensionGetsTheTemporaryEndingAppended) {
-    const auto frames = Frames(32, 16, 2);
-    const std::string path = Path("movie");
-    TJxAvi avi;
-    Setup(avi, path, 32, 16, 24, true, false);
-    ASSERT_TRUE(avi.Open());
+    const Frames frames = MakeFrames(32, 16, 2);
+    Setup("movie", 32, 16, 24, true, false);
     std::set<std::string> during;
     QTimer::singleShot(0, [&] { during = Files(); });
-    Choose(MJPG);
-    Write(avi, frames);
+    Make(frames, MJPG);
     EXPECT_EQ(during, (std::set<std::string>{"movie", "movie_.avi"}));
-    EXPECT_EQ(Files(), std::set<std::string>{"movie"});
-    ExpectMjpg(path, frames);
-
+    // A file of the user's own under the temporary name stays as it is.
+    avitest::WriteFile(Path("movie_.avi"), {'m', 'i', 'n', 'e'});
     avi.Rebuild(-1);
     EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(Files(), std::set<std::string>{"movie"});
-    ExpectMjpg(path, frames);
+    EXPECT_EQ(Files(), (std::set<std::string>{"movie", "movie_.avi"}));
+    EXPECT_EQ(avitest::ReadFile(Path("movie_.avi")), (Bytes{'m', 'i', 'n', 'e'}));
+    ExpectMjpg("movie", frames);
 }
 
 TEST_F(JxAviTest, RebuildCopiesTheVideoStreamAndTheAudioStreamsAsked) {
-    // Inter frames (key every 5th) and two audio streams, made by ffmpeg.
+    // Inter frames (a key frame every 5th, no parser to mend the flags) and two audio streams.
     const std::string source = Path("source.avi");
-    int status = -1;
-    media::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=2 -f lavfi "
-               "-i sine=frequency=440:duration=2 -f lavfi -i sine=frequency=880:duration=2 "
-               "-map 0 -map 1 -map 2 -c:v msmpeg4v2 -g 5 -bf 0 -c:a pcm_s16le " +
-                   media::Quoted(source),
-               &status);
-    ASSERT_EQ(status, 0);
-    const std::vector<uint8_t> video = media::DecodeVideo(source);
-    const auto sourcePackets = media::VideoPackets(source);
+    ASSERT_TRUE(avitest::RunCommand(
+                    "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=2 "
+                    "-f lavfi -i sine=frequency=440:duration=2 -f lavfi -i sine=frequency=880:"
+                    "duration=2 -map 0 -map 1 -map 2 -c:v msmpeg4v2 -g 5 -bf 0 -c:a pcm_s16le " +
+                    source)
+                    .ok);
+    const auto sourcePackets = avitest::ProbePackets(source, "v:0");
     ASSERT_EQ(sourcePackets.size(), 20u);
     auto audio = [](const std::string& path, int n) {
-        return media::Run("ffmpeg -v error -i " + media::Quoted(path) +
-                          " -map 0:a:" + std::to_string(n) + " -f s16le -");
+        return avitest::Decode(path, "a:" + std::to_string(n), "-f s16le");
     };
-
-    struct Case {
-        int32_t skipAudio;
-        std::vector<int> audioKept; // numbers in the source
-    };
-    for (const Case& c : {Case{-1, {}}, Case{0, {1}}, Case{1, {0}}, Case{7, {0, 1}}}) {
-        SCOPED_TRACE(c.skipAudio);
-        const std::string path = Path("movie.avi");
-        fs::copy_file(source, path, fs::copy_options::overwrite_existing);
-        TJxAvi avi;
-        avi.SetFileName(path);
-        avi.Rebuild(c.skipAudio);
+    // SkipAudio, and the source's audio streams that stay, in order.
+    for (const auto& [skip, kept] : std::vector<std::pair<int32_t, std::vector<int>>>{
+             {-1, {}}, {0, {1}}, {1, {0}}, {7, {0, 1}}}) {
+        SCOPED_TRACE(skip);
+        fs::copy_file(source, Path("movie.avi"), fs::copy_options::overwrite_existing);
+        avi.SetFileName(Path("movie.avi"));
+        avi.Rebuild(skip);
         EXPECT_TRUE(Messages().empty());
         EXPECT_FALSE(fs::exists(Path("movie_.avi")));
-
-        const auto s = media::Streams(path);
-        ASSERT_EQ(media::StreamCount(s), 1 + static_cast<int>(c.audioKept.size()));
-        EXPECT_EQ(s.at("0.codec_name"), "msmpeg4v2");
-        EXPECT_EQ(s.at("0.nb_read_frames"), "20");
-        EXPECT_EQ(media::DecodeVideo(path), video);
-        // Still seekable: the key frames stay the source's.
-        const auto packets = media::VideoPackets(path);
-        ASSERT_EQ(packets.size(), sourcePackets.size());
-        for (size_t i = 0; i < packets.size(); ++i) {
-            EXPECT_EQ(packets[i].size, sourcePackets[i].size) << i;
-            EXPECT_EQ(packets[i].key, sourcePackets[i].key) << i;
-        }
-        for (size_t i = 0; i < c.audioKept.size(); ++i) {
-            EXPECT_EQ(s.at(std::to_string(i + 1) + ".codec_name"), "pcm_s16le");
-            EXPECT_EQ(audio(path, static_cast<int>(i)), audio(source, c.audioKept[i]));
-        }
+        const auto streams = avitest::ProbeStreams(Path("movie.avi"));
+        ASSERT_EQ(streams.size(), 1 + kept.size());
+        EXPECT_EQ(streams[0].at("codec_name"), "msmpeg4v2");
+        // The same samples, and the same key frames, so the copy seeks as the source did.
+        EXPECT_EQ(avitest::ProbePackets(Path("movie.avi"), "v:0"), sourcePackets);
+        EXPECT_EQ(DecodeVideo(Path("movie.avi")), DecodeVideo(source));
+        for (size_t i = 0; i < kept.size(); ++i)
+            EXPECT_EQ(audio(Path("movie.avi"), static_cast<int>(i)), audio(source, kept[i]));
     }
 }
 
 TEST_F(JxAviTest, WhatCannotBeWrittenIsReportedAndNothingIsLeftOpen) {
-    // A missing file cannot be rebuilt; it is not created either.
-    TJxAvi avi;
+    const std::string cannotCreate = "ＡＶＩファイルを作成できませんでした.";
     avi.SetFileName(Path("missing.avi"));
     avi.Rebuild(-1);
     EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを開けませんでした."});
-    EXPECT_TRUE(Files().empty());
 
-    // Frames too large for a sample, and empty frames, are refused before any file is made.
+    // Frames too large for a sample, empty frames, and no folder for the file.
     requests.clear();
-    for (const auto& [w, h] : {std::pair{65535, 65535}, std::pair{0, 48}, std::pair{64, 0}}) {
-        Setup(avi, Path("big.avi"), w, h, 24, false, false);
+    using Cases = std::initializer_list<std::tuple<const char*, int, int>>;
+    for (const auto& [name, w, h] : Cases{{"big.avi", 65535, 65535},
+                                          {"a.avi", 0, 48},
+                                          {"b.avi", 64, 0},
+                                          {"no/such/c.avi", 16, 8}}) {
+        Setup(name, w, h, 24, false, false);
         EXPECT_FALSE(avi.Open());
     }
-    EXPECT_EQ(Messages(), std::vector<std::string>(3, "ＡＶＩファイルを作成できませんでした."));
+    EXPECT_EQ(Messages(), std::vector<std::string>(4, cannotCreate));
+    EXPECT_FALSE(avi.AddFrame(*MakeFrames(16, 8, 1)[0]));
     EXPECT_TRUE(Files().empty());
-
-    // No folder to create the file in.
-    requests.clear();
-    Setup(avi, Path("no/such/movie.avi"), 16, 8, 24, false, false);
-    EXPECT_FALSE(avi.Open());
-    EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを作成できませんでした."});
-    EXPECT_FALSE(avi.AddFrame(*Frame(16, 8, 0)));
 }
 
 TEST_F(JxAviTest, EmptyMoviesStretchedFramesAndAMovieLeftOpen) {
     // A movie stopped before its first frame closes and rebuilds without a message.
-    TJxAvi avi;
-    Setup(avi, Path("empty.avi"), 16, 8, 24, false, false);
-    ASSERT_TRUE(avi.Open());
-    avi.Close();
+    Setup("empty.avi", 16, 8, 24, false, false);
+    Make({});
     avi.Close();
     avi.Rebuild(-1);
     EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(Files(), std::set<std::string>{"empty.avi"});
-    EXPECT_EQ(media::Streams(Path("empty.avi")).at("0.codec_type"), "video");
+    EXPECT_EQ(avitest::ProbeStreams(Path("empty.avi")).at(0).at("codec_type"), "video");
+    EXPECT_TRUE(avitest::ProbePackets(Path("empty.avi"), "v:0").empty());
 
-    // A picture of another size is scaled to the movie's: 2 x 1 into 4 x 2 doubles each pixel.
-    auto small = std::make_unique<TBitmap>();
-    small->SetPixelFormat(pf24bit);
-    small->SetSize(2, 1);
-    small->SetPixelColor(0, 0, clRed);
-    small->SetPixelColor(1, 0, clBlue);
-    Setup(avi, Path("stretched.avi"), 4, 2, 24, false, false);
-    ASSERT_TRUE(avi.Open());
-    EXPECT_TRUE(avi.AddFrame(*small));
-    avi.Close();
-    const std::vector<uint8_t> red = {0, 0, 255}, blue = {255, 0, 0};
-    std::vector<uint8_t> expected;
-    for (int i = 0; i < 2; ++i)
-        for (const auto* p : {&red, &red, &blue, &blue})
-            expected.insert(expected.end(), p->begin(), p->end());
-    EXPECT_EQ(media::DecodeVideo(Path("stretched.avi")), expected);
+    // A picture of another size is scaled: 2 x 1 into 4 x 2 doubles each pixel.
+    Frames small;
+    small.push_back(std::make_unique<TBitmap>());
+    small[0]->SetPixelFormat(pf24bit);
+    small[0]->SetSize(2, 1);
+    small[0]->SetPixelColor(0, 0, clRed);
+    small[0]->SetPixelColor(1, 0, clBlue);
+    Setup("stretched.avi", 4, 2, 24, false, false);
+    Make(small);
+    const Bytes row = {0, 0, 255, 0, 0, 255, 255, 0, 0, 255, 0, 0};
+    Bytes expected = row;
+    expected.insert(expected.end(), row.begin(), row.end());
+    EXPECT_EQ(DecodeVideo(Path("stretched.avi")), expected);
 
     // A component destroyed with its movie open leaves a finished movie.
-    const auto frames = Frames(16, 8, 2);
+    const Frames frames = MakeFrames(16, 8, 2);
     {
         TJxAvi open;
-        Setup(open, Path("open.avi"), 16, 8, 16, false, false);
+        open.SetFileName(Path("open.avi"));
+        open.SetWidth(16);
+        open.SetHeight(8);
+        open.SetCompress(false);
         ASSERT_TRUE(open.Open());
         for (const auto& f : frames)
             open.AddFrame(*f);
     }
-    ExpectUncompressed(Path("open.avi"), frames, 16);
+    ExpectUncompressed("open.avi", frames, 16);
 }

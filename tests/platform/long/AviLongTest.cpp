@@ -31,41 +31,50 @@ void FillFrame(Bytes& frame, int index) {
         frame[i] = static_cast<uint8_t>(index + i / 4096);
 }
 
+// Count frames of Width x Height, each filled by FillFrame.
+HRESULT WriteFilledMovie(const std::string& path, int width, int height, int count) {
+    Bytes frame(static_cast<size_t>(width) * height * 3);
+    AVIFileInit();
+    VideoWriter movie(path, VideoInfo(width, height, kRate), FrameHeader(width, height));
+    for (int i = 0; i < count; ++i) {
+        FillFrame(frame, i);
+        movie.Write(frame, AVIIF_KEYFRAME);
+    }
+    const HRESULT r = movie.Close();
+    AVIFileExit();
+    return r;
+}
+
 TEST(AviLongTest, OurMoviePastOneGibGoesOnInOpenDmlAndFfprobeCountsEveryFrame) {
     ScratchDir dir;
     const std::string path = dir / "long.avi";
-    AVIFileInit();
-    Bytes frame(static_cast<size_t>(kSide) * kSide * 3);
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
-    PAVISTREAM stream = nullptr;
-    ASSERT_EQ(AVIFileCreateStream(file, &stream, VideoInfo(kSide, kSide, kRate)), AVIERR_OK);
-    const BITMAPINFOHEADER format = FrameHeader(kSide, kSide);
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
-    for (int i = 0; i < kFrames; ++i) {
-        FillFrame(frame, i);
-        ASSERT_EQ(AVIStreamWrite(stream, i, 1, frame.data(), static_cast<int32_t>(frame.size()),
-                                 AVIIF_KEYFRAME, nullptr, nullptr),
-                  AVIERR_OK);
-    }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
+    ASSERT_EQ(WriteFilledMovie(path, kSide, kSide, kFrames), AVIERR_OK);
 
     EXPECT_EQ(Segments(path), (std::vector<FOURCC>{avi::kFormAvi, avi::kFormAvix}));
+    // The main header and idx1 cover the first segment, the OpenDML header every frame.
+    const Layout layout = ReadLayout(path);
+    const uint32_t firstSegment = (1u << 30) / (kSide * kSide * 3 + 8);
+    EXPECT_EQ(layout.totalFrames, firstSegment);
+    EXPECT_EQ(layout.idx1Entries, firstSegment);
+    EXPECT_EQ(layout.odmlTotalFrames, static_cast<uint32_t>(kFrames));
     std::vector<Fields> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0]["nb_frames"], std::to_string(kFrames));
     EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(kFrames));
-    const CommandResult decoded = RunCommand("ffprobe -v error -count_frames -show_entries "
+    // Every frame decoded, and not one warning on the way.
+    const CommandResult decoded = RunCommand("ffprobe -v warning -count_frames -show_entries "
                                              "stream=nb_read_frames -of csv=p=0 '" +
                                              path + "' 2>&1");
     EXPECT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.out, std::to_string(kFrames) + "\n");
 
+    AVIFileInit();
+    PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpen(&file, path, OF_READ), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
     ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
     ASSERT_EQ(AVIStreamLength(stream), kFrames);
-    Bytes expected(frame.size()), read(frame.size());
+    Bytes expected(static_cast<size_t>(kSide) * kSide * 3), read(expected.size());
     for (int i = 0; i < kFrames; ++i) {
         FillFrame(expected, i);
         int32_t bytes = 0;
@@ -86,23 +95,7 @@ TEST(AviLongTest, TenThousandVgaFramesMakeOneFileThatFfprobeCountsCompletely) {
     constexpr int kWidth = 640, kHeight = 480, kCount = 10000;
     ScratchDir dir;
     const std::string path = dir / "record.avi";
-    AVIFileInit();
-    Bytes frame(static_cast<size_t>(kWidth) * kHeight * 3);
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
-    PAVISTREAM stream = nullptr;
-    ASSERT_EQ(AVIFileCreateStream(file, &stream, VideoInfo(kWidth, kHeight, 30)), AVIERR_OK);
-    const BITMAPINFOHEADER format = FrameHeader(kWidth, kHeight);
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
-    for (int i = 0; i < kCount; ++i) {
-        FillFrame(frame, i);
-        ASSERT_EQ(AVIStreamWrite(stream, i, 1, frame.data(), static_cast<int32_t>(frame.size()),
-                                 AVIIF_KEYFRAME, nullptr, nullptr),
-                  AVIERR_OK);
-    }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    AVIFileExit();
+    ASSERT_EQ(WriteFilledMovie(path, kWidth, kHeight, kCount), AVIERR_OK);
 
     EXPECT_EQ(Segments(path).size(), 9u);
     std::vector<Fields> streams = ProbeStreams(path);
