@@ -5,13 +5,13 @@
 #include "../HeadlessApplication.h"
 #include "../common/TestBitmaps.h"
 #include "MV_M/main.h"
-#include "jxavi/MediaTools.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
+#include "tests/platform/AviTestSupport.h"
 
 #include <deque>
 #include <filesystem>
@@ -59,40 +59,30 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
            a.PixelFormat() == b.PixelFormat() && test_bitmaps::Bytes(a) == test_bitmaps::Bytes(b);
 }
 
-// "codec,width,height,frames" of a movie's first video stream as ffprobe counts them; empty
-// when ffmpeg cannot decode every frame.
+// "codec,width,height,frames" of a movie's one stream as ffprobe counts its packets; empty
+// unless ffmpeg decodes exactly that many frames.
 inline std::string Movie(const std::string& path) {
-    const auto fields = media::Streams(path);
+    const auto streams = avitest::ProbeStreams(path);
+    if (streams.size() != 1) return {};
     auto field = [&](const char* name) {
-        const auto it = fields.find(std::string("0.") + name);
-        return it == fields.end() ? std::string("?") : it->second;
+        const auto it = streams[0].find(name);
+        return it == streams[0].end() ? std::string("?") : it->second;
     };
-    if (media::StreamCount(fields) != 1 || media::DecodeVideo(path).empty()) return {};
+    const size_t frameBytes =
+        3u * std::stoul("0" + field("width")) * std::stoul("0" + field("height"));
+    const auto decoded = avitest::Decode(path, "v:0", "-f rawvideo -pix_fmt bgr24");
+    if (frameBytes == 0 ||
+        decoded.size() != frameBytes * std::stoul("0" + field("nb_read_packets")))
+        return {};
     return field("codec_name") + "," + field("width") + "," + field("height") + "," +
-           field("nb_read_frames");
+           field("nb_read_packets");
 }
-
-// A temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& prefix) {
-        std::string pattern = "/tmp/" + prefix + "_XXXXXX";
-        path_ = std::string(::mkdtemp(pattern.data())) + "/";
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() { fs::remove_all(path_); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 class MovieMakerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        SetExeDirOverride(folder_.Path());
+        SetExeDirOverride(Dir());
         SetDialogAnswerer([this](const DialogRequest& r) { return Answer(r); });
         SetMessageBeepOverride([this](uint32_t t) { beeps.push_back(t); });
         SetSleepOverride([this](uint32_t ms) {
@@ -131,7 +121,7 @@ protected:
         return a;
     }
 
-    std::string Dir() const { return folder_.Path(); }
+    std::string Dir() const { return folder_ / ""; }
 
     TMainForm& MakeForm() {
         form = std::make_unique<TMainForm>();
@@ -177,5 +167,5 @@ protected:
     std::vector<ShellRequest> shell;
 
 private:
-    TempFolder folder_{"mvm_test"};
+    avitest::ScratchDir folder_;
 };

@@ -222,7 +222,8 @@ TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
         for (int y = 0; y < 480; ++y)
             fitted.insert(fitted.end(), frame->ScanLine(y), frame->ScanLine(y) + 640 * 3);
     }
-    EXPECT_TRUE(media::DecodeVideo(Dir() + "movie.avi") == fitted);
+    EXPECT_TRUE(avitest::Decode(Dir() + "movie.avi", "v:0", "-f rawvideo -pix_fmt bgr24") ==
+                fitted);
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
     EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 2)));
     EXPECT_EQ(Texts().back(), RunQuestion);

@@ -5,15 +5,8 @@
 #include "Harness.h"
 
 #include <QProcess>
-#include <fstream>
-#include <iterator>
 
 namespace {
-
-std::string FileText(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Runs a program of the folder with one driver task; returns its log.
 std::string RunDriven(const std::string& dir, const std::string& program, const std::string& task,
@@ -29,14 +22,15 @@ std::string RunDriven(const std::string& dir, const std::string& program, const 
     process.setProcessEnvironment(env);
     process.start(QString::fromStdString(dir + program), {});
     exitCode = process.waitForFinished(180000) ? process.exitCode() : -1;
-    return FileText(dir + "driver.log") + process.readAllStandardError().toStdString();
+    const avitest::Bytes log = avitest::ReadFile(dir + "driver.log");
+    return std::string(log.begin(), log.end()) + process.readAllStandardError().toStdString();
 }
 
 } // namespace
 
 TEST(BothProgramsTest, RecordedFramesBecomeUncompressedAndCompressedMovies) {
-    const TempFolder folder("mvm_program");
-    const std::string& dir = folder.Path();
+    const avitest::ScratchDir folder;
+    const std::string dir = folder / "";
     for (const char* program : {MV_X_PROGRAM, MV_M_PROGRAM}) {
         const std::string copy = dir + fs::path(program).filename().string();
         fs::copy_file(program, copy); // ExeDir follows links: copies
