@@ -22,7 +22,7 @@ namespace {
 
 constexpr int QualitySteps = 100; // the slider in percent of ICQUALITY_HIGH
 constexpr int QualityStep = ICQUALITY_HIGH / QualitySteps;
-constexpr int DefaultSliderQuality = 75;
+constexpr int DefaultSliderQuality = DefaultQuality / QualityStep;
 constexpr int MaxKeyFrameEvery = 100000;
 constexpr int MaxDataRate = 1000000;
 constexpr int PreviewWidth = 160;

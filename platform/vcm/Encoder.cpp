@@ -284,9 +284,11 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
 // - data rate D kilobytes per second: an average bit rate of D x 8192 bits per second, also the
 //   maximum rate over a one-second buffer; the quality is then left to the rate control;
 // - quality Q (0..10000) without a data rate: encoders with a constant rate factor get
-//   crf = 51 x (10000 - Q) / 10000 (x264, x265, VP8/VP9, AV1); all others a fixed quantiser
-//   1 + 30 x (10000 - Q) / 10000 (MPEG-style 1..31: MJPG, FMP4, MP42/MP43...), which lossless
-//   encoders and those without a quality setting ignore. Quality -1 keeps the encoder's default.
+//   crf = 51 x (10000 - Q) / 10000 and no bit rate (x264, x265, VP8/VP9, AV1), and keep their
+//   own default for Q = -1; all others a fixed quantiser 1 + 30 x (10000 - Q) / 10000
+//   (MPEG-style 1..31: MJPG, FMP4, MP42/MP43...), which lossless encoders and those without a
+//   quality setting ignore. For them Q = -1 is the dialog's default of 75 (quantiser 8), not
+//   libavcodec's default of a 200 kbit/s rate, which full-size frames cannot keep to.
 // No encoder may hold frames back: no B-frames, and look-ahead switched off where it exists.
 void Encoder::ApplySettings(const Settings& settings) {
     AVCodecContext& c = *context_;
@@ -302,9 +304,12 @@ void Encoder::ApplySettings(const Settings& settings) {
         c.rc_buffer_size = static_cast<int>(std::min<int64_t>(c.bit_rate, INT32_MAX));
         return;
     }
-    if (settings.quality < 0) return;
-    const int64_t lack = QualityMax - std::min(settings.quality, QualityMax);
-    if (av_opt_find(c.priv_data, "crf", nullptr, 0, 0) != nullptr) {
+    const bool hasCrf = av_opt_find(c.priv_data, "crf", nullptr, 0, 0) != nullptr;
+    if (hasCrf && settings.quality < 0) return;
+    const int32_t quality = settings.quality < 0 ? DefaultQuality : settings.quality;
+    const int64_t lack = QualityMax - std::min(quality, QualityMax);
+    if (hasCrf) {
+        c.bit_rate = 0;
         av_opt_set_double(c.priv_data, "crf", static_cast<double>(CrfWorst * lack / QualityMax), 0);
         return;
     }

@@ -49,6 +49,10 @@ std::vector<Candidate> AllCandidates(int bitCount);
 // The candidate with the FOURCC Handler for Input, if any.
 std::optional<Candidate> FindCandidate(const BITMAPINFOHEADER& input, Fourcc handler);
 
+// The quality that stands for "the default" where an encoder has no good one of its own, and
+// where the dialog's slider starts.
+inline constexpr int32_t DefaultQuality = 7500;
+
 // How the user's settings reach the encoder (see Encoder.cpp for the mapping).
 struct Settings {
     int32_t quality = -1;      // 0..10000, -1: the encoder's default

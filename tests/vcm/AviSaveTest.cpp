@@ -209,6 +209,24 @@ TEST_F(AviSaveTest, BadRequestsFailWithTheirCodes) {
               AVIERR_BADHANDLE);
     options.fccHandler = Mjpg;
     EXPECT_NE(Save(dir / "no-such-folder/x.avi"), AVIERR_OK);
+
+    // Samples shorter than their frames (another tool's file) are completed, not overread.
+    const std::string shortSamples = dir / "short.avi";
+    ASSERT_EQ(avitest::WriteMovie(shortSamples, avitest::VideoInfo(Width, Height, Rate), header,
+                                  {Bytes(100, 0x80), Bytes(7, 0x10)},
+                                  {AVIIF_KEYFRAME, AVIIF_KEYFRAME}),
+              AVIERR_OK);
+    PAVIFILE shortFile = nullptr;
+    PAVISTREAM shortStream = nullptr;
+    ASSERT_EQ(AVIFileOpen(&shortFile, shortSamples, OF_READ), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(shortFile, &shortStream, streamtypeVIDEO, 0), AVIERR_OK);
+    EXPECT_EQ(AVISaveV(dir / "padded.avi", nullptr, nullptr, 1, &shortStream, &optionsRef),
+              AVIERR_OK);
+    AVIStreamRelease(shortStream);
+    AVIFileRelease(shortFile);
+    ExpectVideoStream(dir / "padded.avi", "mjpeg", "MJPG", 2);
+    EXPECT_EQ(avitest::Decode(dir / "padded.avi", "0", "-f rawvideo -pix_fmt bgr24").size(),
+              2u * Width * Height * 3);
 }
 
 TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {

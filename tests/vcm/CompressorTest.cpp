@@ -130,6 +130,13 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
         EXPECT_GT(TotalBytes(fine), 2 * TotalBytes(coarse));
         EXPECT_LT(WorstError(fine, h), WorstError(coarse, h));
     }
+    // The default quality of an MPEG-style encoder is the dialog's default, not libavcodec's
+    // 200 kbit/s rate, which would starve full-size frames.
+    const auto vga = frames::Header(640, 480);
+    auto byDefault = Vars(Mjpg), byDialog = Vars(Mjpg, vcm::DefaultQuality);
+    const Sequence defaultFrames = Compress(byDefault, vga, 3, true);
+    EXPECT_TRUE(defaultFrames.packets == Compress(byDialog, vga, 3, true).packets);
+    EXPECT_GT(TotalBytes(defaultFrames), 3 * 200000 / 8 / 30 * 4);
     // Key frame every 3 frames, and no key frame in between.
     for (const uint32_t handler : {Fmp4, H264}) {
         if (!vcm::FindCandidate(h, handler)) continue;
