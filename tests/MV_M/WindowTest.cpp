@@ -49,25 +49,28 @@ TEST_F(WindowTest, StartsWithTheDesignedControlsAndWriter) {
     TMainForm& f = MakeForm();
     Ui::TMainForm& ui = Ui();
     EXPECT_EQ(f.windowTitle().toStdString(), "Morvane M (動画 AVI 作成)");
-    EXPECT_EQ(ui.CompressCheckBox->text().toStdString(), "非圧縮 AVI 作成後に圧縮");
-    EXPECT_TRUE(ui.CompressCheckBox->isChecked());
-    EXPECT_EQ(ui.PreCompressCheckBox->text().toStdString(), "直接 圧縮AVI を作成");
-    EXPECT_FALSE(ui.PreCompressCheckBox->isChecked());
-    EXPECT_EQ(ui.LoadBitBtn->text().toStdString(), "連番画像指定 (&O)");
-    EXPECT_EQ(ui.MakeBitBtn->text().toStdString(), "作成 (&M)");
-    EXPECT_EQ(ui.StopBitBtn->text().toStdString(), "中止 (&S)");
-    EXPECT_EQ(ui.SakuseiBitBtn->text().toStdString(), "作成ファイルを実行 (&R)");
-    EXPECT_EQ(ui.DelBitBtn->text().toStdString(), "画像の削除 (&D)");
+    const std::pair<QWidget*, const char*> texts[] = {
+        {ui.CompressCheckBox, "非圧縮 AVI 作成後に圧縮"},
+        {ui.PreCompressCheckBox, "直接 圧縮AVI を作成"},
+        {ui.LoadBitBtn, "連番画像指定 (&O)"},
+        {ui.MakeBitBtn, "作成 (&M)"},
+        {ui.StopBitBtn, "中止 (&S)"},
+        {ui.SakuseiBitBtn, "作成ファイルを実行 (&R)"},
+        {ui.DelBitBtn, "画像の削除 (&D)"},
+        {ui.AVIWidthEdit, "352"},
+        {ui.XLabel, "x"},
+        {ui.AVIHeightEdit, "240"},
+        {ui.LogoCheckBox, "ロゴを使用する"},
+        {ui.SakuseiLabel, "[ここに作成先 AVI のパスが表示されます]"}};
+    for (const auto& [control, text] : texts)
+        EXPECT_EQ(control->property("text").toString().toStdString(), text);
+    EXPECT_EQ(std::tuple(ui.CompressCheckBox->isChecked(), ui.PreCompressCheckBox->isChecked(),
+                         ui.LogoCheckBox->isChecked()),
+              std::tuple(true, false, false));
     EXPECT_EQ(ui.SizeRadioGroup->title().toStdString(), "AVI サイズ (&S)");
     EXPECT_EQ(ui.SizeRadioGroup->Items(),
               QStringList({"320x200", "640x480", "720x480", "オリジナル", "指定"}));
     EXPECT_EQ(ui.SizeRadioGroup->ItemIndex(), 1);
-    EXPECT_EQ(ui.AVIWidthEdit->text().toStdString(), "352");
-    EXPECT_EQ(ui.AVIHeightEdit->text().toStdString(), "240");
-    EXPECT_EQ(ui.XLabel->text().toStdString(), "x");
-    EXPECT_EQ(ui.LogoCheckBox->text().toStdString(), "ロゴを使用する");
-    EXPECT_FALSE(ui.LogoCheckBox->isChecked());
-    EXPECT_EQ(ui.SakuseiLabel->text().toStdString(), "[ここに作成先 AVI のパスが表示されます]");
     EXPECT_EQ(ui.FileListBox->Count(), 0);
     EXPECT_EQ(ui.FileListBox->ItemHeight(), 12);
     EXPECT_EQ(ui.StatusBar->currentMessage().toStdString(), "Version 1.1");
