@@ -1,6 +1,7 @@
 // A Qt input plugin that plays a user at the real programs, loaded through
 // QT_QPA_GENERIC_PLUGINS=mvmdriver:<task>. Tasks:
-//   button                         in mv_x: logs whether the movie maker button is enabled
+//   button                         logs whether the window's movie maker button is enabled,
+//                                  presses it and closes the window
 //   make;<frame>;<movie>;<codec>   in mv_m: drops the frame file, makes the movie at the path,
 //                                  raw (uncompressed) or a compressor's FourCC picked while
 //                                  writing, says No to running it and closes the window
@@ -85,8 +86,14 @@ private:
     std::vector<Step> ButtonScript() {
         return {{"start", [this] { return Window() != nullptr; },
                  [this] {
+                     // The program the button starts inherits this task: it logs its own
+                     // window, which has no such button, and closes.
+                     auto* button = Control<QAbstractButton>("MVMSpeedButton");
                      Log(QString("movie maker button: ") +
-                         (Enabled("MVMSpeedButton") ? "enabled" : "disabled"));
+                         (button == nullptr     ? "absent in " + Window()->windowTitle()
+                          : button->isEnabled() ? "enabled"
+                                                : "disabled"));
+                     if (button != nullptr && button->isEnabled()) button->click();
                      CloseWindow();
                  }}};
     }
