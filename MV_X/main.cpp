@@ -9,13 +9,9 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ShellApi.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMimeData>
-#include <QScreen>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
@@ -89,10 +85,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
         "(*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|ビットマップ "
         "(*.bmp)|*.bmp|PNGファイル "
         "(*.png)|*.png";
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    CentreOnScreen(*this);
     LayStatusLine();
     ConnectHandlers();
     if (Application != nullptr)
@@ -309,16 +302,12 @@ void TMainForm::WMDropFiles(const std::string& FileName) {
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData() != nullptr && !DroppedFile(*event->mimeData()).empty())
-        event->acceptProposedAction();
+    AcceptFileDrag(*event);
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-    if (event->mimeData() == nullptr) return;
-    const std::string file = DroppedFile(*event->mimeData());
-    if (file.empty()) return;
-    event->acceptProposedAction();
-    Guarded([&] { WMDropFiles(file); });
+    const std::string file = AcceptFileDrop(*event);
+    if (!file.empty()) Guarded([&] { WMDropFiles(file); });
 }
 
 bool TMainForm::PreviewEvent(QEvent& event) {

@@ -1,8 +1,8 @@
 // Picture import into the album, and opening an album entry.
-#include "MV_X/PictureFile.h"
 #include "MV_X/album_U.h"
 #include "MV_X/main.h"
 #include "common/BitmapUtils.h"
+#include "common/PictureFile.h"
 #include "common/Qmlib2002.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"

@@ -1,6 +1,6 @@
 // The liquid sprites: numbered files ekiimg/eki<N>.bmp beside the program.
-#include "MV_X/PictureFile.h"
 #include "MV_X/main.h"
+#include "common/PictureFile.h"
 #include "common/Qmlib2002.h"
 #include "platform/rtl/SysUtils.h"
 

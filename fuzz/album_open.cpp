@@ -7,7 +7,7 @@
 #include "FuzzFiles.h"
 #include "MV_X/ColorFilter.h"
 #include "MV_X/EntrySettings.h"
-#include "MV_X/PictureFile.h"
+#include "common/PictureFile.h"
 #include "platform/classes/IniFiles.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Canvas.h"

@@ -2,7 +2,7 @@
 // name the decoders are chosen by. Any input either loads as a non-empty 24-bit bitmap or
 // raises, and a bitmap that failed to load keeps what it held.
 #include "FuzzFiles.h"
-#include "MV_X/PictureFile.h"
+#include "common/PictureFile.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/rtl/Exceptions.h"
 

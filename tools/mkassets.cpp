@@ -1,5 +1,6 @@
-// Makes the player's artwork: the liquid sprites ekiimg/eki0.bmp .. eki19.bmp, the start
-// picture, the 32 x 32 position spot and the button glyphs.
+// Makes the artwork of both programs: the player's liquid sprites ekiimg/eki0.bmp ..
+// eki19.bmp, start picture, 32 x 32 position spot and button glyphs; the movie maker's logo
+// avi_logo.bmp, its 105 x 105 start preview and its button glyphs (normal and disabled).
 // Usage: mkassets <assets folder>
 #include <QDir>
 #include <QFont>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -88,14 +91,30 @@ QImage Spot() {
     return image;
 }
 
+// A ground shading from one colour at the top-left corner to another at End.
+void PaintGround(QPainter& p, const QRect& rect, QPointF end, QColor first, QColor last) {
+    QLinearGradient ground(QPointF(0, 0), end);
+    ground.setColorAt(0, first);
+    ground.setColorAt(1, last);
+    p.fillRect(rect, ground);
+}
+
+// A line of bold text in the product's font.
+void PaintTitle(QPainter& p, const QRect& box, int pixelSize, QColor colour, const QString& text,
+                int alignment) {
+    QFont font("Noto Sans CJK JP");
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(colour);
+    p.drawText(box, alignment, text);
+}
+
 QImage StartPicture() {
     QImage image(401, 400, QImage::Format_RGB888);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient ground(0, 0, 0, 400);
-    ground.setColorAt(0, QColor(252, 246, 238));
-    ground.setColorAt(1, QColor(226, 214, 230));
-    p.fillRect(image.rect(), ground);
+    PaintGround(p, image.rect(), QPointF(0, 400), QColor(252, 246, 238), QColor(226, 214, 230));
 
     // A few drops running down, in the liquid's colours.
     const QColor drops[] = {QColor(250, 250, 250), QColor(254, 254, 127), QColor(223, 223, 223),
@@ -110,12 +129,7 @@ QImage StartPicture() {
         p.drawEllipse(QPointF(x - 3, top + len - 3), 2.5, 2.5);
     }
 
-    QFont title("Noto Sans CJK JP");
-    title.setPixelSize(52);
-    title.setBold(true);
-    p.setFont(title);
-    p.setPen(QColor(90, 60, 110));
-    p.drawText(QRect(0, 150, 401, 70), Qt::AlignCenter, "Morvane X");
+    PaintTitle(p, QRect(0, 150, 401, 70), 52, QColor(90, 60, 110), "Morvane X", Qt::AlignCenter);
 
     QFont body("Noto Sans CJK JP");
     body.setPixelSize(14);
@@ -188,6 +202,97 @@ QImage ColourGlyph(const Rgb& colour) {
     return image;
 }
 
+// The movie maker's logo, blended over the top-left corner of the first frames of a movie.
+QImage MovieLogo() {
+    QImage image(160, 40, QImage::Format_RGB888);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    PaintGround(p, image.rect(), QPointF(160, 40), QColor(90, 60, 110), QColor(40, 30, 60));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 230, 217));
+    p.drawEllipse(QPointF(20, 22), 9, 10);
+    p.drawRoundedRect(QRectF(17, 4, 6, 14), 3, 3);
+    PaintTitle(p, QRect(36, 0, 124, 40), 20, QColor(252, 246, 238), "Morvane M",
+               Qt::AlignVCenter | Qt::AlignLeft);
+    return image;
+}
+
+// The preview before any frame is listed, in 256 colours.
+QImage StartPreview() {
+    QImage image(105, 105, QImage::Format_RGB888);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(image.rect(), QColor(40, 30, 60));
+    for (int x = 4; x < 105; x += 12) {
+        p.fillRect(QRect(x, 6, 6, 6), QColor(230, 230, 230));
+        p.fillRect(QRect(x, 93, 6, 6), QColor(230, 230, 230));
+    }
+    p.fillRect(QRect(6, 18, 93, 69), QColor(226, 214, 230));
+    PaintTitle(p, QRect(6, 18, 93, 69), 14, QColor(90, 60, 110), "AVI", Qt::AlignCenter);
+    p.end();
+    return image.convertToFormat(QImage::Format_Indexed8);
+}
+
+// A glyph painted over a ground: the 16 x 16 grey one unless another is given.
+QImage PaintedGlyph(const std::function<void(QPainter&)>& paint, QImage ground = Canvas16()) {
+    QPainter p(&ground);
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    p.end();
+    return ground;
+}
+
+// The movie maker's buttons: a folder, the film with a record spot, a stop square, a play
+// triangle and a cross.
+QImage FolderGlyph() {
+    return PaintedGlyph([](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(QColor(96, 64, 0));
+        p.setBrush(QColor(240, 200, 80));
+        p.drawRect(QRect(1, 5, 13, 9));
+        p.drawRect(QRect(1, 3, 5, 2));
+    });
+}
+QImage MakeGlyph() {
+    return PaintedGlyph(
+        [](QPainter& p) {
+            p.setRenderHint(QPainter::Antialiasing, false);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(230, 60, 60));
+            p.drawEllipse(QRectF(9, 8, 6, 6));
+        },
+        MovieGlyph());
+}
+QImage StopGlyph() {
+    return PaintedGlyph([](QPainter& p) { p.fillRect(QRect(3, 3, 10, 10), QColor(200, 30, 30)); });
+}
+QImage RunGlyph() {
+    return PaintedGlyph([](QPainter& p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 140, 50));
+        p.drawPolygon(QPolygonF({QPointF(4, 2), QPointF(13, 8), QPointF(4, 14)}));
+    });
+}
+QImage DeleteGlyph() {
+    return PaintedGlyph([](QPainter& p) {
+        p.setPen(QPen(QColor(180, 20, 20), 2.5));
+        p.drawLine(QPointF(3, 3), QPointF(13, 13));
+        p.drawLine(QPointF(13, 3), QPointF(3, 13));
+    });
+}
+
+// The disabled state of a glyph: its grey shades, lightened, on the same ground.
+QImage DisabledGlyph(const QImage& glyph) {
+    QImage image = glyph.convertToFormat(QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            const int light = 128 + grey / 2;
+            image.setPixel(x, y, qRgb(light, light, light));
+        }
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path, const char* format) {
     if (image.save(path, format)) return true;
     std::fprintf(stderr, "mkassets: cannot write %s\n", path.toLocal8Bit().constData());
@@ -219,5 +324,17 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i)
         ok &= Save(ColourGlyph(GroupColours[i]),
                    out.filePath(QString("glyphs/%1.png").arg(names[i])), "PNG");
+    ok &= Save(MovieLogo(), out.filePath("avi_logo.bmp"), "BMP");
+    ok &= Save(StartPreview(), out.filePath("preview.png"), "PNG");
+    const std::pair<const char*, QImage> movieGlyphs[] = {{"load", FolderGlyph()},
+                                                          {"make", MakeGlyph()},
+                                                          {"stop", StopGlyph()},
+                                                          {"run", RunGlyph()},
+                                                          {"del", DeleteGlyph()}};
+    for (const auto& [name, glyph] : movieGlyphs) {
+        ok &= Save(glyph, out.filePath(QString("glyphs/%1.png").arg(name)), "PNG");
+        ok &=
+            Save(DisabledGlyph(glyph), out.filePath(QString("glyphs/%1_off.png").arg(name)), "PNG");
+    }
     return ok ? 0 : 1;
 }

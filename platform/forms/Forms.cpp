@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <QLibraryInfo>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
@@ -113,5 +114,12 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     } catch (...) {
         HandleException();
         return false;
+    }
+}
+
+void CentreOnScreen(QWidget& window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
     }
 }

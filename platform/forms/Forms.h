@@ -81,5 +81,8 @@ void ConnectHandler(Sender* sender, Signal signal, Form* form, void (Form::*hand
     });
 }
 
+// Centres a window on the primary screen's work area.
+void CentreOnScreen(QWidget& window);
+
 // The text of the default error box: "." added when the last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);

@@ -1,6 +1,7 @@
 #include "platform/win/ShellApi.h"
 
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
@@ -75,4 +76,16 @@ std::string DroppedFile(const QMimeData& data) {
     for (const QUrl& url : data.urls())
         if (url.isLocalFile()) return url.toLocalFile().toStdString();
     return {};
+}
+
+void AcceptFileDrag(QDragEnterEvent& event) {
+    if (event.mimeData() != nullptr && !DroppedFile(*event.mimeData()).empty())
+        event.acceptProposedAction();
+}
+
+std::string AcceptFileDrop(QDropEvent& event) {
+    if (event.mimeData() == nullptr) return {};
+    std::string file = DroppedFile(*event.mimeData());
+    if (!file.empty()) event.acceptProposedAction();
+    return file;
 }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QMimeData;
 class QWidget;
 
@@ -35,3 +37,7 @@ void SetShellExecuteOverride(std::function<intptr_t(const ShellRequest&)> shell)
 
 // The first local file of a drop, or empty when the drop holds none.
 std::string DroppedFile(const QMimeData& data);
+// A window that takes dropped files accepts a drag that carries a local file.
+void AcceptFileDrag(QDragEnterEvent& event);
+// The first local file of a drop, which is then accepted; empty when the drop carries none.
+std::string AcceptFileDrop(QDropEvent& event);

@@ -9,9 +9,17 @@ std::function<void(uint32_t)>& BeepOverride() {
     static std::function<void(uint32_t)> f;
     return f;
 }
+std::function<void(uint32_t)>& SleepOverride() {
+    static std::function<void(uint32_t)> f;
+    return f;
+}
 } // namespace
 
 void Sleep(uint32_t milliseconds) {
+    if (SleepOverride()) {
+        SleepOverride()(milliseconds);
+        return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
@@ -26,4 +34,8 @@ bool MessageBeep(uint32_t type) {
 
 void SetMessageBeepOverride(std::function<void(uint32_t)> beep) {
     BeepOverride() = std::move(beep);
+}
+
+void SetSleepOverride(std::function<void(uint32_t)> sleep) {
+    SleepOverride() = std::move(sleep);
 }

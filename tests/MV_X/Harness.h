@@ -1,6 +1,7 @@
 // Drives the real main window headless: every dialog, key, clock and shell call is scripted.
 #pragma once
 
+#include "../HeadlessApplication.h"
 #include "MV_X/album_U.h"
 #include "MV_X/main.h"
 #include "platform/forms/Dialogs.h"
@@ -24,16 +25,7 @@
 #include <vector>
 
 inline TApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "test_mv_x";
-    static char* argv[] = {name, nullptr};
-    static auto* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new TApplication(argc, argv);
-        a->Title = "Morvane X";
-        return a;
-    }();
-    return *app;
+    return HeadlessApplication("Morvane X");
 }
 
 class TMainFormTestAccess {

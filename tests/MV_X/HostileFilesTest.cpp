@@ -3,7 +3,7 @@
 // once: the loader's error, the bitmap as it was, no picture of the size a header claims.
 #include "../support/ChildProcess.h"
 #include "MV_X/EntrySettings.h"
-#include "MV_X/PictureFile.h"
+#include "common/PictureFile.h"
 #include "platform/classes/IniFiles.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/rtl/Exceptions.h"

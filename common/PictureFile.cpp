@@ -1,4 +1,4 @@
-#include "MV_X/PictureFile.h"
+#include "common/PictureFile.h"
 
 #include "common/Qmlib2002.h"
 #include "platform/graphics/Bitmap.h"

@@ -1,0 +1,407 @@
+// The window: its start state, the options, the logo, the movie loop's states and controls,
+// stopping, failures while making, running the movie and deleting the frames.
+#include "Harness.h"
+#include "common/Qmlib2002.h"
+
+#include <fstream>
+#include <tuple>
+
+namespace {
+
+const char* const DoneSuffix = " : 完了.";
+const char* const RunQuestion =
+    "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
+
+// What the window's controls show, enabled ones in upper case.
+std::string Enabled(Ui::TMainForm& ui) {
+    std::string s;
+    const std::pair<char, QWidget*> controls[] = {
+        {'c', ui.CompressCheckBox}, {'p', ui.PreCompressCheckBox}, {'l', ui.LoadBitBtn},
+        {'m', ui.MakeBitBtn},       {'s', ui.StopBitBtn},          {'r', ui.SakuseiBitBtn},
+        {'d', ui.DelBitBtn},        {'g', ui.SizeRadioGroup},      {'w', ui.AVIWidthEdit},
+        {'h', ui.AVIHeightEdit},    {'o', ui.LogoCheckBox}};
+    for (const auto& [letter, widget] : controls)
+        s += widget->isEnabled() ? static_cast<char>(std::toupper(letter)) : letter;
+    return s;
+}
+
+} // namespace
+
+class WindowTest : public MovieMakerTest {
+protected:
+    // A listed folder of Count frames of W x H and the target movie path answered.
+    std::string Listed3(int count = 3, int w = 8, int h = 6) {
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i)
+            names.push_back(Format("%.4d", i) + ".bmp");
+        const std::string folder = Frames("take", names, w, h);
+        form->ScanFrameFolder(folder);
+        fileAnswer = Dir() + "movie.avi";
+        dialogs.clear();
+        beeps.clear();
+        return folder;
+    }
+    void Make() { Ui().MakeBitBtn->click(); }
+};
+
+TEST_F(WindowTest, StartsWithTheDesignedControlsAndWriter) {
+    fs::create_directories(Dir() + "record");
+    TMainForm& f = MakeForm();
+    Ui::TMainForm& ui = Ui();
+    EXPECT_EQ(f.windowTitle().toStdString(), "Morvane M (動画 AVI 作成)");
+    const std::pair<QWidget*, const char*> texts[] = {
+        {ui.CompressCheckBox, "非圧縮 AVI 作成後に圧縮"},
+        {ui.PreCompressCheckBox, "直接 圧縮AVI を作成"},
+        {ui.LoadBitBtn, "連番画像指定 (&O)"},
+        {ui.MakeBitBtn, "作成 (&M)"},
+        {ui.StopBitBtn, "中止 (&S)"},
+        {ui.SakuseiBitBtn, "作成ファイルを実行 (&R)"},
+        {ui.DelBitBtn, "画像の削除 (&D)"},
+        {ui.AVIWidthEdit, "352"},
+        {ui.XLabel, "x"},
+        {ui.AVIHeightEdit, "240"},
+        {ui.LogoCheckBox, "ロゴを使用する"},
+        {ui.SakuseiLabel, "[ここに作成先 AVI のパスが表示されます]"}};
+    for (const auto& [control, text] : texts)
+        EXPECT_EQ(control->property("text").toString().toStdString(), text);
+    EXPECT_EQ(std::tuple(ui.CompressCheckBox->isChecked(), ui.PreCompressCheckBox->isChecked(),
+                         ui.LogoCheckBox->isChecked()),
+              std::tuple(true, false, false));
+    EXPECT_EQ(ui.SizeRadioGroup->title().toStdString(), "AVI サイズ (&S)");
+    EXPECT_EQ(ui.SizeRadioGroup->Items(),
+              QStringList({"320x200", "640x480", "720x480", "オリジナル", "指定"}));
+    EXPECT_EQ(ui.SizeRadioGroup->ItemIndex(), 1);
+    EXPECT_EQ(ui.FileListBox->Count(), 0);
+    EXPECT_EQ(ui.FileListBox->ItemHeight(), 12);
+    EXPECT_EQ(ui.StatusBar->currentMessage().toStdString(), "Version 1.1");
+    EXPECT_EQ(Enabled(ui), "CPLmsrdGwhO");
+    EXPECT_EQ(ui.Image->geometry(), QRect(8, 8, 105, 105));
+    EXPECT_EQ(ui.SizeRadioGroup->geometry(), QRect(296, 27, 113, 86));
+    EXPECT_EQ(ui.Image->Picture().Bitmap().Width(), 105);
+    EXPECT_TRUE(ui.Image->Stretch());
+
+    // The writer as the window holds it: the component's values but for 24 bits.
+    const TJxAvi& w = Access::Of(f).Writer;
+    EXPECT_EQ(std::tuple(w.Width(), w.Height(), w.Compress(), w.PreCompress(), w.FrameRate(),
+                         w.BitDepth()),
+              std::tuple(320, 240, true, false, 30, 24));
+    EXPECT_EQ(Access::Of(f).Save.DefaultExt, "avi");
+    EXPECT_EQ(Access::Of(f).Save.FileName, "MVX_Movie");
+    EXPECT_EQ(Access::Of(f).Save.Filter, "AVI ファイル (*.avi)|*.avi");
+    EXPECT_EQ(Access::Of(f).Open.InitialDir, Dir() + "record");
+    EXPECT_EQ(Access::Of(f).Open.Filter,
+              "画像ファイル (*.bmp;*png;*.jpg;*.jpeg)|*.bmp;*png;*.jpg;*.jpeg|PNG "
+              "(*.png)|*.png|JPEG イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル "
+              "(*.jpeg)|*.jpeg|BMP (*.bmp)|*.bmp");
+}
+
+TEST_F(WindowTest, OptionsReachTheWriterAndTheEdits) {
+    TMainForm& f = MakeForm();
+    Ui().CompressCheckBox->click();
+    Ui().PreCompressCheckBox->click();
+    EXPECT_FALSE(Access::Of(f).Writer.Compress());
+    EXPECT_TRUE(Access::Of(f).Writer.PreCompress());
+    Ui().SizeRadioGroup->SetItemIndex(4);
+    EXPECT_EQ(Enabled(Ui()).substr(8, 2), "WH");
+    Ui().SizeRadioGroup->SetItemIndex(3);
+    EXPECT_EQ(Enabled(Ui()).substr(8, 2), "wh");
+}
+
+TEST_F(WindowTest, LogoIsLoadedBesideTheProgramOrReportedMissing) {
+    TMainForm& f = MakeForm();
+    Ui().LogoCheckBox->click();
+    EXPECT_FALSE(Ui().LogoCheckBox->isChecked());
+    EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
+    EXPECT_EQ(Texts(),
+              std::vector<std::string>{Dir() + "avi_logo.bmp\r\nファイルが見つかりません."});
+
+    // A logo that cannot be read is reported and not used.
+    std::ofstream(Dir() + "avi_logo.bmp") << "not a bitmap";
+    Ui().LogoCheckBox->click();
+    EXPECT_FALSE(Ui().LogoCheckBox->isChecked());
+    ASSERT_EQ(Texts().size(), 2u);
+    EXPECT_EQ(dialogs.back().type, mtError);
+
+    fs::remove(Dir() + "avi_logo.bmp");
+    fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", Dir() + "avi_logo.bmp");
+    Ui().LogoCheckBox->click();
+    EXPECT_TRUE(Ui().LogoCheckBox->isChecked());
+    EXPECT_EQ(Access::Of(f).Logo.PixelFormat(), pf24bit);
+    EXPECT_EQ(Access::Of(f).Logo.Width() * 1000 + Access::Of(f).Logo.Height(), 160040);
+    EXPECT_EQ(Texts().size(), 2u);
+}
+
+TEST_F(WindowTest, LogoHalfForSixtyFourFramesThenFadesOut) {
+    TMainForm& f = MakeForm();
+    Access::Of(f).Logo.Assign(Pattern(4, 4, 9).get());
+    const auto frame = Pattern(6, 6, 1);
+    auto blended = [&](int level) {
+        auto want = Pattern(6, 6, 1);
+        BlendBitmap24(0, 0, *want, *want, Access::Of(f).Logo, static_cast<uint16_t>(level));
+        return want;
+    };
+    for (int n = 1; n <= 129; ++n) {
+        Access::Of(f).Frame.Assign(frame.get());
+        f.ApplyLogo();
+        const int level = n <= 64 ? 128 : n <= 128 ? 2 * n : 256;
+        ASSERT_TRUE(SamePixels(Access::Of(f).Frame, *blended(level))) << "frame " << n;
+        if (n == 64 || n == 65 || n == 128 || n == 129) {
+            EXPECT_EQ(Access::Of(f).LogoStep, std::min(2 * n, 256)) << n;
+        }
+    }
+    EXPECT_TRUE(SamePixels(Access::Of(f).Frame, *frame));
+}
+
+TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
+    TMainForm& f = MakeForm();
+    f.show();
+    Listed3();
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    std::vector<std::string> making;
+    std::vector<std::string> statuses;
+    onSleep = [&](uint32_t ms) {
+        making.push_back(Enabled(Ui()));
+        statuses.push_back(Ui().StatusBar->currentMessage().toStdString());
+        if (ms == 3000) {
+            EXPECT_EQ(FileSize(Dir() + "movie.avi"), 0) << "the placeholder is written first";
+            EXPECT_FALSE(f.close());
+            EXPECT_TRUE(f.isVisible());
+        }
+    };
+    answers = {mrOk, mrYes};
+    compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,3");
+    EXPECT_EQ(sleeps, (std::vector<uint32_t>{3000, 1, 1, 1}));
+    for (const std::string& state : making)
+        EXPECT_EQ(state, "cplmSrdgwho");
+    EXPECT_EQ(statuses, (std::vector<std::string>{Dir() + "movie.avi", Dir() + "movie.avi",
+                                                  "AVI  ファイル出力中...(1/3)",
+                                                  "AVI  ファイル出力中...(2/3)"}));
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO");
+    EXPECT_EQ(Ui().SakuseiLabel->text().toStdString(), Dir() + "movie.avi");
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+    EXPECT_EQ(Access::Of(f).Writer.FileName(), Dir() + "movie.avi");
+    EXPECT_EQ(Access::Of(f).Writer.Width() * 1000 + Access::Of(f).Writer.Height(), 640480);
+    ASSERT_EQ(dialogs.size(), 4u);
+    EXPECT_EQ(dialogs[0].text,
+              "AVI ファイルを作成する場所を指定してください.\r\n\r\n■ご注意ください\r\n使用 "
+              "Codec によっては、作成先のパスに『日本語のフォルダ名』があると、構築に失敗する場合"
+              "があるようです.\r\nできるだけ半角英数の短い名前のパスに保存することをオススメします."
+              "\r\n(圧縮 AVI の作成はご使用のマシンの機能を使うため、未保証になります)");
+    EXPECT_EQ(dialogs[0].type, mtInformation);
+    EXPECT_EQ(dialogs[1].kind, DialogRequest::SaveFile);
+    EXPECT_EQ(dialogs[1].fileName, "MVX_Movie");
+    EXPECT_EQ(dialogs[1].defaultExt, "avi");
+    EXPECT_EQ(dialogs[2].kind, DialogRequest::ChooseCompressor) << "the re-compression";
+    EXPECT_EQ(dialogs[3].text, RunQuestion);
+    EXPECT_EQ(beeps, (std::vector<uint32_t>{MB_ICONASTERISK, MB_ICONQUESTION}));
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].verb, "Open");
+    EXPECT_EQ(shell[0].file, Dir() + "movie.avi");
+    EXPECT_EQ(shell[0].showCommand, SW_SHOW);
+    // The last frame as fitted stays in the frame bitmap and the preview shows it as loaded.
+    EXPECT_EQ(Access::Of(f).Frame.Width() * 1000 + Access::Of(f).Frame.Height(), 640480);
+    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 3)));
+    EXPECT_TRUE(f.close());
+}
+
+TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
+    MakeForm();
+    Listed3(5);
+    Ui().CompressCheckBox->click();
+    int frames = 0;
+    onSleep = [&](uint32_t ms) {
+        if (ms == 1 && ++frames == 3) Ui().StopBitBtn->click();
+    };
+    answers = {mrOk, mrNo};
+    Make();
+    // Two frames, each the listed frame centred on black, as they were handed to the writer.
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
+    std::vector<uint8_t> fitted;
+    for (int k = 1; k <= 2; ++k) {
+        auto frame = Pattern(8, 6, k);
+        form->FitToFrameSize(640, 480, *frame);
+        for (int y = 0; y < 480; ++y)
+            fitted.insert(fitted.end(), frame->ScanLine(y), frame->ScanLine(y) + 640 * 3);
+    }
+    EXPECT_TRUE(avitest::Decode(Dir() + "movie.avi", "v:0", "-f rawvideo -pix_fmt bgr24") ==
+                fitted);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 2)));
+    EXPECT_EQ(Texts().back(), RunQuestion);
+    EXPECT_TRUE(shell.empty());
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO");
+    // The next make starts afresh.
+    frames = 10;
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 5)));
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,5");
+}
+
+TEST_F(WindowTest, DropDuringMakingListsNothing) {
+    TMainForm& f = MakeForm();
+    const std::string folder = Listed3();
+    const std::string other = Frames("other", {"0000.bmp"});
+    onSleep = [&](uint32_t ms) {
+        if (ms == 1) f.WMDropFiles(other + "0000.bmp");
+    };
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_EQ(Listed()[0], folder + "0000.bmp");
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
+}
+
+TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
+    TMainForm& f = MakeForm();
+    const std::string folder = Frames("take", {"0000.bmp"}, 40, 30);
+    Pattern(20, 10)->SaveToFile(folder + "0001.bmp");
+    form->ScanFrameFolder(folder);
+    Ui().CompressCheckBox->click();
+    fileAnswer = Dir() + "movie.avi";
+    auto movie = [&](int item) {
+        Ui().SizeRadioGroup->SetItemIndex(item);
+        answers = {mrOk, mrNo};
+        Make();
+        return Movie(Dir() + "movie.avi");
+    };
+    EXPECT_EQ(movie(0), "rawvideo,320,200,2");
+    EXPECT_EQ(movie(2), "rawvideo,720,480,2");
+    // The original size: the frame shown when Make is pressed, here the last one made.
+    EXPECT_EQ(movie(3), "rawvideo,720,480,2");
+    Ui().FileListBox->SetItemIndex(0);
+    EXPECT_EQ(movie(3), "rawvideo,40,30,2");
+    EXPECT_EQ(Access::Of(f).Frame.Width(), 20) << "frames are not fitted to the original size";
+    Ui().AVIWidthEdit->setText("abc");
+    Ui().AVIHeightEdit->setText("100");
+    EXPECT_EQ(movie(4), "rawvideo,640,100,2");
+    EXPECT_EQ(Access::Of(f).Frame.Width() * 1000 + Access::Of(f).Frame.Height(), 640100);
+    EXPECT_EQ(Ui().AVIWidthEdit->text().toStdString(), "abc");
+    EXPECT_EQ(Enabled(Ui()).substr(8, 2), "WH");
+}
+
+TEST_F(WindowTest, SizesTheWriterCannotHoldAreRefusedBeforeAnythingIsWritten) {
+    MakeForm();
+    Listed3();
+    Ui().SizeRadioGroup->SetItemIndex(4);
+    for (const auto& [w, h] : std::vector<std::pair<const char*, const char*>>{
+             {"0", "100"}, {"100", "-4"}, {"65536", "10"}, {"10", "70000"}}) {
+        Ui().AVIWidthEdit->setText(w);
+        Ui().AVIHeightEdit->setText(h);
+        dialogs.clear();
+        Make();
+        ASSERT_EQ(dialogs.size(), 1u) << w << "x" << h;
+        EXPECT_EQ(dialogs[0].type, mtWarning);
+        EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
+        EXPECT_EQ(Enabled(Ui()), "CPLMsrdGWHO");
+    }
+    Ui().AVIWidthEdit->setText("65535");
+    Ui().AVIHeightEdit->setText("1");
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,65535,1,3");
+}
+
+TEST_F(WindowTest, EmptyListMakesNothing) {
+    MakeForm();
+    const std::string folder = Listed3();
+    answers = {mrYes};
+    Ui().MakeBitBtn->setEnabled(true);
+    Ui().DelBitBtn->setEnabled(true);
+    Ui().DelBitBtn->click();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"連番画像リストのファイルを削除しますか?"});
+    EXPECT_FALSE(fs::exists(folder + "0000.bmp"));
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    dialogs.clear();
+    Make();
+    Ui().DelBitBtn->setEnabled(true);
+    Ui().DelBitBtn->click();
+    EXPECT_TRUE(dialogs.empty());
+    EXPECT_TRUE(sleeps.empty());
+}
+
+TEST_F(WindowTest, DeletingAndRunningAskFirst) {
+    MakeForm();
+    const std::string folder = Listed3();
+    answers = {mrOk, mrNo, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
+    Ui().DelBitBtn->click();
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_TRUE(fs::exists(folder + "0002.bmp"));
+    EXPECT_FALSE(Ui().DelBitBtn->isEnabled());
+    // A movie that is gone is not run.
+    fs::remove(Dir() + "movie.avi");
+    Ui().SakuseiBitBtn->click();
+    EXPECT_TRUE(shell.empty());
+}
+
+TEST_F(WindowTest, FailureWhileMakingIsReportedOnceAndTheWindowRecovers) {
+    TMainForm& f = MakeForm();
+    f.show();
+    const std::string folder = Listed3();
+    std::ofstream(folder + "0001.bmp", std::ios::trunc) << "broken";
+    answers = {mrOk};
+    Make();
+    ASSERT_EQ(Texts().size(), 2u);
+    EXPECT_EQ(dialogs.back().type, mtError);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRDGwhO");
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,1") << "the frames so far";
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+
+    // A target that cannot be written: nothing was opened.
+    fileAnswer = Dir() + "missing/movie.avi";
+    Ui().DelBitBtn->setEnabled(false);
+    Ui().SakuseiBitBtn->setEnabled(false);
+    dialogs.clear();
+    answers = {mrOk};
+    Make();
+    ASSERT_EQ(Texts().size(), 2u);
+    EXPECT_EQ(dialogs.back().type, mtError);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    EXPECT_TRUE(f.close());
+}
+
+TEST_F(WindowTest, ListClickPreviewsThePicture) {
+    MakeForm();
+    Listed3();
+    Ui().FileListBox->SetItemIndex(2);
+    EXPECT_TRUE(SamePixels(Access::Of(*form).Frame, *Pattern(8, 6, 3)));
+    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(8, 6, 3)));
+}
+
+TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) {
+    MakeForm();
+    Listed3(2);
+    // Only "compress directly": the movie is written uncompressed, no dialog asks.
+    Ui().CompressCheckBox->click();
+    Ui().PreCompressCheckBox->click();
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
+    EXPECT_EQ(dialogs.size(), 3u);
+
+    // Both: the compressor is chosen first, and every frame goes through it.
+    Ui().CompressCheckBox->click();
+    compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,2");
+
+    // A cancelled choice: the plain message, no question, the empty file stays.
+    dialogs.clear();
+    beeps.clear();
+    Ui().DelBitBtn->setEnabled(false);
+    Ui().SakuseiBitBtn->setEnabled(false);
+    answers = {mrOk};
+    Make();
+    EXPECT_EQ(Texts().back(), "ファイル出力を中断しました.");
+    EXPECT_EQ(dialogs.back().type, mtCustom);
+    EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
+    EXPECT_EQ(FileSize(Dir() + "movie.avi"), 0);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+}
