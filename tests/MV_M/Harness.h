@@ -89,7 +89,10 @@ protected:
             sleeps.push_back(ms);
             if (onSleep) onSleep(ms);
         });
-        SetShellExecuteOverride([this](const ShellRequest& r) { shell.push_back(r); });
+        SetShellExecuteOverride([this](const ShellRequest& r) {
+            shell.push_back(r);
+            return ShellSuccess;
+        });
     }
 
     void TearDown() override {
