@@ -159,7 +159,7 @@ void TMainForm::LogoCheckBoxClick() {
 
 void TMainForm::SakuseiBitBtnClick() {
     const std::string movie = ui.SakuseiLabel->text().toStdString();
-    if (FileExists(movie)) ShellExecute(this, "Open", movie, "", "", SW_SHOW);
+    if (FileExists(movie)) ShellOpen(this, movie);
 }
 
 void TMainForm::DelBitBtnClick() {

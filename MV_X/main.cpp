@@ -30,9 +30,6 @@ constexpr const char* MovieMakerFile = "mv_m";
 constexpr const char* HelpFile = "help.chm";
 constexpr const char* ProductPage = "https://morvane.example.org/";
 constexpr const char* SpriteFolder = "ekiimg/";
-constexpr intptr_t ShellFailureLimit = 32;
-constexpr const char* ShellOpenError =
-    "%s を開けませんでした.\r\n開くためのアプリケーションが見つからないか, 起動できません";
 
 // Qt key codes of letters and main-row digits are the virtual-key codes; keypad digits differ.
 uint16_t VirtualKeyOf(const QKeyEvent& event) {
@@ -281,20 +278,15 @@ void TMainForm::FormDestroy() {
 
 // A desktop with nothing to open the file or page with would otherwise leave the click
 // without any answer.
-void TMainForm::ShellOpen(const std::string& Target) {
-    if (ShellExecute(this, "Open", Target, "", "", SW_SHOW) <= ShellFailureLimit)
-        InformationBox(Format(ShellOpenError, Target));
-}
-
 void TMainForm::HelpBitBtnClick() {
     const std::string help = FExeDir + HelpFile;
-    if (FileExists(help)) ShellOpen(help);
-    if (AskYesNo("Morvane X Web サイトを表示しますか?")) ShellOpen(ProductPage);
+    if (FileExists(help)) ShellOpen(this, help);
+    if (AskYesNo("Morvane X Web サイトを表示しますか?")) ShellOpen(this, ProductPage);
 }
 
 void TMainForm::MVMSpeedButtonClick() {
     const std::string program = FExeDir + MovieMakerFile;
-    if (FileExists(program)) ShellOpen(program);
+    if (FileExists(program)) ShellOpen(this, program);
 }
 
 void TMainForm::WMDropFiles(const std::string& FileName) {

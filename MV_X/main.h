@@ -199,7 +199,6 @@ private:
     void StepScrollBoxColor();
     TColor ScrollBoxColor() const;
     void SetScrollBoxColor(TColor Color);
-    void ShellOpen(const std::string& Target);
     void LayStatusLine();
     int StatusRowsHeight(int Rows) const;
     void ShowHelp(const std::string& Text);

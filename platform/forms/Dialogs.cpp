@@ -3,6 +3,8 @@
 #include "platform/forms/BitmapImage.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Bitmap.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
 #include <QFileDialog>
@@ -173,6 +175,15 @@ void WarningBox(const std::string& text) {
 }
 void ErrorBox(const std::string& text) {
     MessageDlg(text, mtError, mbOK);
+}
+
+void ShellOpen(QWidget* owner, const std::string& target) {
+    // The shell's results up to 32 are failures.
+    constexpr intptr_t ShellFailureLimit = 32;
+    if (ShellExecute(owner, "Open", target, "", "", SW_SHOW) <= ShellFailureLimit)
+        InformationBox(Format(
+            "%s を開けませんでした.\r\n開くためのアプリケーションが見つからないか, 起動できません",
+            target));
 }
 
 std::string QtNameFilters(const std::string& filter) {

@@ -82,6 +82,10 @@ void InformationBox(const std::string& text);
 void WarningBox(const std::string& text);
 void ErrorBox(const std::string& text);
 
+// Opens a document, web address or program with the desktop (the shell's "Open"); when the
+// desktop cannot (no handler, nothing to start), an information box names Target.
+void ShellOpen(QWidget* owner, const std::string& target);
+
 // "description|pattern;pattern|..." as Qt's "description (pattern pattern);;...".
 std::string QtNameFilters(const std::string& filter);
 

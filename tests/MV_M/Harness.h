@@ -91,7 +91,7 @@ protected:
         });
         SetShellExecuteOverride([this](const ShellRequest& r) {
             shell.push_back(r);
-            return ShellSuccess;
+            return shellResult;
         });
     }
 
@@ -168,6 +168,7 @@ protected:
     std::vector<uint32_t> sleeps;
     std::function<void(uint32_t)> onSleep;
     std::vector<ShellRequest> shell;
+    intptr_t shellResult = ShellSuccess;
 
 private:
     avitest::ScratchDir folder_;

@@ -333,10 +333,19 @@ TEST_F(WindowTest, DeletingAndRunningAskFirst) {
     EXPECT_EQ(Listed().size(), 3u);
     EXPECT_TRUE(fs::exists(folder + "0002.bmp"));
     EXPECT_FALSE(Ui().DelBitBtn->isEnabled());
+    // A desktop without a player says so.
+    shellResult = SE_ERR_NOASSOC;
+    const size_t boxes = dialogs.size();
+    Ui().SakuseiBitBtn->click();
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].file, Dir() + "movie.avi");
+    ASSERT_EQ(dialogs.size(), boxes + 1);
+    EXPECT_EQ(dialogs.back().type, mtInformation);
+    EXPECT_NE(dialogs.back().text.find(Dir() + "movie.avi"), std::string::npos);
     // A movie that is gone is not run.
     fs::remove(Dir() + "movie.avi");
     Ui().SakuseiBitBtn->click();
-    EXPECT_TRUE(shell.empty());
+    EXPECT_EQ(shell.size(), 1u);
 }
 
 TEST_F(WindowTest, FailureWhileMakingIsReportedOnceAndTheWindowRecovers) {
