@@ -216,7 +216,7 @@ void SetPixelValueAt(uint8_t* row, int x, TPixelFormat f, uint32_t v) {
 
 using namespace pixel_rows;
 
-int StorageBits(TPixelFormat format) {
+int32_t BitsFromPixelFormat(TPixelFormat format) {
     switch (format) {
     case pf1bit:
         return 1;
@@ -225,8 +225,9 @@ int StorageBits(TPixelFormat format) {
     case pf8bit:
         return 8;
     case pf15bit:
-    case pf16bit:
     case pfCustom:
+        return 15;
+    case pf16bit:
         return 16;
     case pf32bit:
         return 32;
@@ -235,6 +236,11 @@ int StorageBits(TPixelFormat format) {
         return 24;
     }
     return 24;
+}
+
+int StorageBits(TPixelFormat format) {
+    const int32_t bits = BitsFromPixelFormat(format);
+    return bits == 15 ? 16 : bits;
 }
 
 std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {

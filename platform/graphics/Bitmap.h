@@ -48,7 +48,9 @@ using TPixelBuffer = std::vector<uint8_t, TDefaultInitAllocator<uint8_t>>;
 constexpr uint32_t BitmapRowBytes(uint32_t width, uint32_t bitsPerPixel) {
     return ((width * bitsPerPixel + 31) / 32) * 4;
 }
-// Bits per pixel of the storage of a format (pfDevice and pfCustom: 24 and 16).
+// Bits per pixel a format stands for (pfDevice 24, pfCustom 15).
+int32_t BitsFromPixelFormat(TPixelFormat format);
+// Bits per pixel of the storage of a format: 15-bit pixels take 16 bits.
 int StorageBits(TPixelFormat format);
 
 class TBitmap : public TGraphic {
