@@ -53,7 +53,7 @@ TKRLPNGWriteStream::~TKRLPNGWriteStream() = default;
 
 void TKRLPNGWriteStream::SetIDATSize(int32_t value) {
     if (value < MinIDATSize || value > MaxIDATSize) throw EKRLPNG(KRLPNGMsg::IDATSize);
-    idatSize_ = value;
+    FIDATSize = value;
 }
 
 uint8_t TKRLPNGWriteStream::ColorToGray(int32_t bits, TColor color) {
