@@ -544,14 +544,18 @@ void TBitmap::SetPixelColor(int x, int y, TColor color) {
     SetPixelValueAt(ScanLine(y), x, format_, ColorToPixelValue(color));
 }
 
+void TBitmap::Clear() {
+    InvalidatePalette();
+    pixels_.clear();
+    colors_.clear();
+    width_ = height_ = stride_ = 0;
+    format_ = pfDevice;
+}
+
 void TBitmap::Assign(const TGraphic* source) {
     if (source == this) return;
     if (source == nullptr) {
-        InvalidatePalette();
-        pixels_.clear();
-        colors_.clear();
-        width_ = height_ = stride_ = 0;
-        format_ = pfDevice;
+        Clear();
         Changed();
         return;
     }
@@ -574,5 +578,21 @@ void TBitmap::Assign(const TGraphic* source) {
     Reallocate(0, 0, pf24bit, {}, false);
     Reallocate(source->Width(), source->Height(), pf24bit, {}, false);
     Canvas().Draw(0, 0, *source);
+    Changed();
+}
+
+void TBitmap::TakeOver(TBitmap& source) {
+    if (&source == this) return;
+    InvalidatePalette();
+    pixels_ = std::move(source.pixels_);
+    colors_ = std::move(source.colors_);
+    width_ = source.width_;
+    height_ = source.height_;
+    stride_ = source.stride_;
+    format_ = source.format_;
+    transparentColor_ = source.transparentColor_;
+    transparentMode_ = source.transparentMode_;
+    StoreTransparent(source.Transparent());
+    source.Clear();
     Changed();
 }

@@ -64,6 +64,9 @@ public:
     // Deep copy of another bitmap; none empties; other graphics assign themselves or are drawn.
     void Assign(const TGraphic* source) override;
     void Assign(const TGraphic& source) { Assign(&source); }
+    // As Assign from another bitmap, but the pixels move instead of being copied; Source is
+    // left empty.
+    void TakeOver(TBitmap& source);
 
     bool Empty() const override { return width_ == 0 || height_ == 0; }
     int Width() const override { return width_; }
@@ -124,6 +127,7 @@ public:
 private:
     friend class TCanvas;
     enum class TNewArea { Fill, Overwrite };
+    void Clear();
     void Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
                     bool keepPicture, TNewArea newArea = TNewArea::Fill);
     TColor NewAreaColor() const;

@@ -3,6 +3,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/Exceptions.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -127,6 +128,35 @@ TEST(BitmapAssign, DeepCopyWithOneChange) {
     EXPECT_EQ(a.PixelColor(0, 0), clRed);
     b.Assign(nullptr);
     EXPECT_TRUE(b.Empty());
+}
+
+TEST(BitmapAssign, TakeOverGivesWhatAssignGivesAndEmptiesTheSource) {
+    TBitmap a;
+    a.SetPixelFormat(pf8bit);
+    a.SetSize(3, 2);
+    a.SetPixelColor(2, 1, clRed);
+    a.SetTransparent(true);
+    a.SetTransparentColor(clBlue);
+    TBitmap copied;
+    copied.Assign(a);
+    TBitmap taken;
+    taken.SetPixelFormat(pf24bit);
+    taken.SetSize(5, 5);
+    int changes = 0;
+    taken.OnChange = [&](TObject*) { ++changes; };
+    taken.TakeOver(a);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(a.Empty());
+    EXPECT_EQ(taken.PixelFormat(), pf8bit);
+    EXPECT_EQ(taken.Width(), 3);
+    EXPECT_EQ(taken.Height(), 2);
+    EXPECT_EQ(taken.ColorTable().size(), copied.ColorTable().size());
+    for (int y = 0; y < 2; ++y)
+        EXPECT_EQ(0, std::memcmp(taken.ScanLine(y), copied.ScanLine(y), 4)) << y;
+    EXPECT_TRUE(taken.Transparent());
+    EXPECT_EQ(taken.TransparentColor(), clBlue);
+    taken.TakeOver(taken);
+    EXPECT_EQ(taken.PixelColor(2, 1), clRed);
 }
 
 TEST(BitmapTransparency, AutomaticColourIsTheBottomLeftPixelUntilFixed) {
