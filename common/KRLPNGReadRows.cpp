@@ -394,7 +394,17 @@ const uint8_t* TKRLPNGReadStream::GrayAlpha16To8() {
 const uint8_t* TKRLPNGReadStream::RGB8ToBGR() {
     const uint8_t* in = FInflate.Row + 1;
     uint8_t* out = FOutRow;
-    for (int32_t i = 0; i < FPassWidth; ++i, in += 3, out += 3) {
+    // Four bytes at a time, of which the fourth is the next pixel's and is written again with
+    // it; the row buffer has slack to read past its end, the last pixel goes byte by byte so
+    // that nothing is written past the row.
+    int32_t i = 0;
+    for (; i + 1 < FPassWidth; ++i, in += 3, out += 3) {
+        uint32_t rgb = 0;
+        std::memcpy(&rgb, in, sizeof rgb);
+        const uint32_t bgr = ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
+        std::memcpy(out, &bgr, sizeof bgr);
+    }
+    for (; i < FPassWidth; ++i, in += 3, out += 3) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];
