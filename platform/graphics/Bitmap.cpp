@@ -347,17 +347,21 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     if (IsPaletteFormat(format) && colors.size() > PaletteCapacity(format))
         colors.resize(PaletteCapacity(format));
 
+    const int keepWidth = keepPicture ? std::min(width, width_) : 0;
+    const int keepHeight = keepPicture ? std::min(height, height_) : 0;
+    // A picture filled whole is written row by row from its first row, padding included: only
+    // that row needs clearing first.
+    const bool fillWhole = newArea == TNewArea::Fill && (keepWidth == 0 || keepHeight == 0);
     TPixelBuffer pixels;
     try {
-        if (newArea == TNewArea::Overwrite)
+        if (newArea == TNewArea::Overwrite || fillWhole)
             pixels.resize(static_cast<size_t>(stride * height));
         else
             pixels.assign(static_cast<size_t>(stride * height), 0);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-    const int keepWidth = keepPicture ? std::min(width, width_) : 0;
-    const int keepHeight = keepPicture ? std::min(height, height_) : 0;
+    if (fillWhole && !pixels.empty()) std::memset(pixels.data(), 0, static_cast<size_t>(stride));
     if (newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height))
         FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
                     NewAreaColor());

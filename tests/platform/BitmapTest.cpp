@@ -79,6 +79,34 @@ TEST(BitmapSize, ResizingKeepsTheTopLeftAndFillsWithTheBrush) {
     }
 }
 
+// A new picture is the brush colour in every pixel and zero in every padding byte, whatever the
+// memory held before.
+TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
+    for (const TPixelFormat f : AllFormats) {
+        SCOPED_TRACE(f);
+        {
+            TBitmap used;
+            used.SetPixelFormat(f);
+            used.SetSize(5, 40);
+            for (int y = 0; y < 40; ++y)
+                std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
+        }
+        TBitmap b;
+        b.SetPixelFormat(f);
+        b.Canvas().Brush.Color = clRed;
+        b.SetSize(5, 40);
+        const auto pixelBytes = static_cast<size_t>((5 * b.BitsPerPixel() + 7) / 8);
+        for (int y = 0; y < 40; ++y) {
+            ASSERT_EQ(std::memcmp(b.ScanLine(y), b.ScanLine(0), static_cast<size_t>(b.RowBytes())),
+                      0)
+                << y;
+            for (auto i = pixelBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
+                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
+        }
+        EXPECT_EQ(b.PixelColor(4, 39), b.PixelColor(0, 0));
+    }
+}
+
 TEST(BitmapSize, LimitsAndScanLines) {
     TBitmap b;
     EXPECT_TRUE(b.Empty());
