@@ -35,17 +35,15 @@ constexpr std::array<uint8_t, 8> PNGSignature{137, 80, 78, 71, 13, 10, 26, 10};
 enum TPNGColorType : uint8_t { ctGray = 0, ctRGB = 2, ctPalette = 3, ctGrayAlpha = 4, ctRGBA = 6 };
 constexpr uint8_t ctAlphaBit = 4;
 
-// Sample depths.
-constexpr int32_t Depth1 = 1;
-constexpr int32_t Depth2 = 2;
-constexpr int32_t Depth4 = 4;
-constexpr int32_t Depth8 = 8;
-constexpr int32_t Depth16 = 16;
+// IHDR sample depths.
+enum TPNGSampleDepth : int32_t { Depth1 = 1, Depth2 = 2, Depth4 = 4, Depth8 = 8, Depth16 = 16 };
 
 // sBIT of the high-colour bitmaps: red, green, blue as 5, 5, 5 and 5, 6, 5; and 8 bits of alpha.
-constexpr uint32_t SigBits555 = 0x050505;
-constexpr uint32_t SigBits565 = 0x050605;
-constexpr uint32_t SigBitsAlpha8 = 0x08000000;
+enum TPNGSigBits : uint32_t {
+    SigBits555 = 0x050505,
+    SigBits565 = 0x050605,
+    SigBitsAlpha8 = 0x08000000
+};
 
 // Share of the progress given to the chunks before the image data.
 constexpr int32_t HeaderShare = 30;

@@ -16,6 +16,15 @@ bool HoldsPrimaries(TPixelFormat f) {
     return f != pf1bit;
 }
 
+// An 8-bit picture of Width x Height, white but for a red pixel at X, Y, transparent in blue.
+void MakeMarked(TBitmap& a, int width, int height, int x, int y) {
+    a.SetPixelFormat(pf8bit);
+    a.SetSize(width, height);
+    a.SetPixelColor(x, y, clRed);
+    a.SetTransparent(true);
+    a.SetTransparentColor(clBlue);
+}
+
 } // namespace
 
 TEST(BitmapFormats, ConversionsBetweenEveryPairKeepColoursTheTargetHolds) {
@@ -139,11 +148,7 @@ TEST(BitmapHandles, DeviceBitmapsAreStoredAs24Bits) {
 
 TEST(BitmapAssign, DeepCopyWithOneChange) {
     TBitmap a;
-    a.SetPixelFormat(pf8bit);
-    a.SetSize(2, 2);
-    a.SetPixelColor(0, 0, clRed);
-    a.SetTransparent(true);
-    a.SetTransparentColor(clBlue);
+    MakeMarked(a, 2, 2, 0, 0);
     TBitmap b;
     int changes = 0;
     b.OnChange = [&](TObject*) { ++changes; };
@@ -160,11 +165,7 @@ TEST(BitmapAssign, DeepCopyWithOneChange) {
 
 TEST(BitmapAssign, TakeOverGivesWhatAssignGivesAndEmptiesTheSource) {
     TBitmap a;
-    a.SetPixelFormat(pf8bit);
-    a.SetSize(3, 2);
-    a.SetPixelColor(2, 1, clRed);
-    a.SetTransparent(true);
-    a.SetTransparentColor(clBlue);
+    MakeMarked(a, 3, 2, 2, 1);
     TBitmap copied;
     copied.Assign(a);
     TBitmap taken;
