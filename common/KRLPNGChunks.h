@@ -31,6 +31,27 @@ constexpr uint32_t PrivateMagic = ChunkCode("KRL3");
 
 constexpr std::array<uint8_t, 8> PNGSignature{137, 80, 78, 71, 13, 10, 26, 10};
 
+// IHDR colour types; the reader keeps the type with the alpha bit taken off.
+enum TPNGColorType : uint8_t { ctGray = 0, ctRGB = 2, ctPalette = 3, ctGrayAlpha = 4, ctRGBA = 6 };
+constexpr uint8_t ctAlphaBit = 4;
+
+// IHDR sample depths.
+enum TPNGSampleDepth : int32_t { Depth1 = 1, Depth2 = 2, Depth4 = 4, Depth8 = 8, Depth16 = 16 };
+
+// sBIT of the high-colour bitmaps: red, green, blue as 5, 5, 5 and 5, 6, 5; and 8 bits of alpha.
+enum TPNGSigBits : uint32_t {
+    SigBits555 = 0x050505,
+    SigBits565 = 0x050605,
+    SigBitsAlpha8 = 0x08000000
+};
+
+// Share of the progress given to the chunks before the image data.
+constexpr int32_t HeaderShare = 30;
+// gAMA holds the gamma times this.
+constexpr double GammaScale = 100000.0;
+// A colour that stands for a palette index (in its low byte) rather than for itself.
+constexpr int32_t PaletteColor = 0x01000000;
+
 // Adam7 passes: first column and row, and their steps.
 struct TAdam7Pass {
     int32_t X0, DX, Y0, DY;

@@ -50,16 +50,17 @@ void TKRLPNGReadStream::SelectRowConverter() {
     const int32_t depth = FHeaderDepth;
     FConverterAlpha = false;
     switch (FImageType) {
-    case 0:
-        if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16)
+    case ctGray:
+        if (depth != Depth1 && depth != Depth2 && depth != Depth4 && depth != Depth8 &&
+            depth != Depth16)
             throw EKRLPNG(KRLPNGMsg::GrayBitDepth);
-        if (FHasAlpha && depth < 8) throw EKRLPNG(KRLPNGMsg::GrayAlpha);
+        if (FHasAlpha && depth < Depth8) throw EKRLPNG(KRLPNGMsg::GrayAlpha);
         FRawBits = FHasAlpha ? depth * 2 : depth;
-        BitsPerPixel = depth == 1 ? 1 : depth <= 4 ? 4 : 8;
+        BitsPerPixel = depth == Depth1 ? 1 : depth <= Depth4 ? 4 : 8;
         FConverterAlpha = FHasAlpha;
-        if (depth == 2)
+        if (depth == Depth2)
             FRowConverter = &TKRLPNGReadStream::Expand2To4;
-        else if (depth == 16)
+        else if (depth == Depth16)
             FRowConverter =
                 FHasAlpha ? &TKRLPNGReadStream::GrayAlpha16To8 : &TKRLPNGReadStream::Gray16To8;
         else
@@ -67,22 +68,22 @@ void TKRLPNGReadStream::SelectRowConverter() {
                 FHasAlpha ? &TKRLPNGReadStream::GrayAlpha8To8 : &TKRLPNGReadStream::RowAsIs;
         BitDepth = depth;
         break;
-    case 2: {
-        if (depth != 8 && depth != 16) throw EKRLPNG(KRLPNGMsg::BitDepth);
+    case ctRGB: {
+        if (depth != Depth8 && depth != Depth16) throw EKRLPNG(KRLPNGMsg::BitDepth);
         FRawBits = depth * (FHasAlpha ? 4 : 3);
         FConverterAlpha = FHasAlpha;
         const uint32_t rgbBits = FSigBits & 0xFFFFFF;
         const bool highColor =
-            FSBIT16Bit && depth == 8 && (rgbBits == 0x050505 || rgbBits == 0x050605);
+            FSBIT16Bit && depth == Depth8 && (rgbBits == SigBits555 || rgbBits == SigBits565);
         if (highColor) {
             BitsPerPixel = 16;
-            BitDepth = rgbBits == 0x050505 ? 15 : 16;
+            BitDepth = rgbBits == SigBits555 ? 15 : 16;
             FRowConverter =
                 FHasAlpha ? &TKRLPNGReadStream::RGBA8To565 : &TKRLPNGReadStream::RGB8To565;
         } else {
             BitsPerPixel = 24;
             BitDepth = depth * 3;
-            if (depth == 8)
+            if (depth == Depth8)
                 FRowConverter =
                     FHasAlpha ? &TKRLPNGReadStream::RGBA8ToBGR : &TKRLPNGReadStream::RGB8ToBGR;
             else
@@ -91,12 +92,13 @@ void TKRLPNGReadStream::SelectRowConverter() {
         }
         break;
     }
-    case 3:
-        if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
+    case ctPalette:
+        if (depth != Depth1 && depth != Depth2 && depth != Depth4 && depth != Depth8)
             throw EKRLPNG(KRLPNGMsg::BitDepth);
         FRawBits = depth;
-        BitsPerPixel = depth == 2 ? 4 : depth;
-        FRowConverter = depth == 2 ? &TKRLPNGReadStream::Expand2To4 : &TKRLPNGReadStream::RowAsIs;
+        BitsPerPixel = depth == Depth2 ? 4 : depth;
+        FRowConverter =
+            depth == Depth2 ? &TKRLPNGReadStream::Expand2To4 : &TKRLPNGReadStream::RowAsIs;
         BitDepth = depth;
         break;
     default:
@@ -135,7 +137,7 @@ void TKRLPNGReadStream::CheckImageSize() const {
     if (FImageType < 0 || Width <= 0 || Height <= 0) throw EKRLPNG(KRLPNGMsg::ImageSize);
     const int64_t rowBlock = 2 * (RowBytes64(Width, FRawBits) + RowSlack) +
                              RowBytes64(Width, BitsPerPixel) + RowSlack + RowBytes64(Width, 8);
-    const bool alphaPossible = FAlphaBitmap != nullptr && (FHasAlpha || FImageType == 3);
+    const bool alphaPossible = FAlphaBitmap != nullptr && (FHasAlpha || FImageType == ctPalette);
     if (rowBlock > Max32 || RowBytes64(Width, BitsPerPixel) * Height > Max32 ||
         (alphaPossible && RowBytes64(Width, 8) * Height > Max32))
         throw EKRLPNG(KRLPNGMsg::ImageSize);
@@ -151,9 +153,9 @@ void TKRLPNGReadStream::CheckImageData() const {
 // ---------------------------------------------------------------- set-up
 
 void TKRLPNGReadStream::SetupBitmap() {
-    if (!FGrayAlphaPalette && FImageType == 0 && BitsPerPixel <= 8)
+    if (!FGrayAlphaPalette && FImageType == ctGray && BitsPerPixel <= 8)
         PaletteCount = MakeGrayPalette(PaletteBuffer(), FHeaderDepth);
-    if (FImageType == 3 && FTransparent == PaletteTRNSPending) ResolvePaletteTransparency();
+    if (FImageType == ctPalette && FTransparent == PaletteTRNSPending) ResolvePaletteTransparency();
     // A plain image writes whole rows; Adam7 passes leave the rest of a row for later passes.
     OverwriteTarget = FInterlace == 0;
     FRowsPlaced = 0;
@@ -392,7 +394,17 @@ const uint8_t* TKRLPNGReadStream::GrayAlpha16To8() {
 const uint8_t* TKRLPNGReadStream::RGB8ToBGR() {
     const uint8_t* in = FInflate.Row + 1;
     uint8_t* out = FOutRow;
-    for (int32_t i = 0; i < FPassWidth; ++i, in += 3, out += 3) {
+    // Four bytes at a time, of which the fourth is the next pixel's and is written again with
+    // it; the row buffer has slack to read past its end, the last pixel goes byte by byte so
+    // that nothing is written past the row.
+    int32_t i = 0;
+    for (; i + 1 < FPassWidth; ++i, in += 3, out += 3) {
+        uint32_t rgb = 0;
+        std::memcpy(&rgb, in, sizeof rgb);
+        const uint32_t bgr = ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
+        std::memcpy(out, &bgr, sizeof bgr);
+    }
+    for (; i < FPassWidth; ++i, in += 3, out += 3) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];

@@ -15,10 +15,6 @@ constexpr int32_t cHRMSize = 32;
 constexpr int32_t gIFgSize = 4;
 constexpr int32_t tIMESize = 7;
 constexpr int32_t pHYsSize = 9;
-constexpr int32_t HeaderShare = 30;
-constexpr double GammaScale = 100000.0;
-
-constexpr TColor PaletteColor = 0x01000000;
 
 constexpr TColor GrayColor(uint32_t level) {
     return static_cast<TColor>(level * 0x010101u);
@@ -206,12 +202,13 @@ void TKRLPNGReadStream::ReadIHDR() {
     BitDepth = FHeaderDepth;
 
     int32_t colorType = ReadByte() & 7;
+    // 1, 5 and 7: no such types.
     if (colorType == 1 || colorType == 5 || colorType == 7) throw EKRLPNG(KRLPNGMsg::ColorType);
-    if ((colorType & 4) != 0) {
+    if ((colorType & ctAlphaBit) != 0) {
         FHasAlpha = true;
-        colorType &= 3;
+        colorType &= ~ctAlphaBit;
     }
-    FGray = colorType == 0;
+    FGray = colorType == ctGray;
     FImageType = colorType;
 
     // Methods 0 and 1 are both read as the PNG method 0.
@@ -226,8 +223,10 @@ void TKRLPNGReadStream::ReadIHDR() {
 }
 
 void TKRLPNGReadStream::ReadPLTE() {
-    const bool paletteGray = FImageType == 0 && FHasAlpha && FHeaderDepth == 8 && FGrayAlphaPalette;
-    if (!BeforePalette() || !(FImageType == 2 || FImageType == 3 || paletteGray)) return;
+    const bool paletteGray =
+        FImageType == ctGray && FHasAlpha && FHeaderDepth == Depth8 && FGrayAlphaPalette;
+    if (!BeforePalette() || !(FImageType == ctRGB || FImageType == ctPalette || paletteGray))
+        return;
     const int32_t count = std::min(FRemaining / 3, 256);
     RGBQUAD* palette = PaletteBuffer();
     for (int32_t i = 0; i < count; ++i) {
@@ -248,8 +247,8 @@ void TKRLPNGReadStream::ReadIEND() {
 // A grey sample as a grey level of the image's palette, or -1 when no pixel can have it.
 TColor TKRLPNGReadStream::ReadGraySample() {
     uint32_t v = ReadWordBE();
-    if (FHeaderDepth > 8) return static_cast<TColor>(v >> 8);
-    if (FHeaderDepth >= 8) return v <= 255 ? static_cast<TColor>(v) : -1;
+    if (FHeaderDepth > Depth8) return static_cast<TColor>(v >> 8);
+    if (FHeaderDepth >= Depth8) return v <= 255 ? static_cast<TColor>(v) : -1;
     // Below 8 bits the palette spreads the samples over 0..255.
     const uint32_t top = (1u << std::max(FHeaderDepth, 1)) - 1;
     return v <= top ? static_cast<TColor>(v * 255 / top) : -1;
@@ -259,7 +258,7 @@ TColor TKRLPNGReadStream::ReadRGBSamples() {
     TColor color = 0;
     for (int channel = 0; channel < 3; ++channel) {
         const uint32_t v = ReadWordBE();
-        const uint32_t byte = FHeaderDepth == 16 ? v >> 8 : v & 0xFF;
+        const uint32_t byte = FHeaderDepth == Depth16 ? v >> 8 : v & 0xFF;
         color |= static_cast<TColor>(byte << (8 * channel));
     }
     return color;
@@ -267,11 +266,11 @@ TColor TKRLPNGReadStream::ReadRGBSamples() {
 
 void TKRLPNGReadStream::ReadbKGD() {
     if ((FSeen & sbHeader) == 0) return;
-    if (FImageType == 0) {
+    if (FImageType == ctGray) {
         if (!TakeChunkBytes(2)) return;
         const TColor v = ReadGraySample();
         if (v >= 0) FBackground = FGrayAlphaPalette ? PaletteColor + v : GrayColor(v);
-    } else if (FImageType == 2) {
+    } else if (FImageType == ctRGB) {
         if (!TakeChunkBytes(6)) return;
         FBackground = ReadRGBSamples();
     } else {
@@ -311,7 +310,7 @@ void TKRLPNGReadStream::ReadpHYs() {
 }
 
 void TKRLPNGReadStream::ReadsBIT() {
-    if (!BeforePalette() || (FImageType != 2 && FImageType != 3)) return;
+    if (!BeforePalette() || (FImageType != ctRGB && FImageType != ctPalette)) return;
     const int32_t count = FHasAlpha ? 4 : 3;
     if (!TakeChunkBytes(count)) return;
     FSigBits = 0;
@@ -356,11 +355,11 @@ void TKRLPNGReadStream::ReadtIME() {
 
 void TKRLPNGReadStream::ReadtRNS() {
     if (!BeforeImage() || FHasAlpha) return;
-    if (FImageType == 0) {
+    if (FImageType == ctGray) {
         if (!TakeChunkBytes(2)) return;
         const TColor v = ReadGraySample();
         if (v >= 0) FTransparent = GrayColor(static_cast<uint32_t>(v));
-    } else if (FImageType == 2) {
+    } else if (FImageType == ctRGB) {
         if (!TakeChunkBytes(6)) return;
         FTransparent = ReadRGBSamples();
     } else {

@@ -216,7 +216,7 @@ public:
 
     // 256 to 100000, else EKRLPNG and the old size stays.
     void SetIDATSize(int32_t value);
-    int32_t IDATSize() const { return idatSize_; }
+    int32_t IDATSize() const { return FIDATSize; }
 
     // Length, type, data and CRC; ChunkType is the four letters as a big-endian number.
     void WriteChunk(uint32_t chunkType, const void* data, int32_t length);
@@ -287,7 +287,8 @@ private:
     template <int Bits, bool Gray, bool Alpha>
     void ConvertColors(const uint8_t* source, const uint8_t* alpha);
 
-    int32_t idatSize_ = 32768;
+    // The store behind IDATSize(), named as a property's field is.
+    int32_t FIDATSize = 32768;
 
     // Per write.
     TBitmap* Alpha = nullptr;
@@ -300,7 +301,7 @@ private:
 
     // Rows of the current pass.
     std::unique_ptr<uint8_t[]> RowMemory;
-    TConverter FConvert = nullptr;
+    TConverter Converter = nullptr;
     int32_t PassWidth = 0;
     int32_t PassX0Units = 0;
     int32_t PassDXUnits = 1;

@@ -18,22 +18,12 @@ constexpr const char* CommentKeyword = "Comment";
 constexpr size_t MaxKeywordBytes = 79;
 
 constexpr int32_t HeaderSteps = 10;
-constexpr int32_t HeaderShare = 30;
-constexpr long double GammaScale = 100000.0L;
 // PNG's four-byte numbers stop at 2^31 - 1.
 constexpr int64_t MaxPNGNumber = std::numeric_limits<int32_t>::max();
 
-constexpr TColor PaletteColor = 0x01000000;
 constexpr int32_t PhysUnitNone = 0;
 constexpr int32_t PhysUnitMetre = 1;
 constexpr int32_t PhysUnitInch = 2;
-
-// sBIT of the high-colour sources: 5, 5, 5 and 5, 6, 5.
-constexpr int32_t SigBits555 = 0x050505;
-constexpr int32_t SigBits565 = 0x050605;
-constexpr int32_t SigBitsAlpha8 = 0x08000000;
-
-enum TPNGColorType : uint8_t { ctGray = 0, ctRGB = 2, ctPalette = 3, ctGrayAlpha = 4, ctRGBA = 6 };
 
 void PutBE16(uint8_t* at, uint32_t v) {
     at[0] = static_cast<uint8_t>(v >> 8);
@@ -63,7 +53,7 @@ TKRLPNGWriteStream::~TKRLPNGWriteStream() = default;
 
 void TKRLPNGWriteStream::SetIDATSize(int32_t value) {
     if (value < MinIDATSize || value > MaxIDATSize) throw EKRLPNG(KRLPNGMsg::IDATSize);
-    idatSize_ = value;
+    FIDATSize = value;
 }
 
 uint8_t TKRLPNGWriteStream::ColorToGray(int32_t bits, TColor color) {
@@ -238,7 +228,9 @@ void TKRLPNGWriteStream::WriteGIFg() {
 }
 
 void TKRLPNGWriteStream::WriteGAMA() {
-    const long double v = static_cast<long double>(Gamma) * GammaScale;
+    // In extended precision: the truncation below must see the product before it is rounded
+    // to a double.
+    const long double v = static_cast<long double>(Gamma) * static_cast<long double>(GammaScale);
     // Truncated toward zero it must be 1 or more; a value past PNG's range (or not a number)
     // cannot be written.
     if (!(v >= 1.0L && v < static_cast<long double>(MaxPNGNumber + 1))) return;
@@ -259,8 +251,9 @@ void TKRLPNGWriteStream::WriteCHRM() {
 
 void TKRLPNGWriteStream::WriteSBIT() {
     if (SourceBits == 15 || SourceBits == 16) {
-        SignificantBits = SourceBits == 15 ? SigBits555 : SigBits565;
-        if (AlphaOut) SignificantBits |= SigBitsAlpha8;
+        uint32_t bits = SourceBits == 15 ? SigBits555 : SigBits565;
+        if (AlphaOut) bits |= SigBitsAlpha8;
+        SignificantBits = static_cast<int32_t>(bits);
     }
     if (SignificantBits <= 0 || GrayOut) return;
     const auto bits = static_cast<uint32_t>(SignificantBits);

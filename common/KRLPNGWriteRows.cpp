@@ -68,7 +68,7 @@ void TKRLPNGWriteStream::WriteIDAT() {
         // A failed set-up shows as a failure of the first row.
         DeflateRowsInit(Deflate,
                         CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : -1,
-                        idatSize_);
+                        FIDATSize);
         Deflate.FilterMode = FilterMode;
         const int32_t w = Source->Width(), h = Source->Height();
         BeginProgressPhase(1, TotalRows(Interlaced, h), 0);
@@ -174,7 +174,7 @@ void TKRLPNGWriteStream::BuildGrayTable() {
 // ---------------------------------------------------------------- conversion
 
 void TKRLPNGWriteStream::ConvertRow(const uint8_t* source, const uint8_t* alpha) {
-    (this->*FConvert)(source, alpha);
+    (this->*Converter)(source, alpha);
 }
 
 void TKRLPNGWriteStream::SelectConverter() {
@@ -182,25 +182,25 @@ void TKRLPNGWriteStream::SelectConverter() {
     switch (SourceBits) {
     case 1:
         if (!plain)
-            FConvert = &TKRLPNGWriteStream::GatherBits1;
+            Converter = &TKRLPNGWriteStream::GatherBits1;
         else if (GrayOut && GrayTable[0] == 255)
-            FConvert = &TKRLPNGWriteStream::CopyInvertedRow;
+            Converter = &TKRLPNGWriteStream::CopyInvertedRow;
         else
-            FConvert = &TKRLPNGWriteStream::CopySourceRow;
+            Converter = &TKRLPNGWriteStream::CopySourceRow;
         return;
     case 4:
         if (!plain)
-            FConvert = &TKRLPNGWriteStream::GatherNibbles;
+            Converter = &TKRLPNGWriteStream::GatherNibbles;
         else
-            FConvert = GrayOut ? &TKRLPNGWriteStream::CopyMappedNibbles
-                               : &TKRLPNGWriteStream::CopySourceRow;
+            Converter = GrayOut ? &TKRLPNGWriteStream::CopyMappedNibbles
+                                : &TKRLPNGWriteStream::CopySourceRow;
         return;
     case 8:
         if (GrayOut)
-            FConvert = AlphaOut ? &TKRLPNGWriteStream::MapIndexes<true>
-                                : &TKRLPNGWriteStream::MapIndexes<false>;
+            Converter = AlphaOut ? &TKRLPNGWriteStream::MapIndexes<true>
+                                 : &TKRLPNGWriteStream::MapIndexes<false>;
         else
-            FConvert =
+            Converter =
                 plain ? &TKRLPNGWriteStream::CopySourceRow : &TKRLPNGWriteStream::GatherBytes;
         return;
     default:
@@ -219,7 +219,7 @@ void TKRLPNGWriteStream::SelectConverter() {
          {&W::ConvertColors<32, true, false>, &W::ConvertColors<32, true, true>}},
     };
     const size_t format = SourceBits == 15 ? 0 : SourceBits == 16 ? 1 : SourceBits == 32 ? 3 : 2;
-    FConvert = rgb[format][GrayOut ? 1 : 0][AlphaOut ? 1 : 0];
+    Converter = rgb[format][GrayOut ? 1 : 0][AlphaOut ? 1 : 0];
 }
 
 // Plain palette rows (and 1-bit grey rows that keep their bits) are the bitmap's own bytes.

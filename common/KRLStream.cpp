@@ -392,26 +392,3 @@ TPixelFormat PixelFormatFromBits(int32_t bits) {
         return pf24bit;
     }
 }
-
-int32_t BitsFromPixelFormat(TPixelFormat format) {
-    switch (format) {
-    case pf1bit:
-        return 1;
-    case pf4bit:
-        return 4;
-    case pf8bit:
-        return 8;
-    case pf15bit:
-        return 15;
-    case pf16bit:
-        return 16;
-    case pf32bit:
-        return 32;
-    case pfCustom:
-        return 15;
-    case pfDevice:
-    case pf24bit:
-        return 24;
-    }
-    return 24;
-}

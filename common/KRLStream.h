@@ -178,4 +178,3 @@ public:
 };
 
 TPixelFormat PixelFormatFromBits(int32_t bits);
-int32_t BitsFromPixelFormat(TPixelFormat format);

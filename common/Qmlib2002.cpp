@@ -168,7 +168,7 @@ bool LoadPNGToBitmap(const std::string& FileName, TBitmap& Bitmap, std::string& 
         picture.LoadFromFile(FileName);
         // Converted before it is handed over, so a failure leaves Bitmap untouched.
         picture.ImageBitmap().SetPixelFormat(pf24bit);
-        Bitmap.Assign(&picture);
+        Bitmap.TakeOver(picture.ImageBitmap());
         Bitmap.SetPixelFormat(pf24bit);
         return true;
     } catch (const Exception& e) {

@@ -119,6 +119,12 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     return static_cast<int64_t>(::lseek(fd_, static_cast<off_t>(offset), whence));
 }
 
+int64_t TFileStream::Size() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return TStream::Size();
+    return static_cast<int64_t>(st.st_size);
+}
+
 void TFileStream::SetSize(int64_t newSize) {
     const int64_t position = Position();
     if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0) throw EWriteError();

@@ -64,6 +64,8 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    // From the file's status: one call where seeking there and back takes three.
+    int64_t Size() override;
     void SetSize(int64_t newSize) override;
     const std::string& FileName() const { return fileName_; }
 
@@ -103,11 +105,11 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     const std::string& operator[](int index) const;
     std::string& operator[](int index);
-    int Add(std::string text);  // in sorted lists, at its place
+    int Add(std::string text); // in sorted lists, at its place
     void Insert(int index, std::string text);
     void Delete(int index);
     void Clear() { items_.clear(); }
-    int IndexOf(const std::string& text) const;  // -1 when absent
+    int IndexOf(const std::string& text) const; // -1 when absent
     void Sort();
     bool Sorted() const { return sorted_; }
     void SetSorted(bool sorted);

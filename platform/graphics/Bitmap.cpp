@@ -216,7 +216,7 @@ void SetPixelValueAt(uint8_t* row, int x, TPixelFormat f, uint32_t v) {
 
 using namespace pixel_rows;
 
-int StorageBits(TPixelFormat format) {
+int32_t BitsFromPixelFormat(TPixelFormat format) {
     switch (format) {
     case pf1bit:
         return 1;
@@ -225,8 +225,9 @@ int StorageBits(TPixelFormat format) {
     case pf8bit:
         return 8;
     case pf15bit:
-    case pf16bit:
     case pfCustom:
+        return 15;
+    case pf16bit:
         return 16;
     case pf32bit:
         return 32;
@@ -235,6 +236,11 @@ int StorageBits(TPixelFormat format) {
         return 24;
     }
     return 24;
+}
+
+int StorageBits(TPixelFormat format) {
+    const int32_t bits = BitsFromPixelFormat(format);
+    return bits == 15 ? 16 : bits;
 }
 
 std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
@@ -341,17 +347,21 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     if (IsPaletteFormat(format) && colors.size() > PaletteCapacity(format))
         colors.resize(PaletteCapacity(format));
 
+    const int keepWidth = keepPicture ? std::min(width, width_) : 0;
+    const int keepHeight = keepPicture ? std::min(height, height_) : 0;
+    // A picture filled whole is written row by row from its first row, padding included: only
+    // that row needs clearing first.
+    const bool fillWhole = newArea == TNewArea::Fill && (keepWidth == 0 || keepHeight == 0);
     TPixelBuffer pixels;
     try {
-        if (newArea == TNewArea::Overwrite)
+        if (newArea == TNewArea::Overwrite || fillWhole)
             pixels.resize(static_cast<size_t>(stride * height));
         else
             pixels.assign(static_cast<size_t>(stride * height), 0);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-    const int keepWidth = keepPicture ? std::min(width, width_) : 0;
-    const int keepHeight = keepPicture ? std::min(height, height_) : 0;
+    if (fillWhole && !pixels.empty()) std::memset(pixels.data(), 0, static_cast<size_t>(stride));
     if (newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height))
         FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
                     NewAreaColor());
@@ -538,14 +548,18 @@ void TBitmap::SetPixelColor(int x, int y, TColor color) {
     SetPixelValueAt(ScanLine(y), x, format_, ColorToPixelValue(color));
 }
 
+void TBitmap::Clear() {
+    InvalidatePalette();
+    pixels_.clear();
+    colors_.clear();
+    width_ = height_ = stride_ = 0;
+    format_ = pfDevice;
+}
+
 void TBitmap::Assign(const TGraphic* source) {
     if (source == this) return;
     if (source == nullptr) {
-        InvalidatePalette();
-        pixels_.clear();
-        colors_.clear();
-        width_ = height_ = stride_ = 0;
-        format_ = pfDevice;
+        Clear();
         Changed();
         return;
     }
@@ -568,5 +582,21 @@ void TBitmap::Assign(const TGraphic* source) {
     Reallocate(0, 0, pf24bit, {}, false);
     Reallocate(source->Width(), source->Height(), pf24bit, {}, false);
     Canvas().Draw(0, 0, *source);
+    Changed();
+}
+
+void TBitmap::TakeOver(TBitmap& source) {
+    if (&source == this) return;
+    InvalidatePalette();
+    pixels_ = std::move(source.pixels_);
+    colors_ = std::move(source.colors_);
+    width_ = source.width_;
+    height_ = source.height_;
+    stride_ = source.stride_;
+    format_ = source.format_;
+    transparentColor_ = source.transparentColor_;
+    transparentMode_ = source.transparentMode_;
+    StoreTransparent(source.Transparent());
+    source.Clear();
     Changed();
 }

@@ -48,7 +48,9 @@ using TPixelBuffer = std::vector<uint8_t, TDefaultInitAllocator<uint8_t>>;
 constexpr uint32_t BitmapRowBytes(uint32_t width, uint32_t bitsPerPixel) {
     return ((width * bitsPerPixel + 31) / 32) * 4;
 }
-// Bits per pixel of the storage of a format (pfDevice and pfCustom: 24 and 16).
+// Bits per pixel a format stands for (pfDevice 24, pfCustom 15).
+int32_t BitsFromPixelFormat(TPixelFormat format);
+// Bits per pixel of the storage of a format: 15-bit pixels take 16 bits.
 int StorageBits(TPixelFormat format);
 
 class TBitmap : public TGraphic {
@@ -62,6 +64,9 @@ public:
     // Deep copy of another bitmap; none empties; other graphics assign themselves or are drawn.
     void Assign(const TGraphic* source) override;
     void Assign(const TGraphic& source) { Assign(&source); }
+    // As Assign from another bitmap, but the pixels move instead of being copied; Source is
+    // left empty.
+    void TakeOver(TBitmap& source);
 
     bool Empty() const override { return width_ == 0 || height_ == 0; }
     int Width() const override { return width_; }
@@ -122,6 +127,7 @@ public:
 private:
     friend class TCanvas;
     enum class TNewArea { Fill, Overwrite };
+    void Clear();
     void Reallocate(int width, int height, TPixelFormat format, std::vector<RGBQUAD> colors,
                     bool keepPicture, TNewArea newArea = TNewArea::Fill);
     TColor NewAreaColor() const;

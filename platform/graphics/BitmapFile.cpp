@@ -1,5 +1,5 @@
-// Windows bitmap files: reading every header version and depth, writing bottom-up DIBs.
-#include "platform/graphics/Bitmap.h"
+#include "platform/graphics/BitmapFile.h"
+
 #include "platform/graphics/PixelRows.h"
 #include "platform/rtl/Exceptions.h"
 
@@ -91,19 +91,10 @@ struct Channel {
     }
 };
 
-// The picture as read, before it replaces the bitmap's.
-struct DibImage {
-    int width = 0;
-    int height = 0;
-    TPixelFormat format = pf24bit;
-    TPixelBuffer pixels;
-    std::vector<RGBQUAD> colors;
-};
-
 class BmpReader {
 public:
     explicit BmpReader(TStream& stream) : stream_(stream) {}
-    DibImage Read();
+    TDibImage Read();
 
 private:
     void ReadFileHeader();
@@ -140,10 +131,10 @@ private:
     bool throughMasks_ = false;
     int64_t endOffset_ = 0;
     size_t storageStride_ = 0;
-    DibImage image_;
+    TDibImage image_;
 };
 
-DibImage BmpReader::Read() {
+TDibImage BmpReader::Read() {
     start_ = stream_.Position();
     available_ = stream_.Size() - start_;
     if (start_ < 0 || available_ < FileHeaderSize + CoreHeaderSize) Invalid();
@@ -446,8 +437,12 @@ void BmpReader::ReadRle() {
 
 } // namespace
 
+TDibImage ReadBitmapFile(TStream& stream) {
+    return BmpReader(stream).Read();
+}
+
 void TBitmap::LoadFromStream(TStream& stream) {
-    DibImage image = BmpReader(stream).Read();
+    TDibImage image = ReadBitmapFile(stream);
     TakeImage(image.width, image.height, image.format, std::move(image.pixels),
               std::move(image.colors));
     Changed();

@@ -26,7 +26,7 @@ struct Case {
 
 std::string Name(const Case& c) {
     std::ostringstream s;
-    s << sb::FormatBits(c.format) << "bit" << (c.gray ? "Grey" : "Colour")
+    s << BitsFromPixelFormat(c.format) << "bit" << (c.gray ? "Grey" : "Colour")
       << (c.alpha ? "Alpha" : "") << (c.interlaced ? "Adam7" : "Plain");
     return s.str();
 }
@@ -53,7 +53,7 @@ struct Expected {
 };
 
 Expected ExpectedHeader(const Case& c) {
-    const int bits = sb::FormatBits(c.format);
+    const int bits = BitsFromPixelFormat(c.format);
     Expected e;
     if (!c.gray && bits <= 8) {
         e.depth = bits;
@@ -71,7 +71,7 @@ Expected ExpectedHeader(const Case& c) {
 
 // The grey sample of a source pixel at the output depth.
 uint32_t GraySample(const TBitmap& source, int x, int y) {
-    const int bits = sb::FormatBits(source.PixelFormat());
+    const int bits = BitsFromPixelFormat(source.PixelFormat());
     if (bits == 1) {
         // Bits keep their meaning of lighter and darker.
         const auto& table = source.ColorTable();
@@ -181,7 +181,7 @@ class PngRoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(PngRoundTrip, EveryFilterModeReadsBackAsTheSource) {
     const Case c = GetParam();
-    Saved saved(c, 37, 21, static_cast<uint32_t>(sb::FormatBits(c.format)));
+    Saved saved(c, 37, 21, static_cast<uint32_t>(BitsFromPixelFormat(c.format)));
     for (const uint8_t mode : {0, 1, 2, 3, 4, 5, 6}) {
         SCOPED_TRACE("filter mode " + std::to_string(mode));
         saved.picture.FilterMode = mode;

@@ -10,28 +10,8 @@
 
 namespace source_bitmaps {
 
-inline int FormatBits(TPixelFormat format) {
-    switch (format) {
-    case pf1bit:
-        return 1;
-    case pf4bit:
-        return 4;
-    case pf8bit:
-        return 8;
-    case pf15bit:
-    case pfCustom:
-        return 15;
-    case pf16bit:
-        return 16;
-    case pf32bit:
-        return 32;
-    default:
-        return 24;
-    }
-}
-
 inline bool IsPaletteFormat(TPixelFormat format) {
-    return FormatBits(format) <= 8;
+    return BitsFromPixelFormat(format) <= 8;
 }
 
 // A bitmap whose rows are smooth on the left and noise on the right, so that every filter has
@@ -42,7 +22,7 @@ inline std::unique_ptr<TBitmap> Make(TPixelFormat format, int width, int height,
     bitmap->SetPixelFormat(format);
     bitmap->SetSize(width, height);
     if (IsPaletteFormat(format)) {
-        std::vector<RGBQUAD> colors(size_t{1} << FormatBits(format));
+        std::vector<RGBQUAD> colors(size_t{1} << BitsFromPixelFormat(format));
         for (RGBQUAD& q : colors)
             q = {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
                  static_cast<uint8_t>(random()), 0};
@@ -112,7 +92,7 @@ inline uint32_t Widen(uint32_t v, int bits) {
 
 // The colour a source pixel stands for, with 5- and 6-bit channels widened to 8 bits.
 inline Rgb Color(const TBitmap& bitmap, int x, int y) {
-    const int bits = FormatBits(bitmap.PixelFormat());
+    const int bits = BitsFromPixelFormat(bitmap.PixelFormat());
     if (bits <= 8) {
         const RGBQUAD q = bitmap.ColorTable().at(Index(bitmap, x, y));
         return {q.rgbRed, q.rgbGreen, q.rgbBlue};

@@ -3,6 +3,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/Exceptions.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -13,6 +14,15 @@ constexpr TPixelFormat AllFormats[] = {pf1bit,  pf4bit,  pf8bit,  pf15bit,
 
 bool HoldsPrimaries(TPixelFormat f) {
     return f != pf1bit;
+}
+
+// An 8-bit picture of Width x Height, white but for a red pixel at X, Y, transparent in blue.
+void MakeMarked(TBitmap& a, int width, int height, int x, int y) {
+    a.SetPixelFormat(pf8bit);
+    a.SetSize(width, height);
+    a.SetPixelColor(x, y, clRed);
+    a.SetTransparent(true);
+    a.SetTransparentColor(clBlue);
 }
 
 } // namespace
@@ -78,6 +88,34 @@ TEST(BitmapSize, ResizingKeepsTheTopLeftAndFillsWithTheBrush) {
     }
 }
 
+// A new picture is the brush colour in every pixel and zero in every padding byte, whatever the
+// memory held before.
+TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
+    for (const TPixelFormat f : AllFormats) {
+        SCOPED_TRACE(f);
+        {
+            TBitmap used;
+            used.SetPixelFormat(f);
+            used.SetSize(5, 40);
+            for (int y = 0; y < 40; ++y)
+                std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
+        }
+        TBitmap b;
+        b.SetPixelFormat(f);
+        b.Canvas().Brush.Color = clRed;
+        b.SetSize(5, 40);
+        const auto pixelBytes = static_cast<size_t>((5 * b.BitsPerPixel() + 7) / 8);
+        for (int y = 0; y < 40; ++y) {
+            ASSERT_EQ(std::memcmp(b.ScanLine(y), b.ScanLine(0), static_cast<size_t>(b.RowBytes())),
+                      0)
+                << y;
+            for (auto i = pixelBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
+                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
+        }
+        EXPECT_EQ(b.PixelColor(4, 39), b.PixelColor(0, 0));
+    }
+}
+
 TEST(BitmapSize, LimitsAndScanLines) {
     TBitmap b;
     EXPECT_TRUE(b.Empty());
@@ -110,11 +148,7 @@ TEST(BitmapHandles, DeviceBitmapsAreStoredAs24Bits) {
 
 TEST(BitmapAssign, DeepCopyWithOneChange) {
     TBitmap a;
-    a.SetPixelFormat(pf8bit);
-    a.SetSize(2, 2);
-    a.SetPixelColor(0, 0, clRed);
-    a.SetTransparent(true);
-    a.SetTransparentColor(clBlue);
+    MakeMarked(a, 2, 2, 0, 0);
     TBitmap b;
     int changes = 0;
     b.OnChange = [&](TObject*) { ++changes; };
@@ -127,6 +161,31 @@ TEST(BitmapAssign, DeepCopyWithOneChange) {
     EXPECT_EQ(a.PixelColor(0, 0), clRed);
     b.Assign(nullptr);
     EXPECT_TRUE(b.Empty());
+}
+
+TEST(BitmapAssign, TakeOverGivesWhatAssignGivesAndEmptiesTheSource) {
+    TBitmap a;
+    MakeMarked(a, 3, 2, 2, 1);
+    TBitmap copied;
+    copied.Assign(a);
+    TBitmap taken;
+    taken.SetPixelFormat(pf24bit);
+    taken.SetSize(5, 5);
+    int changes = 0;
+    taken.OnChange = [&](TObject*) { ++changes; };
+    taken.TakeOver(a);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(a.Empty());
+    EXPECT_EQ(taken.PixelFormat(), pf8bit);
+    EXPECT_EQ(taken.Width(), 3);
+    EXPECT_EQ(taken.Height(), 2);
+    EXPECT_EQ(taken.ColorTable().size(), copied.ColorTable().size());
+    for (int y = 0; y < 2; ++y)
+        EXPECT_EQ(0, std::memcmp(taken.ScanLine(y), copied.ScanLine(y), 4)) << y;
+    EXPECT_TRUE(taken.Transparent());
+    EXPECT_EQ(taken.TransparentColor(), clBlue);
+    taken.TakeOver(taken);
+    EXPECT_EQ(taken.PixelColor(2, 1), clRed);
 }
 
 TEST(BitmapTransparency, AutomaticColourIsTheBottomLeftPixelUntilFixed) {

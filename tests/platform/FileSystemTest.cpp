@@ -91,6 +91,11 @@ TEST(Streams, FileStreamReportsMissingAndUncreatableFiles) {
         TFileStream f(dir.path() + "f.bin", fmCreate);
         f.WriteBuffer("12345", 5);
         EXPECT_EQ(f.Size(), 5);
+        f.SetPosition(2);
+        f.SetSize(9);
+        EXPECT_EQ(f.Size(), 9);
+        EXPECT_EQ(f.Position(), 2);
+        f.SetSize(5);
     }
     TFileStream f(dir.path() + "f.bin", fmOpenRead);
     f.Seek(-2, soEnd);
