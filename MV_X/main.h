@@ -75,10 +75,9 @@ public:
     void OpenAlbumImage(const std::string& Name);
     static void FillMaskBitmap(TBitmap& Bitmap, uint8_t Value);
 
-    // What the album window asks: the album, the open entry and the mode; it registers itself
-    // while it exists and reports a deleted entry, which Replacement takes over if it was open.
+    // What the album window asks: the album and the mode; it registers itself while it exists
+    // and reports a deleted entry, which Replacement takes over if it was the open one.
     const TAlbum& Album() const { return FAlbum; }
-    const std::string& ImageName() const { return FImageName; }
     bool EditingMask() const;
     void AttachAlbumForm(TAlbumForm* Form);
     void DetachAlbumForm(const TAlbumForm* Form);
