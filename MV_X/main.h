@@ -213,6 +213,7 @@ private:
     void FitStatusLine();
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
     void ShowLoadedPicture();
+    void ShowEntry(const std::string& Name, const TBitmap& Picture, const TBitmap& Mask);
     void RunFrame();
     void WakeForFrame(uint32_t Milliseconds);
     void SizeMaskWorkBitmaps();

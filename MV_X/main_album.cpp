@@ -80,6 +80,17 @@ void TMainForm::SizeMaskWorkBitmaps() {
     }
 }
 
+// The entry read or imported becomes the open one: its picture on the screen, its mask, its
+// name in the title.
+void TMainForm::ShowEntry(const std::string& Name, const TBitmap& Picture, const TBitmap& Mask) {
+    FImageBitmap->Assign(&Picture);
+    ShowLoadedPicture();
+    FMaskBitmap->Assign(&Mask);
+    SizeMaskWorkBitmaps();
+    FImageName = Name;
+    setWindowTitle(QString::fromStdString(FImageName));
+}
+
 void TMainForm::ImportPicture(const std::string& FileName) {
     if (FMode == 2 || !FileExists(FileName)) return;
     // Even a file of another kind ends a recording.
@@ -95,12 +106,7 @@ void TMainForm::ImportPicture(const std::string& FileName) {
     if (name != FImageName) SaveImageIni(FImageName);
 
     ui.IroTrackBar->SetPosition(0);
-    FImageBitmap->Assign(&picture);
-    ShowLoadedPicture();
-    FMaskBitmap->Assign(&mask);
-    SizeMaskWorkBitmaps();
-    FImageName = name;
-    setWindowTitle(QString::fromStdString(FImageName));
+    ShowEntry(name, picture, mask);
     ui.Image->Invalidate();
 
     if (FAlbumForm != nullptr) FAlbumForm->RefreshAlbum();
@@ -123,13 +129,7 @@ void TMainForm::OpenAlbumImage(const std::string& Name) {
     // A damaged entry leaves the open one whole.
     TBitmap picture, mask;
     FAlbum.Open(Name, picture, mask);
-    FImageBitmap->Assign(&picture);
-    ShowLoadedPicture();
-    FMaskBitmap->Assign(&mask);
-    SizeMaskWorkBitmaps();
-
-    FImageName = Name;
-    setWindowTitle(QString::fromStdString(FImageName));
+    ShowEntry(Name, picture, mask);
     FPosX = FImageBitmap->Width() / 2;
     FPosY = FImageBitmap->Height() / 2;
     ClearDrops();
