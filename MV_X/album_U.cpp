@@ -4,7 +4,6 @@
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/graphics/Bitmap.h"
-#include "platform/rtl/SysUtils.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -12,13 +11,9 @@
 
 namespace {
 
-constexpr const char* AlbumFolder = "album/";
-constexpr const char* ThumbnailMask = "*.thu";
 constexpr const char* ItemPlaceholder = "A";
 constexpr int ItemHeight = 100;
-constexpr int ThumbnailSide = 100;
-// "MX" and the time stamp: the list shows what follows.
-constexpr size_t EntryPrefixLength = 17;
+constexpr int ThumbnailSide = TAlbum::ThumbnailSide;
 constexpr uint16_t VK_ESCAPE = 27;
 constexpr char EnterKey = 13;
 
@@ -51,12 +46,12 @@ TAlbumForm::TAlbumForm(TMainForm& MainForm, QWidget* parent)
     ConnectHandler(ui.DelBitBtn, &QPushButton::clicked, this, &TAlbumForm::DelBitBtnClick);
     if (Application != nullptr)
         Application->SetEventPreview(this, [this](QEvent& e) { return PreviewEvent(e); });
-    FMainForm.FAlbumForm = this;
+    FMainForm.AttachAlbumForm(this);
     Guarded([this] { FormCreate(); });
 }
 
 TAlbumForm::~TAlbumForm() {
-    if (FMainForm.FAlbumForm == this) FMainForm.FAlbumForm = nullptr;
+    FMainForm.DetachAlbumForm(this);
     if (Application != nullptr) Application->RemoveEventPreview(this);
     Guarded([this] { FormDestroy(); });
 }
@@ -81,19 +76,12 @@ bool TAlbumForm::PreviewEvent(QEvent& event) {
     return false;
 }
 
+// Newest first.
 void TAlbumForm::RefreshAlbum() {
-    ListAlbumFiles(FMainForm.FExeDir + AlbumFolder, ThumbnailMask, *FNames);
-}
-
-// The search returns names in ascending order; inserting each at the front puts the newest
-// entry (names begin with the import time) first.
-void TAlbumForm::ListAlbumFiles(const std::string& Folder, const std::string& Mask,
-                                TStringList& List) {
-    List.Clear();
+    FNames->Clear();
     ui.AlbumListBox->ClearItems();
-    const std::string folder = IncludeTrailingPathDelimiter(Folder);
-    for (const std::string& name : FindFiles(folder, Mask)) {
-        List.Insert(0, ChangeFileExt(name, ""));
+    for (const std::string& name : FMainForm.Album().Entries()) {
+        FNames->Add(name);
         ui.AlbumListBox->AddItem(ItemPlaceholder);
     }
 }
@@ -110,8 +98,7 @@ void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect R
     Canvas.FillRect(text);
 
     const std::string name = (*FNames)[Index];
-    const std::string caption =
-        name.size() > EntryPrefixLength ? name.substr(EntryPrefixLength) : std::string();
+    const std::string caption = TAlbum::Caption(name);
     Canvas.Brush.Style = bsClear;
     Canvas.Font.Color = CaptionShadowColor;
     Canvas.Font.Size = CaptionSize;
@@ -120,13 +107,9 @@ void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect R
     Canvas.TextOut(L + 104, T + 2, caption);
     Canvas.Font.Size = PathSize;
     Canvas.Font.Color = selected ? highlightText : PathColor;
-    const std::string picture = FMainForm.FExeDir + AlbumFolder + name;
-    Canvas.TextOut(L + 124, T + 32, picture + ".bmp");
+    Canvas.TextOut(L + 124, T + 32, FMainForm.Album().PictureFile(name));
 
-    const std::string thumbnailFile = picture + ".thu";
-    if (FileExists(thumbnailFile)) {
-        TBitmap thumbnail;
-        thumbnail.LoadFromFile(thumbnailFile);
+    if (TBitmap thumbnail; FMainForm.Album().LoadThumbnail(name, thumbnail)) {
         Canvas.Draw(L, T, thumbnail);
         Canvas.Pen.Color = FrameColor;
         Canvas.MoveTo(L, T + ThumbnailSide);
@@ -139,7 +122,7 @@ void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect R
 
 void TAlbumForm::OpenBitBtnClick() {
     const int selected = ui.AlbumListBox->ItemIndex();
-    if (FMainForm.FMode == 2 || selected < 0) return;
+    if (FMainForm.EditingMask() || selected < 0) return;
     FMainForm.OpenAlbumImage((*FNames)[selected]);
 }
 
@@ -162,15 +145,11 @@ void TAlbumForm::FormKeyDown(uint16_t& Key, TShiftState) {
 // The last entry stays: the album is never left empty.
 void TAlbumForm::DelBitBtnClick() {
     const int selected = ui.AlbumListBox->ItemIndex();
-    if (FMainForm.FMode == 2 || ui.AlbumListBox->Count() < 2 || selected < 0) return;
+    if (FMainForm.EditingMask() || ui.AlbumListBox->Count() < 2 || selected < 0) return;
     const std::string name = (*FNames)[selected];
     if (!AskYesNo(name + "\r\n" + "アルバムから削除しますか?")) return;
-    for (const char* ext : {".bmp", ".msk", ".thu", ".ini"})
-        DeleteFile(FMainForm.FExeDir + AlbumFolder + name + ext);
+    FMainForm.Album().Delete(name);
     RefreshAlbum();
-    // The open entry went: with no name open, nothing is saved for it.
-    if (name == FMainForm.FImageName) {
-        FMainForm.FImageName.clear();
-        FMainForm.OpenAlbumImage((*FNames)[0]);
-    }
+    // An open entry that went gives way to the first listed.
+    FMainForm.AlbumEntryDeleted(name, (*FNames)[0]);
 }

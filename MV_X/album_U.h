@@ -24,7 +24,6 @@ public:
     void FormCreate();
     void FormDestroy();
     void RefreshAlbum();
-    void ListAlbumFiles(const std::string& Folder, const std::string& Mask, TStringList& List);
 
     void AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect Rect, TOwnerDrawState State);
     void AlbumListBoxDblClick();

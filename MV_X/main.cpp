@@ -15,7 +15,6 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -205,6 +204,7 @@ void TMainForm::FormCreate() {
     FPlayHelp = PlayHelp;
     FEditHelp = EditHelp;
     FExeDir = ExeDir();
+    FAlbum = TAlbum(FExeDir);
     FImageName.clear();
 
     FBaseBitmap = std::make_unique<TBitmap>();
@@ -227,8 +227,8 @@ void TMainForm::FormCreate() {
 
     LoadSystemIni();
 
-    MakeProgramFolder(FExeDir + "album/", "アルバムフォルダの作成に失敗しました.");
-    RemoveUnfinishedEntryFiles();
+    MakeProgramFolder(FAlbum.Folder(), "アルバムフォルダの作成に失敗しました.");
+    FAlbum.RemoveUnfinishedEntryFiles();
     MakeProgramFolder(FExeDir + "record/", "録画フォルダの作成に失敗しました.");
 
     const std::string firstSprite = FExeDir + SpriteFolder + "eki0.bmp";
@@ -323,9 +323,4 @@ bool TMainForm::PreviewEvent(QEvent& event) {
             QApplication::widgetAt(wheel.globalPosition().toPoint()));
     }
     return false;
-}
-
-void TMainForm::FillMaskBitmap(TBitmap& Bitmap, uint8_t Value) {
-    for (int y = 0; y < Bitmap.Height(); ++y)
-        std::memset(Bitmap.ScanLine(y), Value, static_cast<size_t>(Bitmap.Width()));
 }

@@ -1,6 +1,7 @@
 // The player's main window: the liquid-drop effect over a picture.
 #pragma once
 
+#include "MV_X/Album.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/graphics/Bitmap.h"
@@ -73,6 +74,14 @@ public:
     void ImportPicture(const std::string& FileName);
     void OpenAlbumImage(const std::string& Name);
     static void FillMaskBitmap(TBitmap& Bitmap, uint8_t Value);
+
+    // What the album window asks: the album and the mode; it registers itself while it exists
+    // and reports a deleted entry, which Replacement takes over if it was the open one.
+    const TAlbum& Album() const { return FAlbum; }
+    bool EditingMask() const;
+    void AttachAlbumForm(TAlbumForm* Form);
+    void DetachAlbumForm(const TAlbumForm* Form);
+    void AlbumEntryDeleted(const std::string& Name, const std::string& Replacement);
 
     // Settings files.
     void LoadSystemIni();
@@ -177,8 +186,6 @@ protected:
 
 private:
     friend class TMainFormTestAccess;
-    // The album window reads the open entry and the mode, and forgets a deleted entry.
-    friend class TAlbumForm;
 
     struct StickyHitRule;
     struct CommonDripRule;
@@ -204,12 +211,10 @@ private:
     void ShowHelp(const std::string& Text);
     void FitStatusLine();
     void MakeProgramFolder(const std::string& folder, const std::string& failure);
-    std::string AlbumFile(const std::string& Name, const char* Extension) const;
     void ShowLoadedPicture();
+    void ShowEntry(const std::string& Name, const TBitmap& Picture, const TBitmap& Mask);
     void RunFrame();
     void WakeForFrame(uint32_t Milliseconds);
-    void RemoveUnfinishedEntryFiles();
-    void WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap& Mask);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
     void ConnectMaskEditor();
@@ -242,6 +247,7 @@ private:
     QLabel* FStatusLabel = nullptr;
     // Set while the album window exists; it registers itself.
     TAlbumForm* FAlbumForm = nullptr;
+    TAlbum FAlbum;
 
     // The form's state.
     std::array<TDrop, DropCount> FDrops{};

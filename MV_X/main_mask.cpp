@@ -99,7 +99,7 @@ void TMainForm::LeaveMaskEditor() {
     if (FMaskModified) {
         if (AskYesNo(SaveQuestion)) {
             ColorsToMask(*FMaskBitmap, *FMaskColorBitmap);
-            SaveMaskFile(AlbumFile(FImageName, ".msk"));
+            SaveMaskFile(FAlbum.MaskFile(FImageName));
         } else if (!AskYesNo(DiscardQuestion)) {
             return;
         }

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr const char* SystemIniFile = "album/system.ini";
-constexpr const char* AlbumFolder = "album/";
-constexpr const char* EntryIniExtension = ".ini";
-
 // The controls of the six liquid options and the four colour bars, in the order of
 // OptionKeys and ColorKeys.
 constexpr std::array<TRadioGroup * Ui::TMainForm::*, OptionCount> OptionGroups{
@@ -42,18 +38,18 @@ TOptionIndexes CurrentOptions(const Ui::TMainForm& ui) {
 // Each value is applied in the order of the file's keys: the bars and groups keep it within
 // their range.
 void TMainForm::LoadSystemIni() {
-    const std::string path = FExeDir + SystemIniFile;
+    const std::string path = FAlbum.SystemSettingsFile();
     if (!FileExists(path)) return;
     ApplyOptions(ui, ReadSystemOptions(TIniFile(path)));
 }
 
 void TMainForm::SaveSystemIni() {
-    TIniFile ini(FExeDir + SystemIniFile);
+    TIniFile ini(FAlbum.SystemSettingsFile());
     WriteSystemOptions(ini, CurrentOptions(ui));
 }
 
 void TMainForm::LoadImageIni(const std::string& Name) {
-    const std::string path = FExeDir + AlbumFolder + Name + EntryIniExtension;
+    const std::string path = FAlbum.SettingsFile(Name);
     if (!FileExists(path)) {
         // A new entry: no filter and the entry defaults; the sprite stays.
         for (const auto bar : ColorBars)
@@ -81,6 +77,6 @@ void TMainForm::SaveImageIni(const std::string& Name) {
         settings.Colors[i] = (ui.*ColorBars[i])->Position();
     settings.Options = CurrentOptions(ui);
     settings.EkiPt = FEkiNo;
-    TIniFile ini(FExeDir + AlbumFolder + Name + EntryIniExtension);
+    TIniFile ini(FAlbum.SettingsFile(Name));
     WriteEntrySettings(ini, settings);
 }

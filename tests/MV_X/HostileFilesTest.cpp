@@ -78,12 +78,12 @@ TEST(HostileFiles, SettingsFilesReadAsValuesInRange) {
     }
 }
 
-// An entry's picture or mask that is a FIFO blocked the open until someone wrote to it; a
-// thumbnail FIFO blocked every repaint of the album window.
-TEST(HostileFiles, FifosInPlaceOfEntryFilesAreRefusedWithoutBlocking) {
+// A FIFO in place of an imported picture blocked the import until someone wrote to it (the
+// album's entry files: AlbumStoreTest).
+TEST(HostileFiles, FifosInPlaceOfPicturesAreRefusedWithoutBlocking) {
     char pattern[] = "/tmp/mvfifoXXXXXX";
     const fs::path folder = ::mkdtemp(pattern);
-    for (const char* name : {"entry.bmp", "entry.msk", "entry.thu", "import.png", "import.jpg"}) {
+    for (const char* name : {"import.png", "import.jpg", "import.bmp"}) {
         const std::string path = (folder / name).string();
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         // The PNG reader reports the open's failure as its own.
