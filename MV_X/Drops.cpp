@@ -1,15 +1,10 @@
-// The drop simulation: the table, emission, the frame tick, flight, landing and drips.
-// Every random draw is made in a fixed order: the effect replays exactly from the same seed.
-#include "MV_X/main.h"
-#include "common/Qmlib2002.h"
-#include "platform/forms/Forms.h"
-#include "platform/graphics/Canvas.h"
-#include "platform/rtl/System.h"
-#include "platform/win/KeyState.h"
-#include "platform/win/MMSystem.h"
-#include "platform/win/WinBase.h"
+// The drop simulation: the table, emission, flight, landing, drips, and the pixel work of
+// drawing, stamping and shading.
+#include "MV_X/Drops.h"
 
-#include <QCursor>
+#include "common/Qmlib2002.h"
+#include "platform/rtl/System.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -17,44 +12,70 @@
 
 namespace {
 
-// A frame starts once the clock has passed the previous one by more than this.
-constexpr uint32_t FrameGap = 32;
-
-// Both 24-bit and of one size, with the same pixels. Compared once a frame: whole rows through
-// row pointers, in one piece when the rows have no padding.
-bool SamePixels24(const TBitmap& a, const TBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-    if (a.Empty()) return true;
-    const size_t rowBytes = 3 * static_cast<size_t>(a.Width());
-    const uint8_t* pa = a.ScanLine(0);
-    const uint8_t* pb = b.ScanLine(0);
-    const auto strideA = static_cast<size_t>(a.RowBytes()),
-               strideB = static_cast<size_t>(b.RowBytes());
-    if (strideA == rowBytes && strideB == rowBytes)
-        return std::memcmp(pa, pb, rowBytes * static_cast<size_t>(a.Height())) == 0;
-    for (int y = 0; y < a.Height(); ++y, pa += strideA, pb += strideB)
-        if (std::memcmp(pa, pb, rowBytes) != 0) return false;
-    return true;
-}
-
 constexpr long double Pi = 3.14159265358979323846264338327950288L;
 // A real draw: Random(Range) / Divisor as extended.
 long double RandomOver(int32_t range, long double divisor) {
     return static_cast<long double>(Random(range)) / divisor;
 }
 
+// The drop's block of the rectangle's size at (X, Y), clipped to the bitmap; False when empty.
+// Right and bottom are inclusive; the emptiness test is the platform's.
+bool ShadeBlock(int32_t X, int32_t Y, const TRect& R, const TBitmap& Bitmap, TRect& block) {
+    const TRect bounds = Rect(0, 0, Bitmap.Width() - 1, Bitmap.Height() - 1);
+    TRect size;
+    if (!IntersectRect(size, R, bounds)) return false;
+    const TRect placed = Rect(X, Y, X + size.Right - size.Left, Y + size.Bottom - size.Top);
+    return IntersectRect(block, placed, bounds);
+}
+
+// Sixteen bytes at a time: shading runs for every drop that sticks, over blocks of the
+// sprite's size plus one.
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+template <class Op>
+void ForEachByte(const TRect& block, TBitmap& Bitmap, Op op) {
+    const size_t count = 3 * static_cast<size_t>(block.Right - block.Left + 1);
+    for (int y = block.Top; y <= block.Bottom; ++y) {
+        uint8_t* p = Bitmap.ScanLine(y) + 3 * static_cast<size_t>(block.Left);
+        size_t k = 0;
+        for (; k + sizeof(Bytes16) <= count; k += sizeof(Bytes16)) {
+            Bytes16 v;
+            std::memcpy(&v, p + k, sizeof v);
+            v = op(v);
+            std::memcpy(p + k, &v, sizeof v);
+        }
+        for (; k < count; ++k) {
+            Bytes16 v{p[k]};
+            p[k] = op(v)[0];
+        }
+    }
+}
+
+void SubtractBytes(const TRect& block, TBitmap& Bitmap, uint8_t a) {
+    const Bytes16 amount = Bytes16{} + a;
+    ForEachByte(block, Bitmap,
+                [amount](Bytes16 v) -> Bytes16 { return v > amount ? v - amount : Bytes16{}; });
+}
+
+void AddBytes(const TRect& block, TBitmap& Bitmap, uint8_t a) {
+    const Bytes16 amount = Bytes16{} + a;
+    const Bytes16 limit = Bytes16{} + static_cast<uint8_t>(255 - a);
+    ForEachByte(block, Bitmap, [amount, limit](Bytes16 v) -> Bytes16 {
+        return v < limit ? v + amount : Bytes16{} + static_cast<uint8_t>(255);
+    });
+}
+
 } // namespace
 
 // --- Table and emission
 
-void TMainForm::ClearDrops() {
+void TDropField::ClearDrops() {
     FDrops.fill(TDrop{});
     FDropsInUse = 0;
-    FAutoEmit = false;
 }
 
-int32_t TMainForm::EmitAmount() const {
-    switch (ui.RyouRadioGroup->ItemIndex()) {
+int32_t TDropField::EmitAmount() const {
+    switch (Options.Amount) {
     case 0:
         return 1;
     case 1:
@@ -70,8 +91,8 @@ int32_t TMainForm::EmitAmount() const {
     }
 }
 
-int32_t TMainForm::DripSpeed() const {
-    switch (ui.SitatariRadioGroup->ItemIndex()) {
+int32_t TDropField::DripSpeed() const {
+    switch (Options.DripSpeed) {
     case 0:
         return 3;
     case 1:
@@ -84,8 +105,8 @@ int32_t TMainForm::DripSpeed() const {
 }
 
 // No selected index leaves the slot's Speed as it was.
-void TMainForm::EmissionSpeed(TDrop& d) {
-    switch (ui.HassyaSokudoRadioGroup->ItemIndex()) {
+void TDropField::EmissionSpeed(TDrop& d) const {
+    switch (Options.EmissionSpeed) {
     case 0:
         d.Speed = RandomOver(500, 100.0L) + 10;
         break;
@@ -106,19 +127,8 @@ void TMainForm::EmissionSpeed(TDrop& d) {
     }
 }
 
-int32_t TMainForm::EmitOriginX() const {
-    return FPosX + 16 - FEkiBitmap->Width() / 2;
-}
-int32_t TMainForm::EmitOriginY() const {
-    return FPosY + 16 - FEkiBitmap->Height() / 2;
-}
-
-bool TMainForm::TracesOn() const {
-    return ui.EkiatoRadioGroup->ItemIndex() == 1;
-}
-
-void TMainForm::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY,
-                          int32_t Mode, int32_t Count) {
+void TDropField::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY,
+                           int32_t Mode, int32_t Count) {
     for (int32_t n = 0; n < Count; ++n) {
         int slot = 0;
         while (slot < DropCount && FDrops[slot].State > 0)
@@ -127,7 +137,7 @@ void TMainForm::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int
         FDropsInUse = std::max(FDropsInUse, slot + 1);
         TDrop& d = FDrops[slot];
         if (Mode == 0) {
-            const bool wide = ui.RyouRadioGroup->ItemIndex() > 3;
+            const bool wide = Options.Amount > 3;
             const int32_t g = wide ? 16 : 10;
             const int32_t o = wide ? -8 : -5;
             d.TargetX = TargetX + o + Random(g);
@@ -160,72 +170,18 @@ void TMainForm::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int
     }
 }
 
-void TMainForm::AutoEmit() {
-    const TPoint screenPos = GetCursorPos();
-    const QPoint p = ui.Image->mapFromGlobal(QPoint(screenPos.X, screenPos.Y));
-    EmitDrops(p.x(), p.y(), EmitOriginX(), EmitOriginY(), 0, EmitAmount());
+void TDropField::AutoEmit(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY) {
+    EmitDrops(TargetX, TargetY, OriginX, OriginY, 0, EmitAmount());
 }
 
-// --- Frame tick
-
-// The message loop waits for the next message or the next due frame instead of calling the
-// handler again at once; the frames keep their timing.
-void TMainForm::AppIdle(TObject*, bool& Done) {
-    Done = true;
-    if (FMode != 1) return;
-    // While Shift freezes the effect the key is looked at once a frame: it may come up
-    // outside the window, where no message tells.
-    if (GetKeyState(VK_SHIFT) < 0) return WakeForFrame(FrameGap + 1);
-    try {
-        const uint32_t now = timeGetTime();
-        if (!(now > FLastTick + FrameGap))
-            return WakeForFrame(std::min(FLastTick + FrameGap + 1 - now, FrameGap + 1));
-        FLastTick = timeGetTime();
-        RunFrame();
-    } catch (...) {
-        FMode = 0;
-        throw;
-    }
-    WakeForFrame(FrameGap + 1);
-}
-
-void TMainForm::WakeForFrame(uint32_t Milliseconds) {
-    if (Application != nullptr) Application->WakeIdleIn(static_cast<int>(Milliseconds));
-}
-
-// A still picture is not sent to the display again: only a frame whose picture differs from
-// the one the last frame showed repaints it, unless something else has drawn meanwhile. Two
-// frames in a row without drops, with the spot in the same place, leave the same picture: the
-// trace is only written by drops and by what repaints on its own.
-void TMainForm::RunFrame() {
-    if (FAutoEmit) {
-        const int32_t r = Random(100);
-        if (ui.RyouRadioGroup->ItemIndex() == 4 ? r > 20 : r > 70) AutoEmit();
-    }
-    const bool quiet = FDropsInUse == 0;
-    const TSpotState spot{FShowPosition, FPosX, FPosY};
-    TBitmap& screen = ScreenBitmap();
-    screen.Canvas().Draw(0, 0, *FTraceBitmap);
-    UpdateDrops();
-    DrawDrops();
-    DrawPositionCursor();
-    if (FRecording) RecordFrame();
-    const bool stillAsBefore = quiet && FLastFrameQuiet && spot == FLastSpot;
-    FLastFrameQuiet = quiet;
-    FLastSpot = spot;
-    if (ui.Image->Invalidations() == FShownInvalidations &&
-        (stillAsBefore || SamePixels24(screen, FShownFrame)))
-        return;
-    FShownFrame.SetPixelFormat(pf24bit);
-    FShownFrame.SetSize(screen.Width(), screen.Height());
-    CopyBitmap24(FShownFrame, screen);
-    ui.Image->Invalidate();
-    FShownInvalidations = ui.Image->Invalidations();
+TDrop& TDropField::Drop(int i) {
+    FDropsInUse = std::max(FDropsInUse, i + 1);
+    return FDrops[i];
 }
 
 // Slots from FDropsInUse on are all free, so the passes stop there; a drop made during the
 // pass in a later slot raises the bound and is moved in the same pass.
-void TMainForm::UpdateDrops() {
+void TDropField::UpdateDrops() {
     int last = -1;
     for (int i = 0; i < FDropsInUse; ++i) {
         switch (FDrops[i].State) {
@@ -245,10 +201,10 @@ void TMainForm::UpdateDrops() {
 
 // --- Flight and landing
 
-void TMainForm::MoveFlyingDrop(int i) {
+void TDropField::MoveFlyingDrop(int i) {
     TDrop& d = FDrops[i];
     if (d.X == d.TargetX && d.Y == d.TargetY) {
-        switch (GetMaskValue(*FMaskBitmap, d.X, d.Y)) {
+        switch (GetMaskValue(*FBitmaps.Mask, d.X, d.Y)) {
         case ptKami:
             HitKami(i);
             break;
@@ -290,11 +246,11 @@ void TMainForm::MoveFlyingDrop(int i) {
     }
 }
 
-void TMainForm::HitNone(int i) {
+void TDropField::HitNone(int i) {
     FDrops[i].State = 0;
 }
 
-void TMainForm::SmoothHit(int i, int32_t Part) {
+void TDropField::SmoothHit(int i, int32_t Part) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
     if (d.Alpha > 250) d.Alpha = 250;
@@ -309,20 +265,20 @@ void TMainForm::SmoothHit(int i, int32_t Part) {
     d.State = 2;
 }
 
-void TMainForm::HitMe(int i) {
+void TDropField::HitMe(int i) {
     SmoothHit(i, ptMe);
 }
-void TMainForm::HitHana(int i) {
+void TDropField::HitHana(int i) {
     SmoothHit(i, ptHana);
 }
-void TMainForm::HitKuti(int i) {
+void TDropField::HitKuti(int i) {
     SmoothHit(i, ptKuti);
 }
-void TMainForm::HitHada(int i) {
+void TDropField::HitHada(int i) {
     SmoothHit(i, ptHada);
 }
 
-struct TMainForm::StickyHitRule {
+struct TDropField::StickyHitRule {
     int32_t Part;
     bool Clothes;      // +20 before anything else, fixed trace raise, drawn fading step
     int32_t StampBase; // stamp level: StampBase + Random(StampRange)
@@ -331,13 +287,13 @@ struct TMainForm::StickyHitRule {
     long double SpeedDiv; // Speed: Random(100) / SpeedDiv + DS
 };
 
-void TMainForm::StickyHit(int i, const StickyHitRule& rule) {
+void TDropField::StickyHit(int i, const StickyHitRule& rule) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
     if (rule.Clothes) d.Alpha = d.Alpha + 20;
     if (d.Alpha > 250) d.Alpha = 250;
-    if (TracesOn()) {
-        Stamp(i, rule.StampBase + Random(rule.StampRange), *FTraceBitmap);
+    if (Options.Traces) {
+        Stamp(i, rule.StampBase + Random(rule.StampRange), *FBitmaps.Trace);
         d.Alpha = d.Alpha + (rule.Clothes ? 20 : Random(80));
         if (d.Alpha > 250) d.Alpha = 250;
         ShadeDrop(i, rule.Shade);
@@ -356,19 +312,19 @@ void TMainForm::StickyHit(int i, const StickyHitRule& rule) {
     d.State = 2;
 }
 
-void TMainForm::HitKami(int i) {
+void TDropField::HitKami(int i) {
     StickyHit(i, {ptKami, false, 180, 70, 5, 200.0L});
 }
-void TMainForm::HitHa(int i) {
+void TDropField::HitHa(int i) {
     StickyHit(i, {ptHa, false, 240, 15, 1, 200.0L});
 }
-void TMainForm::HitFuku(int i) {
+void TDropField::HitFuku(int i) {
     StickyHit(i, {ptFuku, true, 150, 100, 2, 100.0L});
 }
 
 // --- Drips
 
-void TMainForm::MoveDrip(int i) {
+void TDropField::MoveDrip(int i) {
     TDrop& d = FDrops[i];
     switch (d.Part) {
     case ptKami:
@@ -400,7 +356,7 @@ void TMainForm::MoveDrip(int i) {
         break;
     }
     const int32_t old = d.Part;
-    int32_t part = GetMaskValue(*FMaskBitmap, d.X, d.Y);
+    int32_t part = GetMaskValue(*FBitmaps.Mask, d.X, d.Y);
     // Values above 7 are no part: the drop trickles as on part 0 instead of freezing or
     // turning into a falling drop.
     if (part > ptFuku) part = ptNasi;
@@ -408,7 +364,7 @@ void TMainForm::MoveDrip(int i) {
     if (d.Part != old && Random(10) > 6) EmitDrops(d.X, d.Y, d.X, d.Y, 1, 1);
 }
 
-struct TMainForm::CommonDripRule {
+struct TDropField::CommonDripRule {
     enum Kind { Sticky, Clothes, Smooth };
     int32_t Part;
     Kind kind;
@@ -421,10 +377,10 @@ struct TMainForm::CommonDripRule {
     int32_t U;   // shading when Random(100) > U
 };
 
-void TMainForm::CommonDrip(int i, const CommonDripRule& rule) {
+void TDropField::CommonDrip(int i, const CommonDripRule& rule) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
-    const bool traces = TracesOn();
+    const bool traces = Options.Traces;
     const bool hair = rule.Part == ptKami;
     const bool clothes = rule.kind == CommonDripRule::Clothes;
 
@@ -470,7 +426,7 @@ void TMainForm::CommonDrip(int i, const CommonDripRule& rule) {
     if (d.Alpha > 255) {
         if (rule.kind != CommonDripRule::Smooth && traces) {
             d.Alpha = 240 + Random(15);
-            Stamp(i, d.Alpha, *FTraceBitmap);
+            Stamp(i, d.Alpha, *FBitmaps.Trace);
             if (hair) {
                 if (Random(100) > 50) ShadeDrop(i, Random(2) + 1);
             } else if (clothes) {
@@ -481,33 +437,33 @@ void TMainForm::CommonDrip(int i, const CommonDripRule& rule) {
         return;
     }
     if (!traces || !(Random(100) > rule.T)) return;
-    const TBitmap* base = FTraceBitmap.get();
-    if (clothes && Random(10) >= 6) base = FImageBitmap.get(); // wipes the traces under it
+    const TBitmap* base = FBitmaps.Trace;
+    if (clothes && Random(10) >= 6) base = FBitmaps.Picture; // wipes the traces under it
     Stamp(i, rule.LevelBase + Random(rule.LevelRange), *base);
     if (rule.DsTest && ds <= 0) return;
     if (Random(100) > rule.U) ShadeDrop(i, 1);
 }
 
-void TMainForm::DripKami(int i) {
+void TDropField::DripKami(int i) {
     CommonDrip(i, {ptKami, CommonDripRule::Sticky, 0, 0, 80, 240, 15, true, 80});
 }
-void TMainForm::DripHa(int i) {
+void TDropField::DripHa(int i) {
     CommonDrip(i, {ptHa, CommonDripRule::Sticky, 0, 0, 90, 240, 15, false, 80});
 }
-void TMainForm::DripFuku(int i) {
+void TDropField::DripFuku(int i) {
     CommonDrip(i, {ptFuku, CommonDripRule::Clothes, 0, 0, 90, 240, 15, true, 80});
 }
-void TMainForm::DripHada(int i) {
+void TDropField::DripHada(int i) {
     CommonDrip(i, {ptHada, CommonDripRule::Smooth, 500, 0.3L, 90, 235, 20, true, 90});
 }
-void TMainForm::DripHana(int i) {
+void TDropField::DripHana(int i) {
     CommonDrip(i, {ptHana, CommonDripRule::Smooth, 300, 1.0L, 92, 240, 15, true, 80});
 }
-void TMainForm::DripKuti(int i) {
+void TDropField::DripKuti(int i) {
     CommonDrip(i, {ptKuti, CommonDripRule::Smooth, 1000, 0.2L, 92, 200, 50, true, 80});
 }
 
-void TMainForm::DripMe(int i) {
+void TDropField::DripMe(int i) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
     d.FloatX = d.FloatX + d.VX;
@@ -521,10 +477,10 @@ void TMainForm::DripMe(int i) {
         d.State = 0;
         return;
     }
-    if (TracesOn() && Random(100) > 90) Stamp(i, 245 + Random(10), *FTraceBitmap);
+    if (Options.Traces && Random(100) > 90) Stamp(i, 245 + Random(10), *FBitmaps.Trace);
 }
 
-void TMainForm::DripNasi(int i) {
+void TDropField::DripNasi(int i) {
     TDrop& d = FDrops[i];
     if (Random(100) > 95) d.FloatX = d.FloatX + Random(3) - 1;
     d.FloatY = d.FloatY + Random(2) + 1.5L;
@@ -537,10 +493,10 @@ void TMainForm::DripNasi(int i) {
         d.State = 0;
         return;
     }
-    if (TracesOn() && Random(100) > 95) Stamp(i, 240 + Random(15), *FTraceBitmap);
+    if (Options.Traces && Random(100) > 95) Stamp(i, 240 + Random(15), *FBitmaps.Trace);
 }
 
-void TMainForm::DripFall(int i) {
+void TDropField::DripFall(int i) {
     TDrop& d = FDrops[i];
     d.FloatY = d.FloatY + d.Speed + Random(1);
     d.FloatAlpha = d.FloatAlpha + 5 + Random(5);
@@ -548,4 +504,78 @@ void TMainForm::DripFall(int i) {
     d.Y = static_cast<int32_t>(Round(d.FloatY));
     d.Alpha = static_cast<int32_t>(Round(d.FloatAlpha));
     if (d.Alpha > 255) d.State = 0;
+}
+
+// --- Drawing, traces and shading
+
+// The level a drop is drawn with, or -1 when its colour group has nothing selected.
+int32_t TDropField::DrawLevel(const TDrop& d) const {
+    if (d.State == 1) {
+        switch (Options.EmissionColor) {
+        case 0:
+            return 240 + Random(10);
+        case 1:
+            return 205 + Random(10);
+        case 2:
+            return d.Alpha;
+        default:
+            return -1;
+        }
+    }
+    switch (Options.DripColor) {
+    case 0:
+        return d.Alpha > 235 ? d.Alpha : 235 + Random(10);
+    case 1:
+        return d.Alpha > 215 ? d.Alpha : 215 + Random(10);
+    case 2:
+        return d.Alpha;
+    default:
+        return -1;
+    }
+}
+
+void TDropField::DrawDrops(TBitmap& Screen) {
+    const TBitmap& sprite = *FBitmaps.Sprite;
+    for (int i = 0; i < FDropsInUse; ++i) {
+        const TDrop& d = FDrops[i];
+        if (d.State == 0) continue;
+        const int32_t level = DrawLevel(d);
+        if (level < 0) continue;
+        BlendBitmap24(d.X, d.Y, Screen, Screen, sprite, static_cast<uint16_t>(level));
+    }
+}
+
+void TDropField::Stamp(int i, int32_t Level, const TBitmap& Base) {
+    const TDrop& d = FDrops[i];
+    BlendBitmap24(d.X, d.Y, *FBitmaps.Trace, Base, *FBitmaps.Sprite, static_cast<uint16_t>(Level));
+}
+
+void TDropField::ShadeDrop(int i, int32_t Amount) {
+    const int32_t amount = EmitAmount();
+    if (amount > 5 && Random(amount) > amount / 3) return;
+    const TDrop& d = FDrops[i];
+    const int32_t w = FBitmaps.Sprite->Width(), h = FBitmaps.Sprite->Height();
+    const TRect r = Rect(0, 0, w, h);
+    TBitmap& trace = *FBitmaps.Trace;
+    DarkenRect(d.X, d.Y, r, trace, 2 * Amount);
+    DarkenRect(d.X, d.Y - h, r, trace, Amount);
+    DarkenRect(d.X - w, d.Y, r, trace, Amount);
+    DarkenRect(d.X + w, d.Y, r, trace, Amount);
+    DarkenRect(d.X, d.Y + h, r, trace, Amount);
+    LightenRect(d.X, d.Y, Rect(0, 0, 2, 2), trace, 3 * Amount);
+}
+
+void TDropField::DarkenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount) {
+    if (Amount < 1) return;
+    TRect block;
+    if (!ShadeBlock(X, Y, R, Bitmap, block)) return;
+    SubtractBytes(block, Bitmap, static_cast<uint8_t>(std::min(Amount, 255)));
+}
+
+void TDropField::LightenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap,
+                             int32_t Amount) {
+    if (Amount < 1) return;
+    TRect block;
+    if (!ShadeBlock(X, Y, R, Bitmap, block)) return;
+    AddBytes(block, Bitmap, static_cast<uint8_t>(std::min(Amount, 255)));
 }
