@@ -65,6 +65,22 @@ void AddBytes(const TRect& block, TBitmap& Bitmap, uint8_t a) {
     });
 }
 
+// The values of the options' items, fastest or most first.
+constexpr int32_t Amounts[] = {1, 3, 5, 8, 15};
+constexpr int32_t DripSpeeds[] = {3, 2, 1};
+// Emission speed: Random(Range) / 100 + Base.
+struct TEmissionSpeed {
+    int32_t Range;
+    int32_t Base;
+};
+constexpr TEmissionSpeed EmissionSpeeds[] = {{500, 10}, {500, 5}, {500, 1}, {300, 1}, {100, 1}};
+
+// The value of the selected item, or Fallback when none is.
+template <size_t N>
+int32_t Selected(const int32_t (&Values)[N], int32_t Index, int32_t Fallback) {
+    return Index >= 0 && static_cast<size_t>(Index) < N ? Values[Index] : Fallback;
+}
+
 } // namespace
 
 // --- Table and emission
@@ -75,56 +91,19 @@ void TDropField::ClearDrops() {
 }
 
 int32_t TDropField::EmitAmount() const {
-    switch (Options.Amount) {
-    case 0:
-        return 1;
-    case 1:
-        return 3;
-    case 2:
-        return 5;
-    case 3:
-        return 8;
-    case 4:
-        return 15;
-    default:
-        return 5;
-    }
+    return Selected(Amounts, Options.Amount, 5);
 }
 
 int32_t TDropField::DripSpeed() const {
-    switch (Options.DripSpeed) {
-    case 0:
-        return 3;
-    case 1:
-        return 2;
-    case 2:
-        return 1;
-    default:
-        return 0;
-    }
+    return Selected(DripSpeeds, Options.DripSpeed, 0);
 }
 
 // No selected index leaves the slot's Speed as it was.
 void TDropField::EmissionSpeed(TDrop& d) const {
-    switch (Options.EmissionSpeed) {
-    case 0:
-        d.Speed = RandomOver(500, 100.0L) + 10;
-        break;
-    case 1:
-        d.Speed = RandomOver(500, 100.0L) + 5;
-        break;
-    case 2:
-        d.Speed = RandomOver(500, 100.0L) + 1;
-        break;
-    case 3:
-        d.Speed = RandomOver(300, 100.0L) + 1;
-        break;
-    case 4:
-        d.Speed = RandomOver(100, 100.0L) + 1;
-        break;
-    default:
-        break;
-    }
+    const int32_t index = Options.EmissionSpeed;
+    if (index < 0 || index >= std::ssize(EmissionSpeeds)) return;
+    const TEmissionSpeed& speed = EmissionSpeeds[index];
+    d.Speed = RandomOver(speed.Range, 100.0L) + speed.Base;
 }
 
 void TDropField::EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY,
@@ -377,6 +356,31 @@ struct TDropField::CommonDripRule {
     int32_t U;   // shading when Random(100) > U
 };
 
+// About every ten frames a drip takes a new velocity; hair and clothes may shade on the way.
+void TDropField::TurnDrip(int i, const CommonDripRule& rule) {
+    TDrop& d = FDrops[i];
+    const int32_t ds = DripSpeed();
+    const bool hair = rule.Part == ptKami;
+    const bool clothes = rule.kind == CommonDripRule::Clothes;
+    if ((hair || clothes) && Options.Traces && Random(10) > 8) ShadeDrop(i, 1);
+    switch (rule.kind) {
+    case CommonDripRule::Sticky:
+        Random(100); // drawn and not used
+        d.Speed = 2 * ds;
+        d.VX = RandomOver(ds * 200, 100.0L) - ds;
+        break;
+    case CommonDripRule::Clothes:
+        d.Speed = RandomOver(100, 1000.0L) + ds;
+        d.VX = RandomOver(ds * 200, 100.0L) - ds;
+        break;
+    case CommonDripRule::Smooth:
+        d.Speed = rule.SpeedScale * ds + 0.1L;
+        d.VX = RandomOver(100, 100.0L) - 0.5L;
+        break;
+    }
+    d.Dist = Random(10) + 1;
+}
+
 void TDropField::CommonDrip(int i, const CommonDripRule& rule) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
@@ -403,25 +407,7 @@ void TDropField::CommonDrip(int i, const CommonDripRule& rule) {
     d.Alpha = static_cast<int32_t>(Round(d.FloatAlpha));
 
     d.Dist = d.Dist + 1;
-    if (d.Dist > 10) {
-        if ((hair || clothes) && traces && Random(10) > 8) ShadeDrop(i, 1);
-        switch (rule.kind) {
-        case CommonDripRule::Sticky:
-            Random(100); // drawn and not used
-            d.Speed = 2 * ds;
-            d.VX = RandomOver(ds * 200, 100.0L) - ds;
-            break;
-        case CommonDripRule::Clothes:
-            d.Speed = RandomOver(100, 1000.0L) + ds;
-            d.VX = RandomOver(ds * 200, 100.0L) - ds;
-            break;
-        case CommonDripRule::Smooth:
-            d.Speed = rule.SpeedScale * ds + 0.1L;
-            d.VX = RandomOver(100, 100.0L) - 0.5L;
-            break;
-        }
-        d.Dist = Random(10) + 1;
-    }
+    if (d.Dist > 10) TurnDrip(i, rule);
 
     if (d.Alpha > 255) {
         if (rule.kind != CommonDripRule::Smooth && traces) {

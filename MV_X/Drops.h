@@ -129,6 +129,7 @@ private:
     void SmoothHit(int i, int32_t Part);
     void StickyHit(int i, const StickyHitRule& rule);
     void CommonDrip(int i, const CommonDripRule& rule);
+    void TurnDrip(int i, const CommonDripRule& rule);
     int32_t DrawLevel(const TDrop& d) const;
 
     std::array<TDrop, DropCount> FDrops{};

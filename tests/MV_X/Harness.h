@@ -53,7 +53,6 @@ public:
     static TBitmap& MaskColor(TMainForm& f) { return *f.FMaskColorBitmap; }
     static TBitmap& MaskUndo(TMainForm& f) { return *f.FMaskUndoBitmap; }
     static bool& MaskModified(TMainForm& f) { return f.FMaskModified; }
-    static bool& PenDown(TMainForm& f) { return f.FPenDown; }
     static int32_t& FrameCount(TMainForm& f) { return f.FFrameCount; }
     static TBitmap& Eki(TMainForm& f) { return *f.FEkiBitmap; }
     static TBitmap& Spot(TMainForm& f) { return *f.FSpotBitmap; }
@@ -67,7 +66,6 @@ public:
     static int32_t& PosY(TMainForm& f) { return f.FPosY; }
     static int32_t& EkiNo(TMainForm& f) { return f.FEkiNo; }
     static int32_t& DragX(TMainForm& f) { return f.FDragX; }
-    static const std::string& Title(TMainForm& f) { return f.FTitle; }
     static std::string& ImageName(TMainForm& f) { return f.FImageName; }
     static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
     static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
