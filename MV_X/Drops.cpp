@@ -65,6 +65,12 @@ void AddBytes(const TRect& block, TBitmap& Bitmap, uint8_t a) {
     });
 }
 
+// A drip's pixel position from its exact one.
+void PlaceDrip(TDrop& d) {
+    d.X = static_cast<int32_t>(Round(d.FloatX));
+    d.Y = static_cast<int32_t>(Round(d.FloatY));
+}
+
 // The values of the options' items, fastest or most first.
 constexpr int32_t Amounts[] = {1, 3, 5, 8, 15};
 constexpr int32_t DripSpeeds[] = {3, 2, 1};
@@ -402,8 +408,7 @@ void TDropField::CommonDrip(int i, const CommonDripRule& rule) {
         break;
     }
     d.FloatAlpha = d.FloatAlpha + d.AlphaStep;
-    d.X = static_cast<int32_t>(Round(d.FloatX));
-    d.Y = static_cast<int32_t>(Round(d.FloatY));
+    PlaceDrip(d);
     d.Alpha = static_cast<int32_t>(Round(d.FloatAlpha));
 
     d.Dist = d.Dist + 1;
@@ -449,6 +454,17 @@ void TDropField::DripKuti(int i) {
     CommonDrip(i, {ptKuti, CommonDripRule::Smooth, 1000, 0.2L, 92, 200, 50, true, 80});
 }
 
+// A drip faded past 255 ends; a live one leaves a stamp now and then while traces are on.
+void TDropField::EndOrStamp(int i, int32_t Chance, int32_t LevelBase, int32_t LevelRange) {
+    TDrop& d = FDrops[i];
+    if (d.Alpha > 255) {
+        d.State = 0;
+        return;
+    }
+    if (Options.Traces && Random(100) > Chance)
+        Stamp(i, LevelBase + Random(LevelRange), *FBitmaps.Trace);
+}
+
 void TDropField::DripMe(int i) {
     TDrop& d = FDrops[i];
     const int32_t ds = DripSpeed();
@@ -456,14 +472,9 @@ void TDropField::DripMe(int i) {
     d.FloatY = d.FloatY + 0.6L;
     d.AlphaStep = ds;
     d.FloatAlpha = d.FloatAlpha + d.AlphaStep;
-    d.X = static_cast<int32_t>(Round(d.FloatX));
-    d.Y = static_cast<int32_t>(Round(d.FloatY));
+    PlaceDrip(d);
     d.Alpha = d.Alpha + 5;
-    if (d.Alpha > 255) {
-        d.State = 0;
-        return;
-    }
-    if (Options.Traces && Random(100) > 90) Stamp(i, 245 + Random(10), *FBitmaps.Trace);
+    EndOrStamp(i, 90, 245, 10);
 }
 
 void TDropField::DripNasi(int i) {
@@ -472,22 +483,16 @@ void TDropField::DripNasi(int i) {
     d.FloatY = d.FloatY + Random(2) + 1.5L;
     d.AlphaStep = Random(3) + 3;
     d.FloatAlpha = d.FloatAlpha + d.AlphaStep;
-    d.X = static_cast<int32_t>(Round(d.FloatX));
-    d.Y = static_cast<int32_t>(Round(d.FloatY));
+    PlaceDrip(d);
     d.Alpha = static_cast<int32_t>(Round(d.FloatAlpha));
-    if (d.Alpha > 255) {
-        d.State = 0;
-        return;
-    }
-    if (Options.Traces && Random(100) > 95) Stamp(i, 240 + Random(15), *FBitmaps.Trace);
+    EndOrStamp(i, 95, 240, 15);
 }
 
 void TDropField::DripFall(int i) {
     TDrop& d = FDrops[i];
     d.FloatY = d.FloatY + d.Speed + Random(1);
     d.FloatAlpha = d.FloatAlpha + 5 + Random(5);
-    d.X = static_cast<int32_t>(Round(d.FloatX));
-    d.Y = static_cast<int32_t>(Round(d.FloatY));
+    PlaceDrip(d);
     d.Alpha = static_cast<int32_t>(Round(d.FloatAlpha));
     if (d.Alpha > 255) d.State = 0;
 }

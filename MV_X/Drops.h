@@ -69,6 +69,7 @@ struct TDropBitmaps {
     const TBitmap* Sprite = nullptr;  // the 24-bit drop sprite
 };
 
+// About 2 MB with its table: owners keep it on the heap.
 class TDropField {
 public:
     TDropOptions Options;
@@ -85,6 +86,7 @@ public:
     void ClearDrops();
     void EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY, int32_t Mode,
                    int32_t Count);
+    // One throw of the selected amount, as the automatic emission makes it each time.
     void AutoEmit(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY);
     void UpdateDrops();
     int32_t EmitAmount() const;
@@ -130,6 +132,7 @@ private:
     void StickyHit(int i, const StickyHitRule& rule);
     void CommonDrip(int i, const CommonDripRule& rule);
     void TurnDrip(int i, const CommonDripRule& rule);
+    void EndOrStamp(int i, int32_t Chance, int32_t LevelBase, int32_t LevelRange);
     int32_t DrawLevel(const TDrop& d) const;
 
     std::array<TDrop, DropCount> FDrops{};

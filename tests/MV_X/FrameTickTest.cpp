@@ -42,6 +42,30 @@ TEST_F(FrameTickTest, PositionSpotIsKeyedOnItsTopLeftColour) {
     EXPECT_EQ(Blue(Access::Screen(f), 35, 40), 100);
 }
 
+TEST_F(FrameTickTest, EveryRadioGroupReachesItsOptionByTheNextFrame) {
+    TMainForm& f = WithFlyingDrop();
+    Ui::TMainForm& ui = Access::Form(f);
+    ui.RyouRadioGroup->SetItemIndex(4);
+    ui.HassyaSokudoRadioGroup->SetItemIndex(3);
+    ui.HEkiRadioGroup->SetItemIndex(1);
+    ui.SitatariRadioGroup->SetItemIndex(0);
+    ui.SitatariIroRadioGroup->SetItemIndex(-1);
+    ui.EkiatoRadioGroup->SetItemIndex(0);
+    clock = 100;
+    Tick(f);
+    const TDropOptions& o = Access::Options(f);
+    EXPECT_EQ(o.Amount, 4);
+    EXPECT_EQ(o.EmissionSpeed, 3);
+    EXPECT_EQ(o.EmissionColor, 1);
+    EXPECT_EQ(o.DripSpeed, 0);
+    EXPECT_EQ(o.DripColor, -1);
+    EXPECT_FALSE(o.Traces);
+    ui.EkiatoRadioGroup->SetItemIndex(1);
+    clock = 200;
+    Tick(f);
+    EXPECT_TRUE(Access::Options(f).Traces);
+}
+
 TEST_F(FrameTickTest, AFrameNeedsMoreThanThirtyTwoMilliseconds) {
     TMainForm& f = WithFlyingDrop();
     clock = 32;

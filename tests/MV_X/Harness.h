@@ -43,6 +43,8 @@ public:
     static TDrop& Drop(TMainForm& f, int i) { return f.FDropField.Drop(i); }
     // The simulation with the options the radio groups give.
     static TDropField& Drops(TMainForm& f) { return f.DropField(); }
+    // The options as the window last handed them over.
+    static const TDropOptions& Options(TMainForm& f) { return f.FDropField.Options; }
     static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
     static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
     static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
