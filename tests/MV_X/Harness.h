@@ -1,7 +1,6 @@
 // Drives the real main window headless: every dialog, key, clock and shell call is scripted.
 #pragma once
 
-#include "DropScene.h"
 #include "MV_X/album_U.h"
 #include "MV_X/main.h"
 #include "platform/forms/Dialogs.h"
@@ -13,6 +12,7 @@
 #include "platform/win/MMSystem.h"
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
+#include "tests/MV_X/DropScene.h"
 
 #include <QLabel>
 #include <algorithm>
