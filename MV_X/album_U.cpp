@@ -139,7 +139,7 @@ void TAlbumForm::AlbumListBoxDrawItem(TControlCanvas& Canvas, int Index, TRect R
 
 void TAlbumForm::OpenBitBtnClick() {
     const int selected = ui.AlbumListBox->ItemIndex();
-    if (FMainForm.FMode == TFormMode::MaskEditing || selected < 0) return;
+    if (FMainForm.FMode == 2 || selected < 0) return;
     FMainForm.OpenAlbumImage((*FNames)[selected]);
 }
 
@@ -162,8 +162,7 @@ void TAlbumForm::FormKeyDown(uint16_t& Key, TShiftState) {
 // The last entry stays: the album is never left empty.
 void TAlbumForm::DelBitBtnClick() {
     const int selected = ui.AlbumListBox->ItemIndex();
-    if (FMainForm.FMode == TFormMode::MaskEditing || ui.AlbumListBox->Count() < 2 || selected < 0)
-        return;
+    if (FMainForm.FMode == 2 || ui.AlbumListBox->Count() < 2 || selected < 0) return;
     const std::string name = (*FNames)[selected];
     if (!AskYesNo(name + "\r\n" + "アルバムから削除しますか?")) return;
     for (const char* ext : {".bmp", ".msk", ".thu", ".ini"})

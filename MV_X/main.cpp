@@ -258,7 +258,7 @@ void TMainForm::FormCreate() {
 
     FDragX = 0;
     FDragY = 0;
-    FMode = TFormMode::NoPicture;
+    FMode = mdNoPicture;
     FPenDown = false;
     FMaskModified = false;
     ShowHelp(FPlayHelp);

@@ -16,7 +16,7 @@ class QLabel;
 class TAlbumForm;
 
 // What the window is doing: no picture yet, playing the effect on one, or editing its mask.
-enum class TFormMode { NoPicture, Playing, MaskEditing };
+enum TFormMode : int32_t { mdNoPicture, mdPlaying, mdMaskEditing };
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -195,5 +195,5 @@ private:
     std::string FTitle;
     std::string FExeDir;
     std::string FImageName;
-    TFormMode FMode = TFormMode::NoPicture;
+    TFormMode FMode = mdNoPicture;
 };

@@ -61,7 +61,7 @@ std::string TMainForm::AlbumFile(const std::string& Name, const char* Extension)
 }
 
 void TMainForm::LoadBitBtnClick() {
-    if (FMode == TFormMode::MaskEditing) return;
+    if (FMode == mdMaskEditing) return;
     if (OpenPictureDialog.Execute(this)) ImportPicture(OpenPictureDialog.FileName);
 }
 
@@ -140,7 +140,7 @@ void TMainForm::WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitm
 }
 
 void TMainForm::ImportPicture(const std::string& FileName) {
-    if (FMode == TFormMode::MaskEditing || !FileExists(FileName)) return;
+    if (FMode == mdMaskEditing || !FileExists(FileName)) return;
     // Even a file of another kind ends a recording.
     if (FRecording) StopRecording();
     if (!IsPictureExtension(FileName)) return;
@@ -175,7 +175,7 @@ void TMainForm::ImportPicture(const std::string& FileName) {
     FPosY = FImageBitmap->Height() / 2;
     LoadImageIni(FImageName);
     ClearDrops();
-    FMode = TFormMode::Playing;
+    FMode = mdPlaying;
 }
 
 void TMainForm::OpenAlbumImage(const std::string& Name) {
@@ -200,6 +200,6 @@ void TMainForm::OpenAlbumImage(const std::string& Name) {
     FPosX = FImageBitmap->Width() / 2;
     FPosY = FImageBitmap->Height() / 2;
     ClearDrops();
-    FMode = TFormMode::Playing;
+    FMode = mdPlaying;
     LoadImageIni(FImageName);
 }

@@ -17,11 +17,11 @@ constexpr TColor ScrollBoxColors[] = {16777215, 0, 128, 32768, 8388608};
 } // namespace
 
 void TMainForm::ImageMouseDown(TMouseButton, TShiftState, int X, int Y) {
-    if (FMode == TFormMode::MaskEditing) {
+    if (FMode == mdMaskEditing) {
         MaskPress(X, Y);
         return;
     }
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     if (IsDown(VK_LBUTTON)) {
         TDropField& drops = DropField();
         drops.EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, drops.EmitAmount());
@@ -42,11 +42,11 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
     }
     FDragX = X;
     FDragY = Y;
-    if (FMode == TFormMode::MaskEditing) {
+    if (FMode == mdMaskEditing) {
         MaskMove(X, Y);
         return;
     }
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     TDropField& drops = DropField();
     if (IsDown(VK_LBUTTON) && drops.EmitAmount() > 4)
         drops.EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, drops.EmitAmount() / 2);
@@ -58,7 +58,7 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
 
 // Only the mask editor acts on a release.
 void TMainForm::ImageMouseUp(TMouseButton, TShiftState, int, int) {
-    if (FMode == TFormMode::MaskEditing) MaskRelease();
+    if (FMode == mdMaskEditing) MaskRelease();
 }
 
 void TMainForm::FormMouseWheelDown(TShiftState Shift) {
@@ -103,7 +103,7 @@ void TMainForm::StepScrollBoxColor() {
 }
 
 void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
-    if (FMode == TFormMode::Playing) {
+    if (FMode == mdPlaying) {
         switch (Key) {
         case 'X':
             if (ui.Image->cursor().shape() == Qt::ArrowCursor)
@@ -150,7 +150,7 @@ void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
         default:
             break;
         }
-    } else if (FMode == TFormMode::MaskEditing) {
+    } else if (FMode == mdMaskEditing) {
         TSpeedButton* part = nullptr;
         switch (Key) {
         case 'Z':
@@ -197,7 +197,7 @@ void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
 }
 
 void TMainForm::ResetBitBtnClick() {
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     ClearDrops();
     CopyBitmap24(*FTraceBitmap, *FImageBitmap);
     CopyBitmap24(ScreenBitmap(), *FImageBitmap);

@@ -6,7 +6,7 @@
 // Every movement of a bar recomputes the picture from the one as loaded and wipes the traces;
 // drops in the air stay and are drawn over the new picture by the next frame.
 void TMainForm::IroTrackBarChange() {
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     const TColor color =
         FilterColor(ui.RTrackBar->Position(), ui.GTrackBar->Position(), ui.BTrackBar->Position());
     ApplyColorFilter(*FImageBitmap, *FBaseBitmap, ui.IroTrackBar->Position(), color);
@@ -34,7 +34,7 @@ void TMainForm::BTrackBarChange() {
 }
 
 void TMainForm::AkarusaButtonClick() {
-    if (FMode == TFormMode::Playing) ui.IroTrackBar->SetPosition(0);
+    if (FMode == mdPlaying) ui.IroTrackBar->SetPosition(0);
 }
 
 // The drip colour is read where drips are drawn.

@@ -73,7 +73,7 @@ void TMainForm::AutoEmit() {
 // handler again at once; the frames keep their timing.
 void TMainForm::AppIdle(TObject*, bool& Done) {
     Done = true;
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     // While Shift freezes the effect the key is looked at once a frame: it may come up
     // outside the window, where no message tells.
     if (GetKeyState(VK_SHIFT) < 0) return WakeForFrame(FrameInterval + 1);
@@ -84,7 +84,7 @@ void TMainForm::AppIdle(TObject*, bool& Done) {
         FLastTick = timeGetTime();
         RunFrame();
     } catch (...) {
-        FMode = TFormMode::NoPicture;
+        FMode = mdNoPicture;
         throw;
     }
     WakeForFrame(FrameInterval + 1);

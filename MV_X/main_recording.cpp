@@ -27,7 +27,7 @@ void SaveWholeFrame(TBitmap& Frame, const std::string& FileName) {
 } // namespace
 
 void TMainForm::RokugaBitBtnClick() {
-    if (FMode != TFormMode::Playing) return;
+    if (FMode != mdPlaying) return;
     if (FRecording)
         StopRecording();
     else

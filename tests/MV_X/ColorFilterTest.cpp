@@ -62,11 +62,11 @@ TEST_F(AlbumTest, FilterBarsRecolourThePictureWipeTracesAndKeepDrops) {
 
     // In the mask editor the bars only move and the button does nothing; back to playing,
     // the next change filters with every bar's position.
-    Access::Mode(f) = TFormMode::MaskEditing;
+    Access::Mode(f) = mdMaskEditing;
     ui.IroTrackBar->SetPosition(10);
     ui.AkarusaButton->click();
     EXPECT_TRUE(SamePixels(Access::Image(f), *picture));
-    Access::Mode(f) = TFormMode::Playing;
+    Access::Mode(f) = mdPlaying;
     ui.GTrackBar->SetPosition(20);
     TBitmap expected;
     expected.Assign(picture.get());

@@ -96,9 +96,9 @@ TEST_F(FrameTickTest, ShiftOrNoPictureFreezesEverythingWithoutDraws) {
     keysDown = {VK_SHIFT};
     Tick(f);
     keysDown.clear();
-    Access::Mode(f) = TFormMode::NoPicture;
+    Access::Mode(f) = mdNoPicture;
     Tick(f);
-    Access::Mode(f) = TFormMode::MaskEditing;
+    Access::Mode(f) = mdMaskEditing;
     Tick(f);
     EXPECT_EQ(Access::Drop(f, 0).Dist, 0);
     EXPECT_EQ(RandSeed, 0u);
@@ -140,7 +140,7 @@ TEST_F(FrameTickTest, AnExceptionInAFrameStopsPlayingAndReachesTheErrorBox) {
     Access::RecordDir(f) = Dir() + "missing/";
     clock = 100;
     TestApplication().DoIdle();
-    EXPECT_EQ(Access::Mode(f), TFormMode::NoPicture);
+    EXPECT_EQ(Access::Mode(f), mdNoPicture);
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].type, mtError);
     EXPECT_EQ(dialogs[0].caption, "Morvane X");

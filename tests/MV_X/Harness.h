@@ -160,7 +160,7 @@ protected:
         mask.SetSize(w, h);
         TMainForm::FillMaskBitmap(mask, part);
         f.ClearDrops();
-        Access::Mode(f) = TFormMode::Playing;
+        Access::Mode(f) = mdPlaying;
         RandSeed = 0;
         return f;
     }

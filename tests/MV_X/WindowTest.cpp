@@ -30,7 +30,7 @@ TEST_F(StartupTest, EmptyFolderGetsItsFoldersOneSpriteBoxAndNoPicture) {
     EXPECT_EQ(seen[0].text, "液ファイル" + Dir() + "ekiimg/eki0.bmp" + "が見つかりません.");
     EXPECT_TRUE(beeps.empty());
     EXPECT_FALSE(Access::Form(*f).MVMSpeedButton->isEnabled());
-    EXPECT_EQ(Access::Mode(*f), TFormMode::NoPicture);
+    EXPECT_EQ(Access::Mode(*f), mdNoPicture);
     EXPECT_EQ(f->windowTitle().toStdString(), "Morvane X 1.2");
     EXPECT_EQ(Access::StatusText(*f), Access::PlayHelp(*f));
     EXPECT_TRUE(TestApplication().HasIdleHandler());
@@ -138,7 +138,7 @@ TEST_F(PictureTest, DroppedBitmapIsLoadedAndPlayed) {
     picture->SetPixelFormat(pf8bit); // comes out 24-bit
     picture->SaveToFile(Dir() + "face.small.BMP");
     f.WMDropFiles(Dir() + "face.small.BMP");
-    EXPECT_EQ(Access::Mode(f), TFormMode::Playing);
+    EXPECT_EQ(Access::Mode(f), mdPlaying);
     EXPECT_EQ(Access::Image(f).PixelFormat(), pf24bit);
     EXPECT_EQ(Access::Screen(f).Width(), 90);
     EXPECT_EQ(Access::Form(f).Image->height(), 70);
@@ -250,7 +250,7 @@ TEST_F(ControlsTest, KeysWhileEditingAndWithoutPicture) {
     int undo = 0, hair = 0;
     QObject::connect(ui.UndoSpeedButton, &QToolButton::clicked, [&] { ++undo; });
     QObject::connect(ui.KamiSpeedButton, &QToolButton::clicked, [&] { ++hair; });
-    Access::Mode(f) = TFormMode::MaskEditing;
+    Access::Mode(f) = mdMaskEditing;
     Key(f, 'Z');
     EXPECT_EQ(undo, 0);
     Key(f, 'Z', ssCtrl);
@@ -274,7 +274,7 @@ TEST_F(ControlsTest, KeysWhileEditingAndWithoutPicture) {
     EXPECT_EQ(Access::Drop(f, 0).State, 1);
     EXPECT_FALSE(Access::AutoEmitOn(f));
 
-    Access::Mode(f) = TFormMode::NoPicture;
+    Access::Mode(f) = mdNoPicture;
     for (const uint16_t k : {'C', '2', 'Q', 'B'})
         Key(f, k);
     EXPECT_TRUE(Access::ShowPosition(f));
