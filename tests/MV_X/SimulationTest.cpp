@@ -258,7 +258,20 @@ TEST_F(LandingTest, OutsideThePictureOrOnANonPartTheDropEnds) {
     EXPECT_EQ(RandSeed, 0u);
 }
 
-class DripTest : public DropFieldTest {};
+class DripTest : public DropFieldTest {
+protected:
+    // A drop dripping on Part at (30, 30), traces off.
+    TDrop& DripAt30(TDropField& f, int32_t part, long double floatAlpha) {
+        f.Options.Traces = false;
+        TDrop& d = f.Drop(0);
+        d.State = 2;
+        d.Part = part;
+        d.FloatX = d.X = 30;
+        d.FloatY = d.Y = 30;
+        d.FloatAlpha = floatAlpha;
+        return d;
+    }
+};
 
 TEST_F(DripTest, EyeDropFadesInStepsOfFive) {
     TDropField& f = Field(100, 200, ptMe);
@@ -299,13 +312,7 @@ TEST_F(DripTest, FallingDropKeepsItsColumnAndEndsWithinTwelveFrames) {
 
 TEST_F(DripTest, CrossingIntoAnotherPartMayShedAFallingDropMovedInTheSamePass) {
     TDropField& f = Field(100, 100, ptHada);
-    f.Options.Traces = false;
-    TDrop& d = f.Drop(0);
-    d.State = 2;
-    d.Part = ptNasi;
-    d.FloatX = d.X = 30;
-    d.FloatY = d.Y = 30;
-    d.FloatAlpha = 100;
+    TDrop& d = DripAt30(f, ptNasi, 100);
     RandSeed = 8; // Random(100) = 25, Random(2) = 1, Random(3) = 1, then Random(10) = 7
     f.UpdateDrops();
     EXPECT_EQ(d.FloatY, 32.5L);
@@ -320,13 +327,7 @@ TEST_F(DripTest, CrossingIntoAnotherPartMayShedAFallingDropMovedInTheSamePass) {
 
 TEST_F(DripTest, ADropEndingOnABoundaryCanBeReplacedInItsOwnSlot) {
     TDropField& f = Field(100, 100, ptHada);
-    f.Options.Traces = false;
-    TDrop& d = f.Drop(0);
-    d.State = 2;
-    d.Part = ptNasi;
-    d.FloatX = d.X = 30;
-    d.FloatY = d.Y = 30;
-    d.FloatAlpha = 255;
+    TDrop& d = DripAt30(f, ptNasi, 255);
     RandSeed = 8;
     f.MoveDrip(0);
     EXPECT_EQ(d.State, 2);
@@ -336,13 +337,7 @@ TEST_F(DripTest, ADropEndingOnABoundaryCanBeReplacedInItsOwnSlot) {
 
 TEST_F(DripTest, MaskValuesAboveSevenCountAsNothing) {
     TDropField& f = Field(100, 100, 9);
-    f.Options.Traces = false;
-    TDrop& d = f.Drop(0);
-    d.State = 2;
-    d.Part = ptHada;
-    d.FloatX = d.X = 30;
-    d.FloatY = d.Y = 30;
-    d.FloatAlpha = 100;
+    TDrop& d = DripAt30(f, ptHada, 100);
     d.Speed = 1;
     f.MoveDrip(0);
     EXPECT_EQ(d.Part, ptNasi);
