@@ -216,6 +216,8 @@ void TMainForm::FormCreate() {
     FMaskViewBitmap = std::make_unique<TBitmap>();
     FMaskUndoBitmap = std::make_unique<TBitmap>();
     FMaskColorBitmap = std::make_unique<TBitmap>();
+    FDropField.SetBitmaps(
+        {FImageBitmap.get(), FTraceBitmap.get(), FMaskBitmap.get(), FEkiBitmap.get()});
 
     // The start picture is enlarged; the control keeps its design size.
     TBitmap& screen = ScreenBitmap();
@@ -246,7 +248,7 @@ void TMainForm::FormCreate() {
 
     FDragX = 0;
     FDragY = 0;
-    FMode = 0;
+    FMode = mdNoPicture;
     FPenDown = false;
     FMaskModified = false;
     ShowHelp(FPlayHelp);
@@ -265,6 +267,7 @@ void TMainForm::FormCreate() {
 void TMainForm::FormDestroy() {
     SaveImageIni(FImageName);
     SaveSystemIni();
+    FDropField.SetBitmaps({});
     FBaseBitmap.reset();
     FImageBitmap.reset();
     FTraceBitmap.reset();

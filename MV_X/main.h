@@ -2,13 +2,13 @@
 #pragma once
 
 #include "MV_X/Album.h"
+#include "MV_X/Drops.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/graphics/Bitmap.h"
 #include "ui_main.h"
 
 #include <QMainWindow>
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,44 +16,8 @@
 class QLabel;
 class TAlbumForm;
 
-// One liquid drop. Flying (State 1): X, Y move from Start toward Target along Angle by Speed
-// per frame, Dist counting the way. Dripping (State 2): FloatX, FloatY move by VX, Speed;
-// FloatAlpha fades by AlphaStep; Dist counts frames up to the next change of velocity.
-// State 0 is a free slot. Alpha is the blend level the drop is drawn with.
-struct TDrop {
-    int32_t X;
-    int32_t Y;
-    int32_t State;
-    int32_t Part;
-    int32_t Alpha;
-    int32_t StartX;
-    int32_t StartY;
-    int32_t TargetX;
-    int32_t TargetY;
-    long double Angle;
-    long double FloatX;
-    long double FloatY;
-    long double Dist;
-    long double Speed;
-    long double VX;
-    long double AlphaStep;
-    long double FloatAlpha;
-};
-
-inline constexpr int DropCount = 10000;
-
-// Part values of the mask; 8 marks a free-falling drop.
-enum TPart : int32_t {
-    ptNasi = 0,
-    ptKami = 1,
-    ptMe = 2,
-    ptHana = 3,
-    ptKuti = 4,
-    ptHa = 5,
-    ptHada = 6,
-    ptFuku = 7,
-    ptFall = 8,
-};
+// What the window is doing: no picture yet, playing the effect on one, or editing its mask.
+enum TFormMode : int32_t { mdNoPicture, mdPlaying, mdMaskEditing };
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -97,46 +61,11 @@ public:
     void AkarusaButtonClick();
     void SitatariIroRadioGroupClick();
 
-    // Drop table, emission and the frame tick.
+    // Drop table, emission and the frame tick; the simulation itself is FDropField.
     void ClearDrops();
     void AppIdle(TObject* Sender, bool& Done);
-    void EmitDrops(int32_t TargetX, int32_t TargetY, int32_t OriginX, int32_t OriginY, int32_t Mode,
-                   int32_t Count);
-    void UpdateDrops();
     void AutoEmit();
-    int32_t EmitAmount() const;
-    int32_t DripSpeed() const;
-
-    // Flight and landing.
-    void MoveFlyingDrop(int i);
-    void HitNone(int i);
-    void HitKami(int i);
-    void HitMe(int i);
-    void HitHana(int i);
-    void HitKuti(int i);
-    void HitHa(int i);
-    void HitHada(int i);
-    void HitFuku(int i);
-
-    // Drips by part.
-    void MoveDrip(int i);
-    void DripNasi(int i);
-    void DripKami(int i);
-    void DripMe(int i);
-    void DripHana(int i);
-    void DripKuti(int i);
-    void DripHa(int i);
-    void DripHada(int i);
-    void DripFuku(int i);
-    void DripFall(int i);
-
-    // Drawing, traces and shading.
-    void DrawDrops();
     void DrawPositionCursor();
-    void ShadeDrop(int i, int32_t Amount);
-    // Inclusive rectangles; R gives only the block's size.
-    static void DarkenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount);
-    static void LightenRect(int32_t X, int32_t Y, const TRect& R, TBitmap& Bitmap, int32_t Amount);
 
     // Mask editor.
     void MaskEditBitBtnClick();
@@ -187,21 +116,14 @@ protected:
 private:
     friend class TMainFormTestAccess;
 
-    struct StickyHitRule;
-    struct CommonDripRule;
-
     // The screen picture: the bitmap the Image control shows.
     TBitmap& ScreenBitmap();
     void ConnectHandlers();
     bool PreviewEvent(QEvent& event);
     int32_t EmitOriginX() const;
     int32_t EmitOriginY() const;
-    bool TracesOn() const;
-    void EmissionSpeed(TDrop& d);
-    void Stamp(int i, int32_t Level, const TBitmap& Base);
-    void SmoothHit(int i, int32_t Part);
-    void StickyHit(int i, const StickyHitRule& rule);
-    void CommonDrip(int i, const CommonDripRule& rule);
+    // The simulation with the options as the radio groups stand now.
+    TDropField& DropField();
     void StepRadioGroup(TRadioGroup& group);
     void StepScrollBoxColor();
     TColor ScrollBoxColor() const;
@@ -250,9 +172,7 @@ private:
     TAlbum FAlbum;
 
     // The form's state.
-    std::array<TDrop, DropCount> FDrops{};
-    // One past the last slot that may be live: the frame's passes over the table stop there.
-    int FDropsInUse = 0;
+    TDropField FDropField;
     std::unique_ptr<TBitmap> FBaseBitmap;
     std::unique_ptr<TBitmap> FImageBitmap;
     std::unique_ptr<TBitmap> FTraceBitmap;
@@ -280,5 +200,5 @@ private:
     std::string FTitle;
     std::string FExeDir;
     std::string FImageName;
-    int32_t FMode = 0;
+    TFormMode FMode = mdNoPicture;
 };

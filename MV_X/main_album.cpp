@@ -31,7 +31,7 @@ void TMainForm::DetachAlbumForm(const TAlbumForm* Form) {
 }
 
 bool TMainForm::EditingMask() const {
-    return FMode == 2;
+    return FMode == mdMaskEditing;
 }
 
 // With no name open, nothing is saved for the deleted entry.
@@ -42,7 +42,7 @@ void TMainForm::AlbumEntryDeleted(const std::string& Name, const std::string& Re
 }
 
 void TMainForm::LoadBitBtnClick() {
-    if (FMode == 2) return;
+    if (FMode == mdMaskEditing) return;
     if (OpenPictureDialog.Execute(this)) ImportPicture(OpenPictureDialog.FileName);
 }
 
@@ -92,7 +92,7 @@ void TMainForm::ShowEntry(const std::string& Name, const TBitmap& Picture, const
 }
 
 void TMainForm::ImportPicture(const std::string& FileName) {
-    if (FMode == 2 || !FileExists(FileName)) return;
+    if (FMode == mdMaskEditing || !FileExists(FileName)) return;
     // Even a file of another kind ends a recording.
     if (FRecording) StopRecording();
     if (!TAlbum::IsPictureFile(FileName)) return;
@@ -116,7 +116,7 @@ void TMainForm::ImportPicture(const std::string& FileName) {
     FPosY = FImageBitmap->Height() / 2;
     LoadImageIni(FImageName);
     ClearDrops();
-    FMode = 1;
+    FMode = mdPlaying;
 }
 
 void TMainForm::OpenAlbumImage(const std::string& Name) {
@@ -133,6 +133,6 @@ void TMainForm::OpenAlbumImage(const std::string& Name) {
     FPosX = FImageBitmap->Width() / 2;
     FPosY = FImageBitmap->Height() / 2;
     ClearDrops();
-    FMode = 1;
+    FMode = mdPlaying;
     LoadImageIni(FImageName);
 }

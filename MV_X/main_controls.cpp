@@ -17,12 +17,15 @@ constexpr TColor ScrollBoxColors[] = {16777215, 0, 128, 32768, 8388608};
 } // namespace
 
 void TMainForm::ImageMouseDown(TMouseButton, TShiftState, int X, int Y) {
-    if (FMode == 2) {
+    if (FMode == mdMaskEditing) {
         MaskPress(X, Y);
         return;
     }
-    if (FMode != 1) return;
-    if (IsDown(VK_LBUTTON)) EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, EmitAmount());
+    if (FMode != mdPlaying) return;
+    if (IsDown(VK_LBUTTON)) {
+        TDropField& drops = DropField();
+        drops.EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, drops.EmitAmount());
+    }
     if (IsDown(VK_RBUTTON)) {
         FPosX = X - 16;
         FPosY = Y - 16;
@@ -39,13 +42,14 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
     }
     FDragX = X;
     FDragY = Y;
-    if (FMode == 2) {
+    if (FMode == mdMaskEditing) {
         MaskMove(X, Y);
         return;
     }
-    if (FMode != 1) return;
-    if (IsDown(VK_LBUTTON) && EmitAmount() > 4)
-        EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, EmitAmount() / 2);
+    if (FMode != mdPlaying) return;
+    TDropField& drops = DropField();
+    if (IsDown(VK_LBUTTON) && drops.EmitAmount() > 4)
+        drops.EmitDrops(X, Y, EmitOriginX(), EmitOriginY(), 0, drops.EmitAmount() / 2);
     if (IsDown(VK_RBUTTON)) {
         FPosX = X - 16;
         FPosY = Y - 16;
@@ -54,7 +58,7 @@ void TMainForm::ImageMouseMove(TShiftState, int X, int Y) {
 
 // Only the mask editor acts on a release.
 void TMainForm::ImageMouseUp(TMouseButton, TShiftState, int, int) {
-    if (FMode == 2) MaskRelease();
+    if (FMode == mdMaskEditing) MaskRelease();
 }
 
 void TMainForm::FormMouseWheelDown(TShiftState Shift) {
@@ -99,7 +103,7 @@ void TMainForm::StepScrollBoxColor() {
 }
 
 void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
-    if (FMode == 1) {
+    if (FMode == mdPlaying) {
         switch (Key) {
         case 'X':
             if (ui.Image->cursor().shape() == Qt::ArrowCursor)
@@ -146,7 +150,7 @@ void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
         default:
             break;
         }
-    } else if (FMode == 2) {
+    } else if (FMode == mdMaskEditing) {
         TSpeedButton* part = nullptr;
         switch (Key) {
         case 'Z':
@@ -193,7 +197,7 @@ void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
 }
 
 void TMainForm::ResetBitBtnClick() {
-    if (FMode != 1) return;
+    if (FMode != mdPlaying) return;
     ClearDrops();
     CopyBitmap24(*FTraceBitmap, *FImageBitmap);
     CopyBitmap24(ScreenBitmap(), *FImageBitmap);

@@ -6,7 +6,7 @@
 // Every movement of a bar recomputes the picture from the one as loaded and wipes the traces;
 // drops in the air stay and are drawn over the new picture by the next frame.
 void TMainForm::IroTrackBarChange() {
-    if (FMode != 1) return;
+    if (FMode != mdPlaying) return;
     const TColor color =
         FilterColor(ui.RTrackBar->Position(), ui.GTrackBar->Position(), ui.BTrackBar->Position());
     ApplyColorFilter(*FImageBitmap, *FBaseBitmap, ui.IroTrackBar->Position(), color);
@@ -34,7 +34,7 @@ void TMainForm::BTrackBarChange() {
 }
 
 void TMainForm::AkarusaButtonClick() {
-    if (FMode == 1) ui.IroTrackBar->SetPosition(0);
+    if (FMode == mdPlaying) ui.IroTrackBar->SetPosition(0);
 }
 
 // The drip colour is read where drips are drawn.

@@ -74,14 +74,14 @@ void TMainForm::EnableMaskControls(bool Enabled) {
 }
 
 void TMainForm::MaskEditBitBtnClick() {
-    if (FMode == 1)
+    if (FMode == mdPlaying)
         EnterMaskEditor();
-    else if (FMode == 2)
+    else if (FMode == mdMaskEditing)
         LeaveMaskEditor();
 }
 
 void TMainForm::EnterMaskEditor() {
-    FMode = 2;
+    FMode = mdMaskEditing;
     if (FRecording) StopRecording();
     EnableMaskControls(true);
     ui.MaskEditBitBtn->setText(DoneCaption);
@@ -106,7 +106,7 @@ void TMainForm::LeaveMaskEditor() {
     }
     EnableMaskControls(false);
     ui.MaskEditBitBtn->setText(EditCaption);
-    FMode = 1;
+    FMode = mdPlaying;
     CopyBitmap24(ScreenBitmap(), *FImageBitmap);
     ui.Image->Invalidate();
     ShowHelp(FPlayHelp);
@@ -131,7 +131,7 @@ void TMainForm::SaveMaskFile(const std::string& FileName) {
 }
 
 void TMainForm::TrackBarChange() {
-    if (FMode != 2) return;
+    if (FMode != mdMaskEditing) return;
     const auto level = static_cast<uint16_t>(ui.TrackBar->Position() * OverlayStep + 1);
     BlendBitmap24(0, 0, *FMaskViewBitmap, *FImageBitmap, *FMaskColorBitmap, level);
     CopyBitmap24(ScreenBitmap(), *FMaskViewBitmap);

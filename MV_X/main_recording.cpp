@@ -27,7 +27,7 @@ void SaveWholeFrame(TBitmap& Frame, const std::string& FileName) {
 } // namespace
 
 void TMainForm::RokugaBitBtnClick() {
-    if (FMode != 1) return;
+    if (FMode != mdPlaying) return;
     if (FRecording)
         StopRecording();
     else

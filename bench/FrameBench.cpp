@@ -1,55 +1,39 @@
 // One frame of the player (trace copy, update, drawing) with all 10,000 drops live on a
 // 640 x 480 picture, with a 32 x 32 and a 16 x 16 sprite. Prints milliseconds per frame and
 // the share of the 33 ms frame budget.
-#include "MV_X/main.h"
-#include "bench/BenchApp.h"
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/Forms.h"
+#include "MV_X/Drops.h"
+#include "bench/BenchPicture.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/System.h"
 
-#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <vector>
 
-class TMainFormTestAccess {
-public:
-    static TDrop& Drop(TMainForm& f, int i) {
-        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
-        return f.FDrops[i];
-    }
-    static void Frame(TMainForm& f) {
-        f.ScreenBitmap().Canvas().Draw(0, 0, *f.FTraceBitmap);
-        f.UpdateDrops();
-        f.DrawDrops();
-    }
-    // A 640 x 480 picture with stripes of every part, and a sprite of Size x Size.
-    static void Scene(TMainForm& f, int size) {
-        for (TBitmap* b : {f.FImageBitmap.get(), f.FTraceBitmap.get(), &f.ScreenBitmap()})
-            BenchPicture(*b);
-        f.FMaskBitmap->SetPixelFormat(pf8bit);
-        f.FMaskBitmap->SetSize(640, 480);
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x)
-                f.FMaskBitmap->ScanLine(y)[x] = static_cast<uint8_t>((x / 40 + y / 60) % 8);
-        f.FEkiBitmap->SetPixelFormat(pf24bit);
-        f.FEkiBitmap->SetSize(size, size);
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size * 3; ++x)
-                f.FEkiBitmap->ScanLine(y)[x] = static_cast<uint8_t>(200 + x % 50);
-        f.FMode = 1;
-    }
-};
-using Access = TMainFormTestAccess;
-
 namespace {
 
-TApplication& App() {
-    return BenchApplication();
-}
+// A 640 x 480 picture with stripes of every part, and a sprite of Size x Size.
+struct TScene {
+    TBitmap Picture, Trace, Screen, Mask, Sprite;
+
+    explicit TScene(int size) {
+        for (TBitmap* b : {&Picture, &Trace, &Screen})
+            BenchPicture(*b);
+        Mask.SetPixelFormat(pf8bit);
+        Mask.SetSize(640, 480);
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x)
+                Mask.ScanLine(y)[x] = static_cast<uint8_t>((x / 40 + y / 60) % 8);
+        Sprite.SetPixelFormat(pf24bit);
+        Sprite.SetSize(size, size);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size * 3; ++x)
+                Sprite.ScanLine(y)[x] = static_cast<uint8_t>(200 + x % 50);
+    }
+};
 
 // Every slot live: a quarter flying across the picture, the rest dripping on the part under
 // them (a tenth falling freely), all young enough to live through the measured frame.
@@ -88,17 +72,20 @@ std::vector<TDrop> FullTable() {
 }
 
 void Frame(benchmark::State& state) {
-    App();
-    auto form = std::make_unique<TMainForm>();
-    Access::Scene(*form, static_cast<int>(state.range(0)));
+    TScene scene(static_cast<int>(state.range(0)));
+    auto field = std::make_unique<TDropField>();
+    field->SetBitmaps({&scene.Picture, &scene.Trace, &scene.Mask, &scene.Sprite});
     const std::vector<TDrop> table = FullTable();
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < DropCount; ++i)
-            Access::Drop(*form, i) = table[i];
+            field->Drop(i) = table[i];
         RandSeed = 0;
         state.ResumeTiming();
-        Access::Frame(*form);
+        // The frame as the player runs it: the trace copied to the screen, then the drops.
+        scene.Screen.Canvas().Draw(0, 0, scene.Trace);
+        field->UpdateDrops();
+        field->DrawDrops(scene.Screen);
     }
 }
 
@@ -127,7 +114,6 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    App();
     benchmark::Initialize(&argc, argv);
     BudgetReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -21,7 +21,7 @@ public:
         f.ui.Image->resize(640, 480);
         f.FMaskBitmap->SetPixelFormat(pf8bit);
         f.FMaskBitmap->SetSize(640, 480);
-        f.FMode = 1;
+        f.FMode = mdPlaying;
     }
 };
 

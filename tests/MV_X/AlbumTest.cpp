@@ -33,7 +33,7 @@ TEST_F(AlbumTest, ImportWritesTheEntryAndPlaysIt) {
     EXPECT_EQ(beeps, std::vector<uint32_t>{64});
 
     // Playing from the centre with a new entry's options, no filter and the same sprite.
-    EXPECT_EQ(Access::Mode(f), 1);
+    EXPECT_EQ(Access::Mode(f), mdPlaying);
     EXPECT_EQ(Access::PosX(f), 200);
     EXPECT_EQ(Access::PosY(f), 200);
     EXPECT_EQ(Options(), (std::vector<int>{3, 1, 1, 0, 1, 0}));
@@ -87,7 +87,7 @@ TEST_F(AlbumTest, WhatIsNotImported) {
 
     // The mask editor open: nothing at all, not even the dialog or a recording stop.
     Pattern(10, 10)->SaveToFile(Dir() + "face.bmp");
-    Access::Mode(f) = 2;
+    Access::Mode(f) = mdMaskEditing;
     Access::Recording(f) = true;
     Drop(Dir() + "face.bmp");
     f.LoadBitBtnClick();
@@ -132,7 +132,7 @@ TEST_F(AlbumTest, LoadButtonAsksForAPictureWithPreview) {
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_TRUE(dialogs[0].picturePreview);
     EXPECT_EQ(dialogs[0].filter.rfind("すべてのファイル (*.jpg;*.jpeg;*.bmp;*.png)|", 0), 0u);
-    EXPECT_EQ(Access::Mode(f), 0);
+    EXPECT_EQ(Access::Mode(f), mdNoPicture);
     pick = Dir() + "face.bmp";
     Access::Form(f).LoadBitBtn->click();
     EXPECT_EQ(Access::ImageName(f), "MX20240131120059_face");
@@ -245,13 +245,13 @@ TEST_F(AlbumTest, OpeningAnEntrySavesTheOpenOneFirst) {
     Group("RyouRadioGroup").SetItemIndex(4);
     ui.ImageScrollBox->resize(50, 50);
     ui.ImageScrollBox->horizontalScrollBar()->setValue(20);
-    f.EmitDrops(10, 10, 0, 0, 0, 3);
+    Access::Drops(f).EmitDrops(10, 10, 0, 0, 0, 3);
 
     Open(a);
     EXPECT_TRUE(FileExists(Entry(b, ".ini")));
     EXPECT_EQ(Access::ImageName(f), a);
     EXPECT_EQ(f.windowTitle().toStdString(), a);
-    EXPECT_EQ(Access::Mode(f), 1);
+    EXPECT_EQ(Access::Mode(f), mdPlaying);
     EXPECT_TRUE(SamePixels(Access::Screen(f), *Pattern(64, 48)));
     EXPECT_EQ(Access::Mask(f).PixelFormat(), pf8bit);
     EXPECT_EQ(Access::PosX(f), 32);
@@ -276,9 +276,9 @@ TEST_F(AlbumTest, OpeningAnEntrySavesTheOpenOneFirst) {
     QTest::keyClick(AlbumUi().OpenBitBtn, Qt::Key_Escape);
     EXPECT_FALSE(album->isVisible());
     // Nothing opens in the mask editor or without a selection.
-    Access::Mode(f) = 2;
+    Access::Mode(f) = mdMaskEditing;
     Open(a);
-    Access::Mode(f) = 1;
+    Access::Mode(f) = mdPlaying;
     Open("none");
     EXPECT_EQ(Access::ImageName(f), b);
 
@@ -368,7 +368,7 @@ TEST_F(AlbumTest, DeletingAnEntry) {
 
     // Not while the mask editor is open.
     ImportAt("d.bmp", 4);
-    Access::Mode(f) = 2;
+    Access::Mode(f) = mdMaskEditing;
     dialogs.clear();
     Select(b);
     AlbumUi().DelBitBtn->click();

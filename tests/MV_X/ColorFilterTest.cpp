@@ -40,7 +40,7 @@ TEST_F(AlbumTest, FilterBarsRecolourThePictureWipeTracesAndKeepDrops) {
     Ui::TMainForm& ui = Access::Form(f);
     ImportAt("face.bmp", 1, 50, 40);
     const auto picture = Pattern(50, 40);
-    f.EmitDrops(10, 10, 0, 0, 0, 3);
+    Access::Drops(f).EmitDrops(10, 10, 0, 0, 0, 3);
     Access::Trace(f).Canvas().SetPixels(5, 5, clRed);
     // A colour bar alone at strength 0: the picture as loaded, the traces gone.
     ui.RTrackBar->SetPosition(20);
@@ -62,11 +62,11 @@ TEST_F(AlbumTest, FilterBarsRecolourThePictureWipeTracesAndKeepDrops) {
 
     // In the mask editor the bars only move and the button does nothing; back to playing,
     // the next change filters with every bar's position.
-    Access::Mode(f) = 2;
+    Access::Mode(f) = mdMaskEditing;
     ui.IroTrackBar->SetPosition(10);
     ui.AkarusaButton->click();
     EXPECT_TRUE(SamePixels(Access::Image(f), *picture));
-    Access::Mode(f) = 1;
+    Access::Mode(f) = mdPlaying;
     ui.GTrackBar->SetPosition(20);
     TBitmap expected;
     expected.Assign(picture.get());

@@ -38,7 +38,7 @@ TEST_F(EndToEndTest, ImportPaintSaveAndRecordEveryFrameAsShown) {
     QTest::keyClick(&f, Qt::Key_V);
     click(50, 3);
     ui.MaskEditBitBtn->click();
-    ASSERT_EQ(Access::Mode(f), 1);
+    ASSERT_EQ(Access::Mode(f), mdPlaying);
     const auto mask = LoadBmp(Entry(name, ".msk"));
     for (int y = 0; y < 90; ++y)
         for (int x = 0; x < 120; ++x)

@@ -13,6 +13,7 @@
 #include "platform/win/MMSystem.h"
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
+#include "tests/MV_X/DropScene.h"
 
 #include <QLabel>
 #include <algorithm>
@@ -31,10 +32,11 @@ inline TApplication& TestApplication() {
 class TMainFormTestAccess {
 public:
     // A slot the test may fill: the frame's passes reach it.
-    static TDrop& Drop(TMainForm& f, int i) {
-        f.FDropsInUse = std::max(f.FDropsInUse, i + 1);
-        return f.FDrops[i];
-    }
+    static TDrop& Drop(TMainForm& f, int i) { return f.FDropField.Drop(i); }
+    // The simulation with the options the radio groups give.
+    static TDropField& Drops(TMainForm& f) { return f.DropField(); }
+    // The options as the window last handed them over.
+    static const TDropOptions& Options(TMainForm& f) { return f.FDropField.Options; }
     static Ui::TMainForm& Form(TMainForm& f) { return f.ui; }
     static TBitmap& Screen(TMainForm& f) { return f.ScreenBitmap(); }
     static TBitmap& Trace(TMainForm& f) { return *f.FTraceBitmap; }
@@ -45,11 +47,10 @@ public:
     static TBitmap& MaskColor(TMainForm& f) { return *f.FMaskColorBitmap; }
     static TBitmap& MaskUndo(TMainForm& f) { return *f.FMaskUndoBitmap; }
     static bool& MaskModified(TMainForm& f) { return f.FMaskModified; }
-    static bool& PenDown(TMainForm& f) { return f.FPenDown; }
     static int32_t& FrameCount(TMainForm& f) { return f.FFrameCount; }
     static TBitmap& Eki(TMainForm& f) { return *f.FEkiBitmap; }
     static TBitmap& Spot(TMainForm& f) { return *f.FSpotBitmap; }
-    static int32_t& Mode(TMainForm& f) { return f.FMode; }
+    static TFormMode& Mode(TMainForm& f) { return f.FMode; }
     static uint32_t& LastTick(TMainForm& f) { return f.FLastTick; }
     static bool& AutoEmitOn(TMainForm& f) { return f.FAutoEmit; }
     static bool& ShowPosition(TMainForm& f) { return f.FShowPosition; }
@@ -59,7 +60,6 @@ public:
     static int32_t& PosY(TMainForm& f) { return f.FPosY; }
     static int32_t& EkiNo(TMainForm& f) { return f.FEkiNo; }
     static int32_t& DragX(TMainForm& f) { return f.FDragX; }
-    static const std::string& Title(TMainForm& f) { return f.FTitle; }
     static std::string& ImageName(TMainForm& f) { return f.FImageName; }
     static const std::string& PlayHelp(TMainForm& f) { return f.FPlayHelp; }
     static TColor ScrollBoxColor(TMainForm& f) { return f.ScrollBoxColor(); }
@@ -73,26 +73,6 @@ public:
     static Ui::TAlbumForm& Form(TAlbumForm& a) { return a.ui; }
     static const TStringList& Names(TAlbumForm& a) { return *a.FNames; }
 };
-
-// A 24-bit bitmap of one colour.
-inline std::unique_ptr<TBitmap> Solid(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
-    auto bmp = std::make_unique<TBitmap>();
-    bmp->SetPixelFormat(pf24bit);
-    bmp->SetSize(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* p = bmp->ScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            p[3 * x] = b;
-            p[3 * x + 1] = g;
-            p[3 * x + 2] = r;
-        }
-    }
-    return bmp;
-}
-
-inline uint8_t Blue(const TBitmap& b, int x, int y) {
-    return b.ScanLine(y)[3 * x];
-}
 
 class PlayerTest : public ::testing::Test {
 protected:
@@ -172,7 +152,7 @@ protected:
         mask.SetSize(w, h);
         TMainForm::FillMaskBitmap(mask, part);
         f.ClearDrops();
-        Access::Mode(f) = 1;
+        Access::Mode(f) = mdPlaying;
         RandSeed = 0;
         return f;
     }

@@ -93,7 +93,7 @@ TEST_F(ImportFaultTest, AnUnreadablePictureChangesNothingAndTheBoxNamesFileAndRe
         dialogs.clear();
 
         EXPECT_EQ(Access::ImageName(*form), good);
-        EXPECT_EQ(Access::Mode(*form), 1);
+        EXPECT_EQ(Access::Mode(*form), mdPlaying);
         EXPECT_EQ(Bars(), (std::vector<int>{10, 20, 0, 0}));
         EXPECT_EQ(Options()[0], 4);
         EXPECT_TRUE(SamePixels(Access::Screen(*form), *screen));

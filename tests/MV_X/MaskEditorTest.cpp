@@ -46,14 +46,14 @@ protected:
     }
     TColor Color(int x, int y) { return Access::MaskColor(*form).PixelColor(x, y); }
     TColor Screen(int x, int y) { return Access::Screen(*form).PixelColor(x, y); }
-    bool Editor() { return Access::Mode(*form) == 2; }
+    bool Editor() { return Access::Mode(*form) == mdMaskEditing; }
     std::string name, savedMask;
 };
 
 TEST_F(MaskEditorTest, EnteringAndLeavingWithoutChangesAsksNothing) {
     MakeForms();
     Ui().MaskEditBitBtn->click();
-    EXPECT_EQ(Access::Mode(*form), 0);
+    EXPECT_EQ(Access::Mode(*form), mdNoPicture);
     album.reset();
     form.reset();
 
@@ -81,7 +81,7 @@ TEST_F(MaskEditorTest, EnteringAndLeavingWithoutChangesAsksNothing) {
 
     ui.MaskEditBitBtn->click();
     EXPECT_TRUE(dialogs.empty() && beeps.empty());
-    EXPECT_EQ(Access::Mode(f), 1);
+    EXPECT_EQ(Access::Mode(f), mdPlaying);
     EXPECT_EQ(ui.MaskEditBitBtn->text().toStdString(), "編集");
     for (QWidget* w : controls)
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();

@@ -122,7 +122,7 @@ TEST_F(RecordingTest, FailuresToMakeTheFolderOrWriteAFrame) {
     fs::create_symlink("/dev/full", take + "0001.bmp");
     Frame();
     EXPECT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Access::Mode(f), 0);
+    EXPECT_EQ(Access::Mode(f), mdNoPicture);
     EXPECT_EQ(FilesIn(take), std::vector<std::string>{"0000.bmp"});
     EXPECT_TRUE(SamePixels(*LoadBmp(take + "0000.bmp"), *first));
     ImportAt("other.bmp", 1);

@@ -30,7 +30,7 @@ TEST_F(StartupTest, EmptyFolderGetsItsFoldersOneSpriteBoxAndNoPicture) {
     EXPECT_EQ(seen[0].text, "液ファイル" + Dir() + "ekiimg/eki0.bmp" + "が見つかりません.");
     EXPECT_TRUE(beeps.empty());
     EXPECT_FALSE(Access::Form(*f).MVMSpeedButton->isEnabled());
-    EXPECT_EQ(Access::Mode(*f), 0);
+    EXPECT_EQ(Access::Mode(*f), mdNoPicture);
     EXPECT_EQ(f->windowTitle().toStdString(), "Morvane X 1.2");
     EXPECT_EQ(Access::StatusText(*f), Access::PlayHelp(*f));
     EXPECT_TRUE(TestApplication().HasIdleHandler());
@@ -138,7 +138,7 @@ TEST_F(PictureTest, DroppedBitmapIsLoadedAndPlayed) {
     picture->SetPixelFormat(pf8bit); // comes out 24-bit
     picture->SaveToFile(Dir() + "face.small.BMP");
     f.WMDropFiles(Dir() + "face.small.BMP");
-    EXPECT_EQ(Access::Mode(f), 1);
+    EXPECT_EQ(Access::Mode(f), mdPlaying);
     EXPECT_EQ(Access::Image(f).PixelFormat(), pf24bit);
     EXPECT_EQ(Access::Screen(f).Width(), 90);
     EXPECT_EQ(Access::Form(f).Image->height(), 70);
@@ -204,7 +204,7 @@ TEST_F(ControlsTest, KeysWhilePlaying) {
     EXPECT_FALSE(Access::ShowPosition(f));
     Key(f, '1');
     EXPECT_TRUE(Access::AutoEmitOn(f));
-    f.EmitDrops(50, 50, 0, 0, 0, 3);
+    Access::Drops(f).EmitDrops(50, 50, 0, 0, 0, 3);
     Key(f, 'N');
     EXPECT_FALSE(Access::AutoEmitOn(f));
     EXPECT_EQ(Access::Drop(f, 0).State, 0);
@@ -250,7 +250,7 @@ TEST_F(ControlsTest, KeysWhileEditingAndWithoutPicture) {
     int undo = 0, hair = 0;
     QObject::connect(ui.UndoSpeedButton, &QToolButton::clicked, [&] { ++undo; });
     QObject::connect(ui.KamiSpeedButton, &QToolButton::clicked, [&] { ++hair; });
-    Access::Mode(f) = 2;
+    Access::Mode(f) = mdMaskEditing;
     Key(f, 'Z');
     EXPECT_EQ(undo, 0);
     Key(f, 'Z', ssCtrl);
@@ -267,14 +267,14 @@ TEST_F(ControlsTest, KeysWhileEditingAndWithoutPicture) {
     Key(f, 'F');
     EXPECT_TRUE(ui.NasiSpeedButton->Down());
     // Player keys do nothing here, nor the clear button.
-    f.EmitDrops(50, 50, 0, 0, 0, 1);
+    Access::Drops(f).EmitDrops(50, 50, 0, 0, 0, 1);
     Key(f, 'N');
     Key(f, '1');
     f.ResetBitBtnClick();
     EXPECT_EQ(Access::Drop(f, 0).State, 1);
     EXPECT_FALSE(Access::AutoEmitOn(f));
 
-    Access::Mode(f) = 0;
+    Access::Mode(f) = mdNoPicture;
     for (const uint16_t k : {'C', '2', 'Q', 'B'})
         Key(f, k);
     EXPECT_TRUE(Access::ShowPosition(f));
@@ -348,7 +348,7 @@ TEST_F(ControlsTest, MouseEmitsMovesTheSpotAndScrolls) {
 TEST_F(ControlsTest, ClearWipesDropsAndTraces) {
     TMainForm& f = Playing(50, 50, ptHada);
     Access::Trace(f).Assign(Solid(50, 50, 1, 2, 3).get());
-    f.EmitDrops(10, 10, 0, 0, 0, 2);
+    Access::Drops(f).EmitDrops(10, 10, 0, 0, 0, 2);
     f.ResetBitBtnClick();
     EXPECT_EQ(Access::Drop(f, 1).State, 0);
     EXPECT_EQ(Blue(Access::Trace(f), 5, 5), 100);
