@@ -113,6 +113,24 @@ TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
                 ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
         }
         EXPECT_EQ(b.PixelColor(4, 39), b.PixelColor(0, 0));
+
+        // Grown, the kept part stays and the rest is new picture, padding zero again.
+        const TColor kept = b.PixelColor(0, 0);
+        b.Canvas().Brush.Color = clBlue;
+        {
+            TBitmap used;
+            used.SetPixelFormat(f);
+            used.SetSize(7, 41);
+            for (int y = 0; y < 41; ++y)
+                std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
+        }
+        b.SetSize(7, 41);
+        const auto grownBytes = static_cast<size_t>((7 * b.BitsPerPixel() + 7) / 8);
+        for (int y = 0; y < 41; ++y)
+            for (auto i = grownBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
+                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
+        EXPECT_EQ(b.PixelColor(4, 39), kept);
+        EXPECT_EQ(b.PixelColor(6, 0), b.PixelColor(0, 40));
     }
 }
 
