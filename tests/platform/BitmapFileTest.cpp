@@ -206,13 +206,7 @@ TEST(BitmapFile, LastRowWithoutItsPaddingReadsAsZeroPadding) {
     std::vector<std::vector<uint8_t>> rows(64, std::vector<uint8_t>{1, 2, 3});
     s.pixels = Rows(rows);
     s.pixels.pop_back(); // the last row's padding byte
-    {
-        TBitmap used;
-        used.SetPixelFormat(pf24bit);
-        used.SetSize(1, 64);
-        for (int y = 0; y < 64; ++y)
-            std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
-    }
+    LeaveDirtyMemory(pf24bit, 1, 64);
     TBitmap b;
     Load(b, Make(s));
     ASSERT_EQ(b.RowBytes(), 4);
