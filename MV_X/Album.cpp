@@ -84,14 +84,14 @@ std::vector<std::string> TAlbum::Entries() const {
 std::string TAlbum::Import(const std::string& FileName, TBitmap& Picture, TBitmap& Mask) const {
     TBitmap picture, mask;
     LoadPictureFile(FileName, picture);
-    mask.SetWidth(picture.Width());
-    mask.SetHeight(picture.Height());
+    // The format first: sized first, every pixel would be converted to its palette index.
     mask.SetPixelFormat(pf8bit);
+    mask.SetSize(picture.Width(), picture.Height());
     FillMask(mask, SkinPart);
     const std::string name = NewEntryName(FileName, Now());
     WriteEntryFiles(name, picture, mask);
-    Picture.Assign(&picture);
-    Mask.Assign(&mask);
+    Picture.TakeOver(picture);
+    Mask.TakeOver(mask);
     return name;
 }
 
@@ -134,8 +134,8 @@ void TAlbum::Open(const std::string& Name, TBitmap& Picture, TBitmap& Mask) cons
     LoadPictureFile(PictureFile(Name), picture);
     mask.LoadFromFile(MaskFile(Name));
     FitMaskToPicture(mask, picture.Width(), picture.Height());
-    Picture.Assign(&picture);
-    Mask.Assign(&mask);
+    Picture.TakeOver(picture);
+    Mask.TakeOver(mask);
 }
 
 bool TAlbum::LoadThumbnail(const std::string& Name, TBitmap& Thumbnail) const {
@@ -163,13 +163,12 @@ void TAlbum::FillMask(TBitmap& Mask, uint8_t Value) {
 void TAlbum::FitMaskToPicture(TBitmap& Mask, int Width, int Height) {
     if (Mask.PixelFormat() == pf8bit && Mask.Width() == Width && Mask.Height() == Height) return;
     TBitmap fitted;
-    fitted.SetWidth(Width);
-    fitted.SetHeight(Height);
     fitted.SetPixelFormat(pf8bit);
+    fitted.SetSize(Width, Height);
     FillMask(fitted, SkinPart);
     Mask.SetPixelFormat(pf8bit);
     const int w = std::min(Width, Mask.Width()), h = std::min(Height, Mask.Height());
     for (int y = 0; y < h; ++y)
         std::memcpy(fitted.ScanLine(y), Mask.ScanLine(y), static_cast<size_t>(w));
-    Mask.Assign(&fitted);
+    Mask.TakeOver(fitted);
 }

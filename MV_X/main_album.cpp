@@ -55,28 +55,18 @@ void TMainForm::LibBitBtnClick() {
 
 // The screen picture, the picture control, the trace and the base take the loaded picture.
 void TMainForm::ShowLoadedPicture() {
-    const int w = FImageBitmap->Width(), h = FImageBitmap->Height();
-    TBitmap& screen = ScreenBitmap();
-    screen.SetWidth(w);
-    screen.SetHeight(h);
-    screen.SetPixelFormat(pf24bit);
-    ui.Image->resize(w, h);
-    CopyBitmap24(screen, *FImageBitmap);
-    for (TBitmap* copy : {FTraceBitmap.get(), FBaseBitmap.get()}) {
-        copy->SetWidth(w);
-        copy->SetHeight(h);
-        copy->SetPixelFormat(pf24bit);
-        CopyBitmap24(*copy, *FImageBitmap);
-    }
+    // Whole copies: resizing first would convert and fill pictures that are overwritten at once.
+    for (TBitmap* copy : {&ScreenBitmap(), FTraceBitmap.get(), FBaseBitmap.get()})
+        copy->Assign(*FImageBitmap);
+    ui.Image->resize(FImageBitmap->Width(), FImageBitmap->Height());
     ui.Image->Invalidate();
 }
 
 // The mask editor's bitmaps follow the mask's size; the editor fills them when it opens.
 void TMainForm::SizeMaskWorkBitmaps() {
     for (TBitmap* b : {FMaskViewBitmap.get(), FMaskUndoBitmap.get(), FMaskColorBitmap.get()}) {
-        b->SetWidth(FMaskBitmap->Width());
-        b->SetHeight(FMaskBitmap->Height());
         b->SetPixelFormat(pf24bit);
+        b->SetSize(FMaskBitmap->Width(), FMaskBitmap->Height());
     }
 }
 
@@ -106,7 +96,10 @@ void TMainForm::ImportPicture(const std::string& FileName) {
     if (name != FImageName) SaveImageIni(FImageName);
 
     ui.IroTrackBar->SetPosition(0);
-    ShowEntry(name, picture, mask);
+    // Moved in rather than copied; showing a bitmap of its own place copies nothing.
+    FImageBitmap->TakeOver(picture);
+    FMaskBitmap->TakeOver(mask);
+    ShowEntry(name, *FImageBitmap, *FMaskBitmap);
     ui.Image->Invalidate();
 
     if (FAlbumForm != nullptr) FAlbumForm->RefreshAlbum();
@@ -127,9 +120,8 @@ void TMainForm::OpenAlbumImage(const std::string& Name) {
     ui.IroTrackBar->SetPosition(0);
 
     // A damaged entry leaves the open one whole.
-    TBitmap picture, mask;
-    FAlbum.Open(Name, picture, mask);
-    ShowEntry(Name, picture, mask);
+    FAlbum.Open(Name, *FImageBitmap, *FMaskBitmap);
+    ShowEntry(Name, *FImageBitmap, *FMaskBitmap);
     FPosX = FImageBitmap->Width() / 2;
     FPosY = FImageBitmap->Height() / 2;
     ClearDrops();

@@ -349,9 +349,9 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
 
     const int keepWidth = keepPicture ? std::min(width, width_) : 0;
     const int keepHeight = keepPicture ? std::min(height, height_) : 0;
-    // A picture filled whole is written row by row from its first row, padding included: only
-    // that row needs clearing first.
-    const bool fillWhole = newArea == TNewArea::Fill && (keepWidth == 0 || keepHeight == 0);
+    // A new area is filled by writing every row from the first one, padding included, before
+    // the kept part is copied over it: only that first row needs clearing.
+    const bool fillWhole = newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height);
     TPixelBuffer pixels;
     try {
         if (newArea == TNewArea::Overwrite || fillWhole)
@@ -362,7 +362,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
         throw EOutOfMemory();
     }
     if (fillWhole && !pixels.empty()) std::memset(pixels.data(), 0, static_cast<size_t>(stride));
-    if (newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height))
+    if (fillWhole)
         FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
                     NewAreaColor());
     if (keepWidth > 0 && keepHeight > 0)

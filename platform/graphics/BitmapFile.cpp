@@ -105,7 +105,8 @@ private:
     void CheckFields() const;
     void ChooseFormat();
     void ReadColorTable();
-    void AllocatePixels(int64_t storageBytes);
+    enum class TFill { Zero, Overwritten };
+    void AllocatePixels(int64_t storageBytes, TFill fill = TFill::Zero);
     void ReadRows();
     void ReadMaskedRows();
     void ReadRle();
@@ -307,12 +308,16 @@ void BmpReader::ReadColorTable() {
     }
 }
 
-void BmpReader::AllocatePixels(int64_t storageBytes) {
+// Pictures the reader writes whole are not cleared first.
+void BmpReader::AllocatePixels(int64_t storageBytes, TFill fill) {
     image_.width = static_cast<int>(width_);
     image_.height = static_cast<int>(height_);
     storageStride_ = static_cast<size_t>(storageBytes / height_);
     try {
-        image_.pixels.assign(static_cast<size_t>(storageBytes), 0);
+        if (fill == TFill::Overwritten)
+            image_.pixels.resize(static_cast<size_t>(storageBytes));
+        else
+            image_.pixels.assign(static_cast<size_t>(storageBytes), 0);
     } catch (const std::bad_alloc&) {
         Invalid();
     }
@@ -330,10 +335,12 @@ void BmpReader::ReadRows() {
     const int64_t lastRow = (width_ * bitCount_ + 7) / 8;
     const int64_t bytes = ImageBytes(stride, height_);
     if (stride * (height_ - 1) + lastRow > available_ - pixelOffset_) Invalid();
-    AllocatePixels(bytes);
+    AllocatePixels(bytes, TFill::Overwritten);
     Seek(pixelOffset_);
     for (int i = 0; i < height_; ++i)
         ReadExactly(Row(i), i + 1 < height_ ? stride : lastRow);
+    std::memset(Row(static_cast<int>(height_) - 1) + lastRow, 0,
+                static_cast<size_t>(stride - lastRow));
     endOffset_ = std::min<int64_t>(pixelOffset_ + bytes, available_);
 }
 

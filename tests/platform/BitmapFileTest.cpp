@@ -197,6 +197,25 @@ TEST(BitmapFile, RowOrderColourTableSizeAndPixelOffset) {
     EXPECT_EQ(b.ColorTable(), DistinctColors(16));
 }
 
+// The rows are read straight into memory that is not cleared first: a file whose last row
+// ends without its padding still gives zero padding, whatever the memory held before.
+TEST(BitmapFile, LastRowWithoutItsPaddingReadsAsZeroPadding) {
+    Spec s;
+    s.width = 1;
+    s.height = 64;
+    std::vector<std::vector<uint8_t>> rows(64, std::vector<uint8_t>{1, 2, 3});
+    s.pixels = Rows(rows);
+    s.pixels.pop_back(); // the last row's padding byte
+    LeaveDirtyMemory(pf24bit, 1, 64);
+    TBitmap b;
+    Load(b, Make(s));
+    ASSERT_EQ(b.RowBytes(), 4);
+    for (int y = 0; y < 64; ++y)
+        ASSERT_EQ(std::vector<uint8_t>(b.ScanLine(y), b.ScanLine(y) + 4),
+                  (std::vector<uint8_t>{1, 2, 3, 0}))
+            << y;
+}
+
 TEST(BitmapFile, Rle8RunsEscapesAndAbsoluteRuns) {
     Spec s;
     s.width = 6;

@@ -1,5 +1,6 @@
 #include "platform/graphics/Bitmap.h"
 
+#include "BmpBytes.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/Exceptions.h"
 
@@ -93,13 +94,7 @@ TEST(BitmapSize, ResizingKeepsTheTopLeftAndFillsWithTheBrush) {
 TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
     for (const TPixelFormat f : AllFormats) {
         SCOPED_TRACE(f);
-        {
-            TBitmap used;
-            used.SetPixelFormat(f);
-            used.SetSize(5, 40);
-            for (int y = 0; y < 40; ++y)
-                std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
-        }
+        bmp_bytes::LeaveDirtyMemory(f, 5, 40);
         TBitmap b;
         b.SetPixelFormat(f);
         b.Canvas().Brush.Color = clRed;
@@ -113,6 +108,18 @@ TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
                 ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
         }
         EXPECT_EQ(b.PixelColor(4, 39), b.PixelColor(0, 0));
+
+        // Grown, the kept part stays and the rest is new picture, padding zero again.
+        const TColor kept = b.PixelColor(0, 0);
+        b.Canvas().Brush.Color = clBlue;
+        bmp_bytes::LeaveDirtyMemory(f, 7, 41);
+        b.SetSize(7, 41);
+        const auto grownBytes = static_cast<size_t>((7 * b.BitsPerPixel() + 7) / 8);
+        for (int y = 0; y < 41; ++y)
+            for (auto i = grownBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
+                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
+        EXPECT_EQ(b.PixelColor(4, 39), kept);
+        EXPECT_EQ(b.PixelColor(6, 0), b.PixelColor(0, 40));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "platform/graphics/Bitmap.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,16 @@ inline std::vector<uint8_t> Rows(const std::vector<std::vector<uint8_t>>& rows) 
         out.resize((out.size() + 3) / 4 * 4, 0);
     }
     return out;
+}
+
+// Frees a Width x Height picture of format F that held 0xA5 in every byte, so that a picture
+// allocated next shows any byte it fails to write.
+inline void LeaveDirtyMemory(TPixelFormat f, int width, int height) {
+    TBitmap used;
+    used.SetPixelFormat(f);
+    used.SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        std::memset(used.ScanLine(y), 0xA5, static_cast<size_t>(used.RowBytes()));
 }
 
 inline void Load(TBitmap& bitmap, const std::vector<uint8_t>& bytes) {
