@@ -136,6 +136,7 @@ private:
     void ShowLoadedPicture();
     void ShowEntry(const std::string& Name, const TBitmap& Picture, const TBitmap& Mask);
     void RunFrame();
+    QRect ShownPart(const TBitmap& screen) const;
     void WakeForFrame(uint32_t Milliseconds);
     void SizeMaskWorkBitmaps();
     void ColorBarMoved(const TTrackBar& Bar);
@@ -156,6 +157,8 @@ private:
     // repaint requests then: a frame that would show the same again is not repainted.
     TBitmap FShownFrame;
     uint64_t FShownInvalidations = 0;
+    // The part of the picture in view when the last frame was shown: only it is kept above.
+    QRect FShownView;
     // Whether the last frame ran without drops, and where it drew the emission spot.
     struct TSpotState {
         bool Shown = false;

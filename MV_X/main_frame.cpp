@@ -10,6 +10,7 @@
 #include "platform/win/WinBase.h"
 
 #include <QCursor>
+#include <QRect>
 #include <algorithm>
 #include <cstring>
 
@@ -17,22 +18,25 @@ namespace {
 
 // A frame starts once the clock has passed the previous one by more than this.
 constexpr uint32_t FrameInterval = 32;
+constexpr int BytesPerPixel24 = 3;
 
-// Both 24-bit and of one size, with the same pixels. Compared once a frame: whole rows through
-// row pointers, in one piece when the rows have no padding.
-bool SamePixels24(const TBitmap& a, const TBitmap& b) {
+// Both 24-bit and of one size, with the same pixels inside Area. Compared once a frame: the
+// part in view only, whole rows through row pointers.
+bool SamePixels24(const TBitmap& a, const TBitmap& b, const QRect& area) {
     if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-    if (a.Empty()) return true;
-    const size_t rowBytes = 3 * static_cast<size_t>(a.Width());
-    const uint8_t* pa = a.ScanLine(0);
-    const uint8_t* pb = b.ScanLine(0);
-    const auto strideA = static_cast<size_t>(a.RowBytes()),
-               strideB = static_cast<size_t>(b.RowBytes());
-    if (strideA == rowBytes && strideB == rowBytes)
-        return std::memcmp(pa, pb, rowBytes * static_cast<size_t>(a.Height())) == 0;
-    for (int y = 0; y < a.Height(); ++y, pa += strideA, pb += strideB)
-        if (std::memcmp(pa, pb, rowBytes) != 0) return false;
+    const auto rowBytes = static_cast<size_t>(BytesPerPixel24) * static_cast<size_t>(area.width());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        if (std::memcmp(a.ScanLine(y) + BytesPerPixel24 * area.x(),
+                        b.ScanLine(y) + BytesPerPixel24 * area.x(), rowBytes) != 0)
+            return false;
     return true;
+}
+
+void CopyPixels24(TBitmap& dest, const TBitmap& src, const QRect& area) {
+    const auto rowBytes = static_cast<size_t>(BytesPerPixel24) * static_cast<size_t>(area.width());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memcpy(dest.ScanLine(y) + BytesPerPixel24 * area.x(),
+                    src.ScanLine(y) + BytesPerPixel24 * area.x(), rowBytes);
 }
 
 } // namespace
@@ -115,14 +119,27 @@ void TMainForm::RunFrame() {
     const bool stillAsBefore = quiet && FLastFrameQuiet && spot == FLastSpot;
     FLastFrameQuiet = quiet;
     FLastSpot = spot;
-    if (ui.Image->Invalidations() == FShownInvalidations &&
-        (stillAsBefore || SamePixels24(screen, FShownFrame)))
+    const QRect view = ShownPart(screen);
+    if (ui.Image->Invalidations() == FShownInvalidations && view == FShownView &&
+        (stillAsBefore || SamePixels24(screen, FShownFrame, view)))
         return;
-    FShownFrame.SetPixelFormat(pf24bit);
-    FShownFrame.SetSize(screen.Width(), screen.Height());
-    CopyBitmap24(FShownFrame, screen);
+    if (FShownFrame.Width() != screen.Width() || FShownFrame.Height() != screen.Height() ||
+        FShownFrame.PixelFormat() != pf24bit) {
+        FShownFrame.SetPixelFormat(pf24bit);
+        FShownFrame.SetSize(screen.Width(), screen.Height());
+    }
+    CopyPixels24(FShownFrame, screen, view);
+    FShownView = view;
     ui.Image->Invalidate();
     FShownInvalidations = ui.Image->Invalidations();
+}
+
+// The part of the screen picture the user can see; all of it while the control is hidden.
+// Only this part is compared with the last frame: the rest is painted when it scrolls in.
+QRect TMainForm::ShownPart(const TBitmap& screen) const {
+    const QRect whole(0, 0, screen.Width(), screen.Height());
+    const QRect visible = ui.Image->visibleRegion().boundingRect() & whole;
+    return visible.isEmpty() ? whole : visible;
 }
 
 void TMainForm::DrawPositionCursor() {

@@ -17,6 +17,14 @@ QImage BitmapToQImage(const TBitmap& bitmap) {
         .copy();
 }
 
+QImage BitmapToQImage(const TBitmap& bitmap, const QRect& area) {
+    if (bitmap.Empty() || area.isEmpty()) return {};
+    if (bitmap.PixelFormat() != pf24bit) return BitmapToQImage(bitmap).copy(area);
+    constexpr int BytesPerPixel = 3;
+    return QImage(bitmap.ScanLine(area.y()) + BytesPerPixel * area.x(), area.width(), area.height(),
+                  bitmap.RowBytes(), QImage::Format_BGR888);
+}
+
 void AssignQImage(TBitmap& bitmap, const QImage& image) {
     const QImage source = image.convertToFormat(QImage::Format_BGR888);
     bitmap.SetPixelFormat(pf24bit);

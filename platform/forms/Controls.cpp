@@ -44,16 +44,19 @@ void TImage::SetStretch(bool value) {
     update();
 }
 
-void TImage::paintEvent(QPaintEvent*) {
+void TImage::paintEvent(QPaintEvent* event) {
     const TGraphic* graphic = picture_.Graphic();
     const auto* bitmap = dynamic_cast<const TBitmap*>(graphic);
     if (bitmap == nullptr || bitmap->Empty()) return;
     QPainter painter(this);
-    const QImage image = BitmapToQImage(*bitmap);
-    if (stretch_)
-        painter.drawImage(rect(), image);
-    else
-        painter.drawImage(QPoint(0, 0), image);
+    if (stretch_) {
+        painter.drawImage(rect(), BitmapToQImage(*bitmap));
+        return;
+    }
+    // Only the exposed part is handed over: a large picture is mostly outside the view.
+    const QRect exposed = event->rect() & QRect(0, 0, bitmap->Width(), bitmap->Height());
+    if (exposed.isEmpty()) return;
+    painter.drawImage(exposed.topLeft(), BitmapToQImage(*bitmap, exposed));
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

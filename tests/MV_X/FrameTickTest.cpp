@@ -2,6 +2,8 @@
 // a failure inside a frame.
 #include "Harness.h"
 
+#include <QCoreApplication>
+#include <QScrollBar>
 #include <filesystem>
 
 class FrameTickTest : public PlayerTest {
@@ -166,4 +168,39 @@ TEST_F(FrameTickTest, RecordingWritesNumberedFrames) {
     EXPECT_TRUE(FileExists(Dir() + "record/take/0002.bmp"));
     EXPECT_FALSE(FileExists(Dir() + "record/take/0003.bmp"));
     EXPECT_EQ(Access::Form(f).RokugaBitBtn->text().toStdString(), "0002");
+}
+
+// With a picture larger than the window only the part in view is compared with the last
+// frame: a change outside it leaves the display alone, yet the screen picture holds it, and
+// the view scrolled there is shown anew.
+TEST_F(FrameTickTest, ChangesOutsideTheViewAreShownOnceScrolledTo) {
+    TMainForm& f = Playing(2000, 1500, ptHada);
+    Ui::TMainForm& ui = Access::Form(f);
+    ui.Image->resize(2000, 1500);
+    f.resize(820, 615);
+    f.show();
+    QCoreApplication::processEvents();
+    clock = 100;
+    Tick(f);
+    const uint64_t shown = ui.Image->Invalidations();
+    TDrop& d = Access::Drop(f, 0);
+    Flying(d, 1800, 1300, 150);
+    d.StartX = d.X;
+    d.StartY = d.Y;
+    d.TargetX = 1900;
+    d.TargetY = 1300;
+    d.Speed = 1;
+    clock = 200;
+    Tick(f);
+    EXPECT_EQ(ui.Image->Invalidations(), shown);
+    int drawn = 0;
+    for (int y = 1290; y < 1320; ++y)
+        for (int x = 1790; x < 1820; ++x)
+            drawn += Blue(Access::Screen(f), x, y) != 100;
+    EXPECT_GT(drawn, 0);
+    ui.ImageScrollBox->horizontalScrollBar()->setValue(1400);
+    ui.ImageScrollBox->verticalScrollBar()->setValue(1000);
+    clock = 300;
+    Tick(f);
+    EXPECT_GT(ui.Image->Invalidations(), shown);
 }

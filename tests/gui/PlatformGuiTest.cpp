@@ -297,6 +297,36 @@ TEST_F(GuiTest, BitmapsAndQtImagesShareTheirPixels) {
     EXPECT_EQ(BitmapToQImage(bitmap).pixel(0, 0), qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
 }
 
+// A part of a picture is handed over without a copy, and painting a part of the control
+// shows exactly the bitmap's pixels there, for 24-bit and converted bitmaps alike.
+TEST_F(GuiTest, PartsOfAPictureAreShownFromTheBitmap) {
+    App();
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(40, 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40 * 3; ++x)
+            bitmap.ScanLine(y)[x] = static_cast<uint8_t>(x * 7 + y * 13);
+    const QRect part(5, 7, 20, 10);
+    const QImage window = BitmapToQImage(bitmap, part);
+    EXPECT_EQ(window.constBits(), bitmap.ScanLine(7) + 3 * 5);
+    EXPECT_EQ(window.size(), part.size());
+    EXPECT_EQ(window.pixel(3, 2), BitmapToQImage(bitmap).pixel(8, 9));
+
+    TImage image;
+    image.resize(40, 30);
+    for (const TPixelFormat format : {pf24bit, pf8bit}) {
+        bitmap.SetPixelFormat(format);
+        image.Picture().Bitmap().Assign(&bitmap);
+        const QImage whole = BitmapToQImage(bitmap).convertToFormat(QImage::Format_RGB32);
+        const QImage shown = image.grab(part).toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.size(), part.size());
+        for (int y = 0; y < part.height(); ++y)
+            for (int x = 0; x < part.width(); ++x)
+                ASSERT_EQ(shown.pixel(x, y), whole.pixel(part.x() + x, part.y() + y)) << x << y;
+    }
+}
+
 TEST_F(GuiTest, SystemServicesHaveTestOverrides) {
     SetKeyStateOverride([](int vk) { return vk == VK_SHIFT; });
     EXPECT_LT(GetKeyState(VK_SHIFT), 0);
