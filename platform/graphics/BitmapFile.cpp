@@ -1,5 +1,6 @@
 #include "platform/graphics/BitmapFile.h"
 
+#include "platform/graphics/Dib.h"
 #include "platform/graphics/PixelRows.h"
 #include "platform/rtl/Exceptions.h"
 
@@ -14,18 +15,12 @@ namespace {
 constexpr std::array<uint8_t, 2> BitmapSignature{'B', 'M'};
 constexpr uint32_t FileHeaderSize = 14;
 constexpr uint32_t CoreHeaderSize = 12;
-constexpr uint32_t InfoHeaderSize = 40;
+constexpr uint32_t InfoHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr uint32_t V2HeaderSize = 52;  // + red, green and blue masks
 constexpr uint32_t V3HeaderSize = 56;  // + alpha mask
 constexpr uint32_t V4HeaderSize = 108; // + colour space
 constexpr uint32_t V5HeaderSize = 124; // + intent and profile
 constexpr uint32_t LargestHeaderSize = V5HeaderSize;
-
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_RLE8 = 1;
-constexpr uint32_t BI_RLE4 = 2;
-constexpr uint32_t BI_BITFIELDS = 3;
-constexpr uint32_t BI_ALPHABITFIELDS = 6;
 
 constexpr uint32_t MaxColorTableEntries = 256;
 

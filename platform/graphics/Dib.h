@@ -6,7 +6,12 @@
 
 class TBitmap;
 
+// Compression codes of a DIB header.
 inline constexpr uint32_t BI_RGB = 0;
+inline constexpr uint32_t BI_RLE8 = 1;
+inline constexpr uint32_t BI_RLE4 = 2;
+inline constexpr uint32_t BI_BITFIELDS = 3;
+inline constexpr uint32_t BI_ALPHABITFIELDS = 6;
 inline constexpr uint32_t DIB_RGB_COLORS = 0;
 
 // The 40-byte header that describes a DIB and an AVI video stream's format.
