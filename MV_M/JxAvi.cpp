@@ -1,17 +1,12 @@
 #include "MV_M/JxAvi.h"
 
+#include "MV_M/Temporaries.h"
 #include "platform/forms/Dialogs.h"
+#include "platform/forms/Progress.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/SysUtils.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
-#include <QWidget>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -22,8 +17,7 @@
 namespace {
 
 // The progress window of the re-compression in progress, and its abort status.
-std::unique_ptr<QWidget> SaveProgressForm;
-QProgressBar* SaveProgressBar = nullptr;
+std::unique_ptr<TProgressWindow> SaveProgressForm;
 int32_t SaveAbortStatus = 0;
 
 // The low word of the platform's user-abort error code.
@@ -43,26 +37,14 @@ constexpr int32_t FallbackBlockSamples = 4096;
 // A frame sample's size is a 32-bit signed count in the stream calls.
 constexpr int64_t MaxFrameBytes = std::numeric_limits<int32_t>::max();
 
-constexpr int ProgressClientWidth = 200;
-constexpr int ProgressClientHeight = 80;
-constexpr int AbortButtonWidth = 72;
-constexpr int AbortButtonHeight = 24;
-constexpr int ProgressBarWidth = 160;
-constexpr int ProgressBarHeight = 16;
-
 int64_t FrameBufferSize(uint16_t width, uint16_t height, uint16_t bitDepth) {
     // The width is rounded up to four pixels, not to four bytes.
     return (static_cast<int64_t>(width) + 3) / 4 * 4 * height * (bitDepth / 8);
 }
 
-// The temporary file takes the place of the movie in one step, so the movie is never missing.
-void ReplaceFile(const std::string& replacement, const std::string& target) {
-    std::rename(replacement.c_str(), target.c_str());
-}
-
 } // namespace
 
-TJxAvi::TJxAvi(QObject* owner)
+TJxAvi::TJxAvi(QWidget* owner)
     : FSaveOptionsRef(&FSaveOptions), FOwner(owner),
       FCreateFileFailedText("ＡＶＩファイルを作成できませんでした."),
       FCreateStreamFailedText("ストリームを作成できませんでした."),
@@ -73,7 +55,8 @@ TJxAvi::TJxAvi(QObject* owner)
       FSeqStartFailedText("フレームシーケンス圧縮のリソースが初期化出来ません."),
       FSeqFrameFailedText("フレームシーケンス圧縮が出来ませんでした."), FAbortText("中断"),
       FProgressCaption("進行状況"), FProgressText("圧縮ＡＶＩファイル作成中..."),
-      FVideoText("映像"), FChooseTitle("ＡＶＩ圧縮方式選択") {}
+      FVideoText("映像"), FChooseTitle("ＡＶＩ圧縮方式選択"),
+      FWriteFailedText("ＡＶＩファイルに書き込めませんでした.") {}
 
 // A movie still open is finished as written, so that neither the file nor the services leak.
 TJxAvi::~TJxAvi() {
@@ -97,11 +80,6 @@ FOURCC TJxAvi::MakeFourCC(char a, char b, char c, char d) {
     return mmioFOURCC(a, b, c, d);
 }
 
-QWidget* TJxAvi::OwnerWindow() const {
-    auto* widget = qobject_cast<QWidget*>(FOwner);
-    return widget != nullptr ? widget->window() : nullptr;
-}
-
 bool TJxAvi::CompressingWhileWriting() const {
     return FCompress && FPreCompress && FSeqCompVars.fccHandler != comptypeDIB;
 }
@@ -118,7 +96,7 @@ void TJxAvi::ResetCompVars() {
 
 bool TJxAvi::ChooseCompressor() {
     ResetCompVars();
-    if (!ICCompressorChoose(OwnerWindow(), ChooseFlags, &FBitmapHeader, nullptr, &FSeqCompVars,
+    if (!ICCompressorChoose(FOwner, ChooseFlags, &FBitmapHeader, nullptr, &FSeqCompVars,
                             FChooseTitle))
         return false;
     if (FSeqCompVars.fccHandler == comptypeDIB) return true;
@@ -153,6 +131,7 @@ bool TJxAvi::Open() {
     FBitmapHeader.biBitCount = FBitDepth;
     FBitmapHeader.biCompression = BI_RGB;
     FBufferSize = static_cast<uint32_t>(bufferSize);
+    FWriteFailed = false;
 
     ResetCompVars();
     if (FCompress && FPreCompress && !ChooseCompressor()) {
@@ -161,6 +140,7 @@ bool TJxAvi::Open() {
     }
 
     if (FileExists(FFileName)) DeleteFile(FFileName);
+    RemoveAbandonedTemporaries(ExtractFilePath(FFileName));
     AVIFileInit();
     if (AVIFileOpen(&FAviFile, FFileName, OF_WRITE | OF_CREATE) != AVIERR_OK ||
         FAviFile == nullptr) {
@@ -179,6 +159,8 @@ bool TJxAvi::Open() {
     }
     const std::vector<uint8_t> format = StreamFormat();
     AVIStreamSetFormat(FAviStream, 0, format.data(), static_cast<int32_t>(format.size()));
+    // Zero-filled once: the bytes past the converted rows stay 0 in every sample.
+    FBuffer.assign(FBufferSize, 0);
     FWriting = true;
     return true;
 }
@@ -224,42 +206,54 @@ bool TJxAvi::AddFrame(TBitmap& picture) {
     const int width = FBitmapHeader.biWidth;
     const int height = FBitmapHeader.biHeight;
     FDrawBitmap->Canvas().StretchDraw(Rect(0, 0, width, height), picture);
-    // Zero-filled: the bytes past the converted rows stay 0 in every sample.
-    std::vector<uint8_t> buffer(FBufferSize, 0);
-    GetDIBits(*FDrawBitmap, 0, static_cast<uint32_t>(height), buffer.data(), FBitmapHeader,
+    GetDIBits(*FDrawBitmap, 0, static_cast<uint32_t>(height), FBuffer.data(), FBitmapHeader,
               DIB_RGB_COLORS);
 
     const auto frame = static_cast<int32_t>(FStreamInfo.dwLength);
     int32_t samplesWritten = 0;
     int32_t bytesWritten = 0;
+    HRESULT written = AVIERR_OK;
     if (FSeqStarted) {
         auto size = static_cast<int32_t>(FBufferSize);
         bool key = false;
-        const void* data = ICSeqCompressFrame(&FSeqCompVars, 0, buffer.data(), &key, &size);
+        const void* data = ICSeqCompressFrame(&FSeqCompVars, 0, FBuffer.data(), &key, &size);
         if (data == nullptr) {
             ErrorBox(FSeqFrameFailedText);
             return false;
         }
-        AVIStreamWrite(FAviStream, frame, 1, data, size, key ? AVIIF_KEYFRAME : 0, &samplesWritten,
-                       &bytesWritten);
+        written = AVIStreamWrite(FAviStream, frame, 1, data, size, key ? AVIIF_KEYFRAME : 0,
+                                 &samplesWritten, &bytesWritten);
     } else {
-        AVIStreamWrite(FAviStream, frame, 1, buffer.data(), static_cast<int32_t>(FBufferSize),
-                       AVIIF_KEYFRAME, &samplesWritten, &bytesWritten);
+        written =
+            AVIStreamWrite(FAviStream, frame, 1, FBuffer.data(), static_cast<int32_t>(FBufferSize),
+                           AVIIF_KEYFRAME, &samplesWritten, &bytesWritten);
+    }
+    if (written != AVIERR_OK) {
+        FailWrite();
+        return false;
     }
     ++FStreamInfo.dwLength;
     return true;
+}
+
+// Once per movie: the frames after the first that failed fail the same way.
+void TJxAvi::FailWrite() {
+    if (FWriteFailed) return;
+    FWriteFailed = true;
+    ErrorBox(FFileName + "\r\n" + FWriteFailedText);
 }
 
 void TJxAvi::Close() {
     if (!FWriting) return;
     FWriting = false;
     FDrawBitmap.reset();
+    FBuffer = {};
     ReleaseCompressor();
     AVIStreamRelease(FAviStream);
     AVIFileRelease(FAviFile);
     FAviStream = nullptr;
     FAviFile = nullptr;
-    if (!FCompress || FPreCompress) {
+    if (!FCompress || FPreCompress || FWriteFailed) {
         AVIFileExit();
         return;
     }
@@ -302,7 +296,7 @@ void TJxAvi::Recompress() {
     FSaveOptions.fccType = streamtypeVIDEO;
     FSaveOptions.fccHandler = comptypeDIB;
     FSaveOptionsRef = &FSaveOptions;
-    AVISaveOptions(OwnerWindow(), SaveOptionsFlags, 1, &FAviStream, &FSaveOptionsRef);
+    AVISaveOptions(FOwner, SaveOptionsFlags, 1, &FAviStream, &FSaveOptionsRef);
     if (FSaveOptions.fccHandler == comptypeDIB) {
         releaseAll();
         AVIFileExit();
@@ -311,59 +305,28 @@ void TJxAvi::Recompress() {
 
     const std::string temporary = TemporaryName();
     SaveAbortStatus = 0;
-    ShowSaveProgressForm();
-    const HRESULT result =
-        AVISaveV(temporary, nullptr, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
-    SaveProgressBar = nullptr;
-    SaveProgressForm.reset();
-    if (result != AVIERR_OK) {
-        WarningBox(FSaveAbortedText);
-        DeleteFile(temporary);
+    SaveProgressForm = ShowProgressWindow({FProgressCaption, FProgressText, FAbortText},
+                                          [this] { AbortSaveClick(nullptr); });
+    HRESULT result = AVIERR_OK;
+    {
+        const TTemporaryFile noted(temporary);
+        result =
+            AVISaveV(temporary, nullptr, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
+        SaveProgressForm.reset();
         releaseAll();
-        AVIFileExit();
-        return;
+        // The uncompressed movie goes only for a compressed one written whole.
+        if (result != AVIERR_OK)
+            DeleteFile(temporary);
+        else if (!ReplaceMovie(temporary))
+            result = AVIERR_FILEWRITE;
     }
-    releaseAll();
-    ReplaceFile(temporary, FFileName);
+    if (result != AVIERR_OK) WarningBox(FSaveAbortedText);
     AVIFileExit();
 }
 
-void TJxAvi::ShowSaveProgressForm() {
-    auto form = std::make_unique<QWidget>(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-    form->setWindowTitle(QString::fromStdString(FProgressCaption));
-    form->setFixedSize(ProgressClientWidth, ProgressClientHeight);
-
-    auto* label = new QLabel(QString::fromStdString(FProgressText), form.get());
-    label->setObjectName("Label1");
-    label->move(8, 8);
-    label->adjustSize();
-
-    auto* abort = new QPushButton(QString::fromStdString(FAbortText), form.get());
-    abort->setObjectName("Abort1");
-    abort->setGeometry((ProgressClientWidth - AbortButtonWidth) / 2, 48, AbortButtonWidth,
-                       AbortButtonHeight);
-    QObject::connect(abort, &QPushButton::clicked, abort, [this, abort] { AbortSaveClick(abort); });
-
-    auto* bar = new QProgressBar(form.get());
-    bar->setObjectName("ProgressBar1");
-    bar->setGeometry((ProgressClientWidth - ProgressBarWidth) / 2, 24, ProgressBarWidth,
-                     ProgressBarHeight);
-    bar->setRange(0, 100);
-    bar->setValue(0);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr)
-        form->move(screen->availableGeometry().center() - form->rect().center());
-    form->show();
-    SaveProgressBar = bar;
-    SaveProgressForm = std::move(form);
-}
-
 int32_t TJxAvi::SaveProgressCallback(int32_t percent) {
-    if (SaveProgressForm != nullptr) {
-        SaveProgressBar->setValue(percent);
-        SaveProgressForm->repaint();
-    }
-    QCoreApplication::processEvents();
+    if (SaveProgressForm != nullptr) SaveProgressForm->SetPosition(percent);
+    ProcessMessages();
     return SaveAbortStatus;
 }
 
@@ -410,16 +373,22 @@ void TJxAvi::Rebuild(int32_t skipAudio) {
         WarningBox(FCreateFileFailedText);
         return;
     }
+    const TTemporaryFile noted(temporary);
     bool copied = true;
     for (size_t i = 0; i < count && copied; ++i)
         copied = CopyStream(streams[i], target);
     AVIFileRelease(target);
     releaseSource();
-    if (!copied) {
-        WarningBox(FRebuildFailedText);
-        return;
-    }
-    ReplaceFile(temporary, FFileName);
+    // The movie is replaced only by a copy written whole; a cut-short copy goes.
+    if (!copied) DeleteFile(temporary);
+    if (!copied || !ReplaceMovie(temporary)) WarningBox(FRebuildFailedText);
+}
+
+bool TJxAvi::ReplaceMovie(const std::string& temporary) const {
+    // One step, so the movie is never missing.
+    if (std::rename(temporary.c_str(), FFileName.c_str()) == 0) return true;
+    DeleteFile(temporary);
+    return false;
 }
 
 // One stream into a new stream of Target, block by block as the reader finds convenient.

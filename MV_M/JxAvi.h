@@ -16,11 +16,12 @@
 class QObject;
 class QWidget;
 class TBitmap;
+class TProgressWindow;
 
 class TJxAvi {
 public:
-    // Owner: the window the component belongs to (may be null); it owns no window itself.
-    explicit TJxAvi(QObject* owner = nullptr);
+    // Owner: the window the component belongs to (may be null), the owner of its dialogs.
+    explicit TJxAvi(QWidget* owner = nullptr);
     TJxAvi(const TJxAvi&) = delete;
     TJxAvi& operator=(const TJxAvi&) = delete;
     ~TJxAvi();
@@ -42,10 +43,15 @@ public:
 
     // True when frames can now be added.
     bool Open();
-    // False when the compressor failed on this frame (it is dropped).
+    // False when the compressor failed on this frame (it is dropped) or the frame did not reach
+    // the file (WriteFailed is then set).
     bool AddFrame(TBitmap& picture);
-    // Finishes the movie; with Compress and not PreCompress, re-compresses it.
+    // Finishes the movie; with Compress and not PreCompress, re-compresses it (not after a write
+    // failed: a movie that could not be written whole is left as it was finished).
     void Close();
+    // A frame or the finishing of the file did not reach the disk; the one error box naming the
+    // file has been shown. Set from then until the next Open.
+    bool WriteFailed() const { return FWriteFailed; }
     // Copies the video stream (and for SkipAudio >= 0 the audio streams but that one) into a
     // new file that replaces the old one.
     void Rebuild(int32_t skipAudio);
@@ -76,10 +82,13 @@ private:
     uint32_t FBufferSize = 0;
     COMPVARS FSeqCompVars{};
     uint16_t FBitDepth = 16;
-    QObject* FOwner = nullptr;
+    QWidget* FOwner = nullptr;
+    // The frame buffer, kept from Open to Close: the bytes past the converted rows stay 0.
+    std::vector<uint8_t> FBuffer;
     // Between a successful Open and Close; and whether a compressor sequence runs in it.
     bool FWriting = false;
     bool FSeqStarted = false;
+    bool FWriteFailed = false;
 
     // The component's texts.
     std::string FCreateFileFailedText;
@@ -95,15 +104,17 @@ private:
     std::string FProgressText;
     std::string FVideoText;
     std::string FChooseTitle;
+    std::string FWriteFailedText; // after the file's path
 
-    QWidget* OwnerWindow() const;
     bool CompressingWhileWriting() const;
     void FillStreamInfo();
     std::vector<uint8_t> StreamFormat() const;
     void ReleaseCompressor();
     void FailOpen(const std::string& warning);
+    void FailWrite();
     void Recompress();
-    void ShowSaveProgressForm();
     bool CopyStream(PAVISTREAM source, PAVIFILE target) const;
     std::string TemporaryName() const;
+    // Replaces the movie by the temporary file; false (the temporary deleted) when it could not.
+    bool ReplaceMovie(const std::string& temporary) const;
 };

@@ -1,15 +1,16 @@
-// The main window: start-up, closing, the preview, the logo, running the movie, deleting the
-// frames and dropped files.
+// The main window: start-up, closing, its states, the preview, the logo, running the movie,
+// deleting the frames and dropped files.
 #include "MV_M/main.h"
 
+#include "MV_M/Temporaries.h"
 #include "common/Qmlib2002.h"
 #include "platform/forms/BitmapImage.h"
 #include "platform/forms/Forms.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ShellApi.h"
-#include "platform/win/WinBase.h"
 
 #include <QCloseEvent>
+#include <array>
 #include <utility>
 
 namespace {
@@ -17,14 +18,27 @@ namespace {
 constexpr const char* Version = "Version 1.1";
 constexpr const char* LogoFile = "avi_logo.bmp";
 constexpr const char* RecordFolder = "record";
+// Notes of the temporary movie files, beside the program.
+constexpr const char* TemporaryJournal = "mv_m.tmp";
 constexpr const char* PictureFilter =
     "画像ファイル (*.bmp;*png;*.jpg;*.jpeg)|*.bmp;*png;*.jpg;*.jpeg|PNG (*.png)|*.png|JPEG "
     "イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|BMP (*.bmp)|*.bmp";
 constexpr int StatusBarHeight = 19;
-// The logo fades out over the frames after the 64th: its level rises by 2 per frame.
-constexpr int32_t LogoStepPerFrame = 2;
-constexpr int32_t LogoHalfLevel = 128;
-constexpr int32_t LogoGoneLevel = 256;
+constexpr int SizeCustom = 4;
+
+// Which controls each state enables; the size edits follow the size group and the custom item.
+struct ControlStates {
+    TWindowState State;
+    bool Compress, PreCompress, Load, Make, Stop, Sakusei, Del, SizeGroup, Logo;
+};
+constexpr std::array<ControlStates, 5> EnabledIn = {{
+    // state                    Compress PreComp Load   Make   Stop   Sakusei Del    Size   Logo
+    {TWindowState::Start, true, true, true, false, false, false, false, true, true},
+    {TWindowState::Listed, true, true, true, true, false, false, false, true, true},
+    {TWindowState::Making, false, false, false, false, true, false, false, false, false},
+    {TWindowState::Made, true, true, true, true, false, true, true, true, true},
+    {TWindowState::MovieKept, true, true, true, true, false, true, false, true, true},
+}};
 
 } // namespace
 
@@ -37,6 +51,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), JxAvi(this) {
     ui.setupUi(this);
     ui.StatusBar->setFixedHeight(StatusBarHeight);
     AssignQImage(ui.Image->Picture().Bitmap(), QImage(":/mv_m/preview.png"));
+    ui.Image->Picture().Bitmap().SetRecycling(true);
     JxAvi.SetBitDepth(24);
     OpenPictureDialog.Filter = PictureFilter;
     SaveDialog.DefaultExt = "avi";
@@ -45,6 +60,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), JxAvi(this) {
     setAcceptDrops(true);
     CentreOnScreen(*this);
     ConnectHandlers();
+    SetState(TWindowState::Start);
     Guarded([this] { FormCreate(); });
 }
 
@@ -74,26 +90,36 @@ void TMainForm::ConnectHandlers() {
     ConnectHandler(ui.SizeRadioGroup, &TRadioGroup::Click, this, &TMainForm::SizeRadioGroupClick);
 }
 
+void TMainForm::SetState(TWindowState State) {
+    FState = State;
+    const ControlStates& on = EnabledIn[static_cast<size_t>(State)];
+    ui.CompressCheckBox->setEnabled(on.Compress);
+    ui.PreCompressCheckBox->setEnabled(on.PreCompress);
+    ui.LoadBitBtn->setEnabled(on.Load);
+    ui.MakeBitBtn->setEnabled(on.Make);
+    ui.StopBitBtn->setEnabled(on.Stop);
+    ui.SakuseiBitBtn->setEnabled(on.Sakusei);
+    ui.DelBitBtn->setEnabled(on.Del);
+    ui.SizeRadioGroup->setEnabled(on.SizeGroup);
+    ui.LogoCheckBox->setEnabled(on.Logo);
+    SizeRadioGroupClick();
+}
+
 void TMainForm::FormCreate() {
     FExeDir = ExeDir();
-    FFrameBitmap = std::make_unique<TBitmap>();
-    FLogoBitmap = std::make_unique<TBitmap>();
-    FWorkBitmap = std::make_unique<TBitmap>();
-    FLogoBitmap->SetPixelFormat(pf24bit);
     ui.StatusBar->showMessage(Version);
     FStopRequested = false;
     if (DirectoryExists(FExeDir + RecordFolder))
         OpenPictureDialog.InitialDir = FExeDir + RecordFolder;
+    // What a killed make left behind goes now.
+    SetTemporaryJournal(FExeDir + TemporaryJournal);
+    RemoveAbandonedTemporaries();
 }
 
-void TMainForm::FormDestroy() {
-    FWorkBitmap.reset();
-    FLogoBitmap.reset();
-    FFrameBitmap.reset();
-}
+void TMainForm::FormDestroy() {}
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-    CanClose = !ui.StopBitBtn->isEnabled();
+    CanClose = FState != TWindowState::Making;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -118,25 +144,32 @@ void TMainForm::StopBitBtnClick() {
 }
 
 void TMainForm::SizeRadioGroupClick() {
-    const bool custom = ui.SizeRadioGroup->ItemIndex() == 4;
+    const bool custom =
+        ui.SizeRadioGroup->isEnabled() && ui.SizeRadioGroup->ItemIndex() == SizeCustom;
     ui.AVIWidthEdit->setEnabled(custom);
     ui.AVIHeightEdit->setEnabled(custom);
 }
 
 void TMainForm::ShowPreview() {
     TBitmap& preview = ui.Image->Picture().Bitmap();
-    preview.SetWidth(FFrameBitmap->Width());
-    preview.SetHeight(FFrameBitmap->Height());
+    const TBitmap& frame = FJob.Frame();
     preview.SetPixelFormat(pf24bit);
-    CopyBitmap24(preview, *FFrameBitmap);
+    preview.SetSize(frame.Width(), frame.Height());
+    CopyBitmap24(preview, frame);
     ui.Image->Invalidate();
 }
 
+void TMainForm::FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture) {
+    FJob.FitToFrameSize(W, H, Picture);
+}
+
+void TMainForm::ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth,
+                             int32_t NewHeight) {
+    TMovieJob::ResampleInto(Dest, Src, NewWidth, NewHeight);
+}
+
 void TMainForm::ApplyLogo() {
-    if (FLogoStep >= LogoGoneLevel) return;
-    FLogoStep += LogoStepPerFrame;
-    const int32_t level = FLogoStep <= LogoHalfLevel ? LogoHalfLevel : FLogoStep;
-    BlendBitmap24(0, 0, *FFrameBitmap, *FFrameBitmap, *FLogoBitmap, static_cast<uint16_t>(level));
+    FJob.ApplyLogo(FJob.Frame());
 }
 
 void TMainForm::LogoCheckBoxClick() {
@@ -148,13 +181,13 @@ void TMainForm::LogoCheckBoxClick() {
         return;
     }
     try {
-        FLogoBitmap->LoadFromFile(logo);
+        FJob.Logo().LoadFromFile(logo);
     } catch (...) {
         // A logo that cannot be read is not used.
         ui.LogoCheckBox->setChecked(false);
         throw;
     }
-    FLogoBitmap->SetPixelFormat(pf24bit);
+    FJob.Logo().SetPixelFormat(pf24bit);
 }
 
 void TMainForm::SakuseiBitBtnClick() {
@@ -163,13 +196,15 @@ void TMainForm::SakuseiBitBtnClick() {
 }
 
 void TMainForm::DelBitBtnClick() {
-    if (ui.FileListBox->Count() == 0) return;
+    const std::vector<std::string>& frames = FJob.Frames();
+    if (frames.empty()) return;
     if (AskYesNo("連番画像リストのファイルを削除しますか?")) {
-        for (int i = 0; i < ui.FileListBox->Count(); ++i)
-            DeleteFile(ui.FileListBox->item(i)->text().toStdString());
-        ui.FileListBox->ClearItems();
+        for (const std::string& frame : frames)
+            DeleteFile(frame);
+        FJob.SetFrames({});
+        ShowFrameList();
     }
-    ui.DelBitBtn->setEnabled(false);
+    SetState(FState == TWindowState::Listed ? TWindowState::Listed : TWindowState::MovieKept);
 }
 
 void TMainForm::WMDropFiles(const std::string& FileName) {

@@ -1,24 +1,28 @@
 // The movie maker's main window: lists the numbered frames of one folder and turns them into an
-// AVI movie at a chosen size, optionally with a fading logo.
+// AVI movie at a chosen size, optionally with a fading logo. The making itself is the movie
+// job's; the window fills it from its controls and shows its progress.
 #pragma once
 
 #include "MV_M/JxAvi.h"
+#include "MV_M/MovieJob.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/graphics/Bitmap.h"
 #include "ui_main.h"
 
 #include <QMainWindow>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
-// The frame files of Folder (which ends with a delimiter): every file named by a four-digit
-// number and ".bmp", ".jpeg", ".jpg" or ".png", letters in any case, as full paths of their
-// real names, ordered by number, then by extension in that order. One directory listing.
-std::vector<std::string> FrameFiles(const std::string& Folder);
+// The window's states; each has one set of enabled controls.
+enum class TWindowState {
+    Start,     // nothing listed yet
+    Listed,    // frames listed: a movie can be made
+    Making,    // the movie loop runs: only Stop (and the list) respond
+    Made,      // a movie was made of the listed frames: it can be run, the frames deleted
+    MovieKept, // a movie was made, but its frames are deleted or another folder is listed
+};
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private TMovieEvents {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget* parent = nullptr);
@@ -32,6 +36,7 @@ public:
     void ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight);
     void ShowPreview();
     void ApplyLogo();
+    TWindowState State() const { return FState; }
 
     // The handlers of the window and of its controls.
     void FormCreate();
@@ -57,30 +62,30 @@ protected:
 private:
     friend class TMainFormTestAccess;
 
-    struct MovieSize {
-        int32_t Width;
-        int32_t Height;
-    };
-
     void ConnectHandlers();
+    void SetState(TWindowState State);
     // The size that the chosen item fits every frame to; item 3 fits nothing.
-    MovieSize FittedSize() const;
+    TMovieSize FittedSize() const;
     // The movie's size when Make is pressed.
-    MovieSize ChosenSize() const;
-    void EnterMaking();
-    void RestoreControls();
-    void WriteMovie();
-    void FinishMovie();
+    TMovieSize ChosenSize() const;
+    TMovieSettings MovieSettings() const;
+    // Writes the movie into the open writer; the state the window is left in.
+    TWindowState WriteMovie();
+    void ShowFrameList();
+
+    // The movie loop's calls.
+    void BetweenFrames() override;
+    bool StopRequested() override;
+    void FrameLoaded(int Index) override;
+    void FrameWritten(int Index, int Count) override;
 
     Ui::TMainForm ui;
     TJxAvi JxAvi;
+    TMovieJob FJob;
     TOpenPictureDialog OpenPictureDialog;
     TSaveDialog SaveDialog;
 
     std::string FExeDir;
-    std::unique_ptr<TBitmap> FFrameBitmap;
-    std::unique_ptr<TBitmap> FLogoBitmap;
-    std::unique_ptr<TBitmap> FWorkBitmap;
-    int32_t FLogoStep = 0;
+    TWindowState FState = TWindowState::Start;
     bool FStopRequested = false;
 };

@@ -1,11 +1,13 @@
-// The movie loop: every listed frame loaded, previewed, fitted, marked with the logo and
-// handed to the AVI writer, then the movie closed, rebuilt and offered to be run.
+// Making a movie: the window's settings into the movie job, the job run over the AVI writer, the
+// movie closed, rebuilt and offered to be run.
 #include "MV_M/main.h"
-#include "common/PictureFile.h"
 #include "platform/classes/Classes.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/Progress.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/WinBase.h"
+
+#include <filesystem>
 
 namespace {
 
@@ -22,9 +24,9 @@ constexpr const char* TargetNotice =
 constexpr const char* OpenFailed = "ファイル出力を中断しました.";
 constexpr const char* RunQuestion =
     "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
-} // namespace MovieText
 constexpr const char* BadSize = "AVI サイズの幅と高さは 1 から 65535 の間で指定してください.";
 constexpr const char* Done = " : 完了.";
+} // namespace MovieText
 
 // The empty file stands at the target a while before the writer replaces it by the movie; each
 // frame first lets the window breathe.
@@ -42,9 +44,16 @@ constexpr int32_t MaxSide = 65535;
 constexpr int32_t DefaultWidth = 640;
 constexpr int32_t DefaultHeight = 480;
 
+// A link at the target is replaced, never written through: its target is not the user's movie.
+void RemoveLink(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
+        std::filesystem::remove(path, error);
+}
+
 } // namespace
 
-TMainForm::MovieSize TMainForm::FittedSize() const {
+TMovieSize TMainForm::FittedSize() const {
     switch (ui.SizeRadioGroup->ItemIndex()) {
     case Size320x200:
         return {320, 200};
@@ -58,109 +67,100 @@ TMainForm::MovieSize TMainForm::FittedSize() const {
     }
 }
 
-TMainForm::MovieSize TMainForm::ChosenSize() const {
+TMovieSize TMainForm::ChosenSize() const {
     if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal)
-        return {FFrameBitmap->Width(), FFrameBitmap->Height()};
+        return {FJob.Frame().Width(), FJob.Frame().Height()};
     return FittedSize();
 }
 
-void TMainForm::EnterMaking() {
-    FStopRequested = false;
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui.CompressCheckBox), static_cast<QWidget*>(ui.PreCompressCheckBox),
-          static_cast<QWidget*>(ui.LoadBitBtn), static_cast<QWidget*>(ui.MakeBitBtn),
-          static_cast<QWidget*>(ui.SakuseiBitBtn), static_cast<QWidget*>(ui.SizeRadioGroup),
-          static_cast<QWidget*>(ui.DelBitBtn)})
-        control->setEnabled(false);
-    ui.StopBitBtn->setEnabled(true);
-    ui.AVIWidthEdit->setEnabled(false);
-    ui.AVIHeightEdit->setEnabled(false);
-    ui.LogoCheckBox->setEnabled(false);
-    FLogoStep = 0;
+TMovieSettings TMainForm::MovieSettings() const {
+    return {.FitFrames = ui.SizeRadioGroup->ItemIndex() != SizeOriginal,
+            .Size = FittedSize(),
+            .Logo = ui.LogoCheckBox->isChecked()};
 }
 
-void TMainForm::RestoreControls() {
-    ui.LogoCheckBox->setEnabled(true);
-    ui.StopBitBtn->setEnabled(false);
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui.CompressCheckBox), static_cast<QWidget*>(ui.PreCompressCheckBox),
-          static_cast<QWidget*>(ui.LoadBitBtn), static_cast<QWidget*>(ui.MakeBitBtn),
-          static_cast<QWidget*>(ui.SizeRadioGroup)})
-        control->setEnabled(true);
-    const bool custom = ui.SizeRadioGroup->ItemIndex() == SizeCustom;
-    ui.AVIWidthEdit->setEnabled(custom);
-    ui.AVIHeightEdit->setEnabled(custom);
+void TMainForm::BetweenFrames() {
+    Sleep(WaitMs.Frame);
+    ProcessMessages();
 }
 
-void TMainForm::WriteMovie() {
-    const int count = ui.FileListBox->Count();
-    for (int i = 0; i < count; ++i) {
-        Sleep(WaitMs.Frame);
-        if (Application != nullptr) Application->ProcessMessages();
-        if (FStopRequested || i >= ui.FileListBox->Count()) break;
-        LoadPictureFile(ui.FileListBox->item(i)->text().toStdString(), *FFrameBitmap);
-        ShowPreview();
-        ui.Image->repaint();
-        if (ui.SizeRadioGroup->ItemIndex() != SizeOriginal) {
-            const MovieSize size = FittedSize();
-            FitToFrameSize(size.Width, size.Height, *FFrameBitmap);
-        }
-        if (ui.LogoCheckBox->isChecked()) ApplyLogo();
-        JxAvi.AddFrame(*FFrameBitmap);
-        ui.StatusBar->showMessage(
-            QString::fromStdString(Format("AVI  ファイル出力中...(%d/%d)", i + 1, count)));
+bool TMainForm::StopRequested() {
+    return FStopRequested;
+}
+
+void TMainForm::FrameLoaded(int /*Index*/) {
+    ShowPreview();
+    ui.Image->repaint();
+}
+
+void TMainForm::FrameWritten(int Index, int Count) {
+    ui.StatusBar->showMessage(
+        QString::fromStdString(Format("AVI  ファイル出力中...(%d/%d)", Index + 1, Count)));
+}
+
+// A movie whose frames did not all reach the file is closed as far as it can be and offered
+// for nothing: the frames that were not written in it are not deleted, it is not run.
+TWindowState TMainForm::WriteMovie() {
+    TMovieOutcome outcome = TMovieOutcome::Complete;
+    try {
+        outcome = FJob.Run(MovieSettings(), JxAvi, *this);
+    } catch (...) {
+        // The movie written so far is kept as after Stop; the failure is reported once.
+        JxAvi.Close();
+        if (!JxAvi.WriteFailed()) JxAvi.Rebuild(-1);
+        throw;
     }
-}
-
-void TMainForm::FinishMovie() {
     JxAvi.Close();
+    if (outcome == TMovieOutcome::WriteFailed || JxAvi.WriteFailed()) return TWindowState::Listed;
     JxAvi.Rebuild(-1);
-    ui.DelBitBtn->setEnabled(true);
-    ui.SakuseiBitBtn->setEnabled(true);
+    return TWindowState::Made;
 }
 
 void TMainForm::MakeBitBtnClick() {
-    if (ui.FileListBox->Count() == 0) return;
+    if (FJob.Frames().empty()) return;
     // A size the writer cannot hold is refused before anything is written.
-    const MovieSize size = ChosenSize();
+    const TMovieSize size = ChosenSize();
     if (size.Width < 1 || size.Width > MaxSide || size.Height < 1 || size.Height > MaxSide) {
-        WarningBox(BadSize);
+        WarningBox(MovieText::BadSize);
         return;
     }
     NoticeBox(MovieText::TargetNotice);
     if (!SaveDialog.Execute(this)) return;
     const std::string target = SaveDialog.FileName;
-    EnterMaking();
+    FStopRequested = false;
+    SetState(TWindowState::Making);
     ui.SakuseiLabel->setText(QString::fromStdString(target));
     ui.StatusBar->showMessage(QString::fromStdString(target));
 
-    bool opened = false;
-    bool finished = false;
+    // Unless the movie is written whole, the window returns to the listed frames.
+    TWindowState after = TWindowState::Listed;
     auto endSteps = [&] {
-        RestoreControls();
-        ui.StatusBar->showMessage(ui.SakuseiLabel->text() + QString::fromUtf8(Done));
+        SetState(after);
+        if (after == TWindowState::Made || !JxAvi.WriteFailed())
+            ui.StatusBar->showMessage(ui.SakuseiLabel->text() + QString::fromUtf8(MovieText::Done));
     };
     try {
+        RemoveLink(target);
         TStringList().SaveToFile(target);
-        Sleep(WaitMs.Placeholder);
+        SleepResponsive(WaitMs.Placeholder);
         JxAvi.SetFrameRate(FramesPerSecond);
         JxAvi.SetWidth(static_cast<uint16_t>(size.Width));
         JxAvi.SetHeight(static_cast<uint16_t>(size.Height));
         JxAvi.SetFileName(target);
-        opened = JxAvi.Open();
-        if (!opened) {
+        if (!JxAvi.Open()) {
             MessageDlg(MovieText::OpenFailed, mtCustom, mbOK);
         } else {
-            WriteMovie();
-            finished = true;
-            FinishMovie();
+            after = TWindowState::Made;
+            after = WriteMovie();
         }
     } catch (...) {
-        // The movie written so far is kept as after Stop; the failure is reported once.
-        if (opened && !finished) FinishMovie();
+        if (JxAvi.WriteFailed()) after = TWindowState::Listed;
         endSteps();
         throw;
     }
+    // Nothing made, nothing left: a placeholder that no movie replaced goes.
+    if (after == TWindowState::Listed && FileExists(target) && FileSize(target) == 0)
+        DeleteFile(target);
     endSteps();
-    if (opened && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
+    if (after == TWindowState::Made && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
 }

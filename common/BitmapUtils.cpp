@@ -114,8 +114,7 @@ private:
 
 void SetUp24(TBitmap& bitmap, int32_t width, int32_t height) {
     bitmap.SetPixelFormat(pf24bit);
-    bitmap.SetWidth(width);
-    bitmap.SetHeight(height);
+    bitmap.SetSize(width, height);
 }
 
 using Quad = double __attribute__((vector_size(32)));

@@ -172,8 +172,7 @@ void TKRLPNGReadStream::SetupBitmap() {
     if (OverwriteTarget && FConverterAlpha) {
         FAlphaFillRow = alpha.SetSizeForOverwrite(Target->Width(), Target->Height());
     } else {
-        alpha.SetWidth(Target->Width());
-        alpha.SetHeight(Target->Height());
+        alpha.SetSize(Target->Width(), Target->Height());
     }
     std::array<RGBQUAD, 256> grays{};
     MakeGrayPalette(grays.data(), 8);

@@ -274,8 +274,7 @@ void TKRLCustomGraphicReadStream::SetupBitmap() {
     if (OverwriteTarget) {
         TargetFillRow = Target->SetSizeForOverwrite(Width, Height);
     } else {
-        Target->SetWidth(Width);
-        Target->SetHeight(Height);
+        Target->SetSize(Width, Height);
     }
     if (HasPaletteBuffer())
         Target->SetPalette(CreatePaletteFromQuads(PaletteBuffer(), PaletteCount));

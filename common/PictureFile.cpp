@@ -16,8 +16,7 @@ std::string WithReason(const char* format, const std::string& FileName, const st
 void LoadJpeg(const std::string& FileName, TBitmap& Bitmap) {
     TJPEGImage jpeg;
     jpeg.LoadFromFile(FileName);
-    Bitmap.SetWidth(jpeg.Width());
-    Bitmap.SetHeight(jpeg.Height());
+    Bitmap.SetSize(jpeg.Width(), jpeg.Height());
     Bitmap.SetPixelFormat(pf24bit);
     Bitmap.Canvas().Draw(0, 0, jpeg);
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 namespace pixel_rows {
 
@@ -352,7 +353,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     // A new area is filled by writing every row from the first one, padding included, before
     // the kept part is copied over it: only that first row needs clearing.
     const bool fillWhole = newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height);
-    TPixelBuffer pixels;
+    TPixelBuffer pixels = TakeSpare();
     try {
         if (newArea == TNewArea::Overwrite || fillWhole)
             pixels.resize(static_cast<size_t>(stride * height));
@@ -370,7 +371,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
                        pixels.data(), static_cast<size_t>(stride), format, colors, keepWidth,
                        keepHeight);
 
-    pixels_ = std::move(pixels);
+    Recycle(std::exchange(pixels_, std::move(pixels)));
     if (colors != colors_) InvalidatePalette();
     colors_ = std::move(colors);
     width_ = width;
@@ -408,6 +409,19 @@ void TBitmap::SetSize(int width, int height) {
     if (width == width_ && height == height_) return;
     Reallocate(width, height, format_, colors_, true);
     Changed();
+}
+
+void TBitmap::SetRecycling(bool on) {
+    recycling_ = on;
+    if (!on) spare_ = TPixelBuffer();
+}
+
+TPixelBuffer TBitmap::TakeSpare() {
+    return recycling_ ? std::exchange(spare_, TPixelBuffer()) : TPixelBuffer();
+}
+
+void TBitmap::Recycle(TPixelBuffer old) {
+    if (recycling_) spare_ = std::move(old);
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {

@@ -75,6 +75,10 @@ public:
     void SetWidth(int value) override;
     void SetHeight(int value) override;
     void SetSize(int width, int height);
+    // A bitmap that takes many pictures in turn (a movie's frames) keeps the buffer that the
+    // last new picture replaced and lays the next one into it, so pictures of sizes already seen
+    // take no new memory. Off gives the kept buffer back.
+    void SetRecycling(bool on);
     // For decoders: a picture of the given size in the current format whose rows hold
     // whatever the allocator left until the caller writes every byte of them, padding
     // included. The result is one row as a resize would have filled it (the brush colour,
@@ -135,12 +139,17 @@ private:
     // Replaces the picture by one read from a file (rows in the layout of Format).
     void TakeImage(int width, int height, TPixelFormat format, TPixelBuffer pixels,
                    std::vector<RGBQUAD> colors);
+    // The buffer for a new picture (the kept one when recycling), and the old one given back.
+    TPixelBuffer TakeSpare();
+    void Recycle(TPixelBuffer old);
 
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;
     TPixelFormat format_ = pfDevice;
     TPixelBuffer pixels_;
+    bool recycling_ = false;
+    TPixelBuffer spare_;
     std::vector<RGBQUAD> colors_;
     mutable HPALETTE paletteHandle_ = 0;
     TColor transparentColor_ = clDefault;

@@ -88,7 +88,9 @@ struct Channel {
 
 class BmpReader {
 public:
-    explicit BmpReader(TStream& stream) : stream_(stream) {}
+    BmpReader(TStream& stream, TPixelBuffer storage) : stream_(stream) {
+        image_.pixels = std::move(storage);
+    }
     TDibImage Read();
 
 private:
@@ -439,12 +441,12 @@ void BmpReader::ReadRle() {
 
 } // namespace
 
-TDibImage ReadBitmapFile(TStream& stream) {
-    return BmpReader(stream).Read();
+TDibImage ReadBitmapFile(TStream& stream, TPixelBuffer storage) {
+    return BmpReader(stream, std::move(storage)).Read();
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {
-    TDibImage image = ReadBitmapFile(stream);
+    TDibImage image = ReadBitmapFile(stream, TakeSpare());
     TakeImage(image.width, image.height, image.format, std::move(image.pixels),
               std::move(image.colors));
     Changed();
@@ -457,7 +459,7 @@ void TBitmap::TakeImage(int width, int height, TPixelFormat format, TPixelBuffer
     height_ = height;
     format_ = format;
     stride_ = static_cast<int>(BitmapRowBytes(static_cast<uint32_t>(width), StorageBits(format)));
-    pixels_ = std::move(pixels);
+    Recycle(std::exchange(pixels_, std::move(pixels)));
     colors_ = std::move(colors);
     PaletteModified = !colors_.empty();
 }

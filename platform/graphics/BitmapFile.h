@@ -18,5 +18,5 @@ struct TDibImage {
 };
 
 // Reads one bitmap file from the stream's position and leaves the stream after it; a damaged
-// file raises EInvalidGraphic.
-TDibImage ReadBitmapFile(TStream& stream);
+// file raises EInvalidGraphic. The rows go into Storage's memory when it has room enough.
+TDibImage ReadBitmapFile(TStream& stream, TPixelBuffer storage = {});

@@ -1,6 +1,8 @@
 #include "platform/win/WinBase.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 #include <thread>
 
@@ -21,6 +23,16 @@ void Sleep(uint32_t milliseconds) {
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SleepResponsive(uint32_t milliseconds) {
+    if (SleepOverride() || QApplication::instance() == nullptr) {
+        Sleep(milliseconds);
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(milliseconds), &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool MessageBeep(uint32_t type) {

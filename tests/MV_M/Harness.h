@@ -39,11 +39,11 @@ public:
         TBitmap& Frame;
         TBitmap& Logo;
         TBitmap& Work;
-        int32_t& LogoStep;
+        int32_t LogoStep;
     };
     static Parts Of(TMainForm& f) {
-        return {f.ui,           f.JxAvi,        f.SaveDialog, f.OpenPictureDialog, *f.FFrameBitmap,
-                *f.FLogoBitmap, *f.FWorkBitmap, f.FLogoStep};
+        return {f.ui,           f.JxAvi,       f.SaveDialog,  f.OpenPictureDialog,
+                f.FJob.Frame(), f.FJob.Logo(), f.FJob.Work(), f.FJob.LogoStep()};
     }
 };
 using Access = TMainFormTestAccess;

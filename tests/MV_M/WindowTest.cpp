@@ -400,7 +400,7 @@ TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) 
     Make();
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,2");
 
-    // A cancelled choice: the plain message, no question, the empty file stays.
+    // A cancelled choice: the plain message, no question, nothing left at the target.
     dialogs.clear();
     beeps.clear();
     Ui().DelBitBtn->setEnabled(false);
@@ -410,7 +410,7 @@ TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) 
     EXPECT_EQ(Texts().back(), "ファイル出力を中断しました.");
     EXPECT_EQ(dialogs.back().type, mtCustom);
     EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
-    EXPECT_EQ(FileSize(Dir() + "movie.avi"), 0);
+    EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
 }
