@@ -31,14 +31,21 @@ struct ControlStates {
     TWindowState State;
     bool Compress, PreCompress, Load, Make, Stop, Sakusei, Del, SizeGroup, Logo;
 };
+// clang-format off
 constexpr std::array<ControlStates, 5> EnabledIn = {{
-    // state                    Compress PreComp Load   Make   Stop   Sakusei Del    Size   Logo
-    {TWindowState::Start, true, true, true, false, false, false, false, true, true},
-    {TWindowState::Listed, true, true, true, true, false, false, false, true, true},
-    {TWindowState::Making, false, false, false, false, true, false, false, false, false},
-    {TWindowState::Made, true, true, true, true, false, true, true, true, true},
-    {TWindowState::MovieKept, true, true, true, true, false, true, false, true, true},
+    // state                  Compress PreComp Load   Make   Stop   Sakusei Del    Size   Logo
+    {TWindowState::Start,     true,    true,   true,  false, false, false,  false, true,  true},
+    {TWindowState::Listed,    true,    true,   true,  true,  false, false,  false, true,  true},
+    {TWindowState::Making,    false,   false,  false, false, true,  false,  false, false, false},
+    {TWindowState::Made,      true,    true,   true,  true,  false, true,   true,  true,  true},
+    {TWindowState::MovieKept, true,    true,   true,  true,  false, true,   false, true,  true},
 }};
+// clang-format on
+static_assert([] {
+    for (size_t i = 0; i < EnabledIn.size(); ++i)
+        if (static_cast<size_t>(EnabledIn[i].State) != i) return false;
+    return true;
+}(), "one row per state, in the order of the states");
 
 } // namespace
 
