@@ -10,6 +10,7 @@
 #include "platform/win/ShellApi.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -41,11 +42,13 @@ constexpr std::array<ControlStates, 5> EnabledIn = {{
     {TWindowState::MovieKept, true,    true,   true,  true,  false, true,   false, true,  true},
 }};
 // clang-format on
-static_assert([] {
-    for (size_t i = 0; i < EnabledIn.size(); ++i)
-        if (static_cast<size_t>(EnabledIn[i].State) != i) return false;
-    return true;
-}(), "one row per state, in the order of the states");
+static_assert(
+    [] {
+        for (size_t i = 0; i < EnabledIn.size(); ++i)
+            if (static_cast<size_t>(EnabledIn[i].State) != i) return false;
+        return true;
+    }(),
+    "one row per state, in the order of the states");
 
 } // namespace
 
@@ -57,6 +60,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), JxAvi(this) {
     InitResources();
     ui.setupUi(this);
     ui.StatusBar->setFixedHeight(StatusBarHeight);
+    // Rows as high as the desktop's font needs, so no descender is cut.
+    ui.FileListBox->SetItemHeight(
+        std::max(ui.FileListBox->ItemHeight(), ui.FileListBox->fontMetrics().height()));
+    FitSizeEdits();
     AssignQImage(ui.Image->Picture().Bitmap(), QImage(":/mv_m/preview.png"));
     ui.Image->Picture().Bitmap().SetRecycling(true);
     JxAvi.SetBitDepth(24);
@@ -92,9 +99,26 @@ void TMainForm::ConnectHandlers() {
         {ui.LogoCheckBox, &TMainForm::LogoCheckBoxClick}};
     for (const auto& [box, handler] : boxes)
         ConnectHandler(box, &QCheckBox::toggled, this, handler);
+    QObject::connect(ui.FileListBox, &QListWidget::itemClicked, this,
+                     [this] { Guarded([this] { FileListBoxClick(); }); });
     ConnectHandler(ui.FileListBox, &QListWidget::itemSelectionChanged, this,
-                   &TMainForm::FileListBoxClick);
+                   &TMainForm::FileListBoxSelectionChanged);
     ConnectHandler(ui.SizeRadioGroup, &TRadioGroup::Click, this, &TMainForm::SizeRadioGroupClick);
+}
+
+// The size edits wide enough for the largest size, 65535, in the desktop's font; the "x" stays
+// centred between them.
+void TMainForm::FitSizeEdits() {
+    const int gap = ui.AVIHeightEdit->x() - (ui.AVIWidthEdit->x() + ui.AVIWidthEdit->width());
+    constexpr int FrameAndMargins = 12;
+    const int width =
+        std::max(ui.AVIWidthEdit->width(),
+                 ui.AVIWidthEdit->fontMetrics().horizontalAdvance("65535") + FrameAndMargins);
+    const int left = ui.SizeRadioGroup->x();
+    ui.AVIWidthEdit->setGeometry(left, ui.AVIWidthEdit->y(), width, ui.AVIWidthEdit->height());
+    ui.XLabel->move(left + width + (gap - ui.XLabel->width()) / 2, ui.XLabel->y());
+    ui.AVIHeightEdit->setGeometry(left + width + gap, ui.AVIHeightEdit->y(), width,
+                                  ui.AVIHeightEdit->height());
 }
 
 void TMainForm::SetState(TWindowState State) {
@@ -205,7 +229,11 @@ void TMainForm::SakuseiBitBtnClick() {
 void TMainForm::DelBitBtnClick() {
     const std::vector<std::string>& frames = FJob.Frames();
     if (frames.empty()) return;
-    if (AskYesNo("連番画像リストのファイルを削除しますか?")) {
+    // The question names what goes, and No is what Enter answers.
+    const std::string question =
+        Format("連番画像リストのファイルを削除しますか?\r\n%s\r\n(%d ファイル)",
+               ExtractFilePath(frames.front()), static_cast<int>(frames.size()));
+    if (AskYesNoDefaultNo(question)) {
         for (const std::string& frame : frames)
             DeleteFile(frame);
         FJob.SetFrames({});
@@ -214,8 +242,10 @@ void TMainForm::DelBitBtnClick() {
     SetState(FState == TWindowState::Listed ? TWindowState::Listed : TWindowState::MovieKept);
 }
 
+// A dropped folder is the folder of frames; a dropped file names its folder.
 void TMainForm::WMDropFiles(const std::string& FileName) {
-    ScanFrameFolder(ExtractFilePath(FileName));
+    ScanFrameFolder(DirectoryExists(FileName) ? IncludeTrailingPathDelimiter(FileName)
+                                              : ExtractFilePath(FileName));
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {

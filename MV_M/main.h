@@ -72,6 +72,9 @@ private:
     // Writes the movie into the open writer; the state the window is left in.
     TWindowState WriteMovie();
     void ShowFrameList();
+    void PreviewFile(const std::string& FileName);
+    void FileListBoxSelectionChanged();
+    void FitSizeEdits();
 
     // The movie loop's calls.
     void BetweenFrames() override;

@@ -1,10 +1,11 @@
 // The frame folder scan, the frame list and its preview.
 #include "MV_M/main.h"
 #include "common/PictureFile.h"
+#include "platform/forms/Progress.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/MMSystem.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 
 namespace {
 
@@ -12,20 +13,11 @@ namespace {
 // longer than the scan.
 constexpr uint32_t ScanRepaintMs = 40;
 
-// A busy pointer for as long as the window does not answer.
-class BusyCursor {
-public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-};
-
 } // namespace
 
 void TMainForm::ScanFrameFolder(const std::string& Folder) {
     if (FState == TWindowState::Making) return;
-    const BusyCursor busy;
+    const TBusyCursor busy;
     uint32_t shown = timeGetTime() - ScanRepaintMs;
     FJob.ScanFrameFolder(Folder, [&](int number) {
         if (timeGetTime() - shown < ScanRepaintMs) return;
@@ -39,8 +31,7 @@ void TMainForm::ScanFrameFolder(const std::string& Folder) {
     // The frames of a movie just made are no longer the listed ones.
     if (FState == TWindowState::Made) SetState(TWindowState::MovieKept);
     if (count == 0) return;
-    LoadPictureFile(FJob.Frames().front(), FJob.Frame());
-    ShowPreview();
+    PreviewFile(FJob.Frames().front());
     if (FState == TWindowState::Start) SetState(TWindowState::Listed);
 }
 
@@ -55,10 +46,23 @@ void TMainForm::LoadBitBtnClick() {
         ScanFrameFolder(ExtractFilePath(OpenPictureDialog.FileName));
 }
 
+// A frame that cannot be read leaves the preview empty, never showing another frame as its.
+void TMainForm::PreviewFile(const std::string& FileName) {
+    ui.Image->Picture().Bitmap().SetSize(0, 0);
+    ui.Image->Invalidate();
+    LoadPictureFile(FileName, FJob.Frame());
+    ShowPreview();
+}
+
 void TMainForm::FileListBoxClick() {
     const int index = ui.FileListBox->ItemIndex();
     if (index < 0) return;
-    LoadPictureFile(ui.FileListBox->item(index)->text().toStdString(), FJob.Frame());
-    ShowPreview();
+    PreviewFile(ui.FileListBox->item(index)->text().toStdString());
     ui.Image->repaint();
+}
+
+// A click reloads its row even when it is highlighted already; a keyboard move previews the
+// row it reaches. A click that also moves the highlight is one click, not two.
+void TMainForm::FileListBoxSelectionChanged() {
+    if (QApplication::mouseButtons() == Qt::NoButton) FileListBoxClick();
 }

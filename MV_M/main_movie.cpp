@@ -142,7 +142,11 @@ void TMainForm::MakeBitBtnClick() {
     try {
         RemoveLink(target);
         TStringList().SaveToFile(target);
-        SleepResponsive(WaitMs.Placeholder);
+        {
+            // The window paints over the closed dialog while it waits.
+            const TBusyCursor busy;
+            SleepResponsive(WaitMs.Placeholder);
+        }
         JxAvi.SetFrameRate(FramesPerSecond);
         JxAvi.SetWidth(static_cast<uint16_t>(size.Width));
         JxAvi.SetHeight(static_cast<uint16_t>(size.Height));

@@ -48,8 +48,11 @@ int ShowMessageBox(const DialogRequest& request) {
                                      {mbNo, QMessageBox::No, mrNo},
                                      {mbOK, QMessageBox::Ok, mrOk},
                                      {mbCancel, QMessageBox::Cancel, mrCancel}};
-    for (const Pair& p : pairs)
-        if (request.buttons & p.ours) box.addButton(p.qt);
+    for (const Pair& p : pairs) {
+        if ((request.buttons & p.ours) == 0) continue;
+        box.addButton(p.qt);
+        if (request.defaultButton == p.ours) box.setDefaultButton(p.qt);
+    }
     const auto clicked = static_cast<QMessageBox::StandardButton>(box.exec());
     for (const Pair& p : pairs)
         if (clicked == p.qt) return p.result;
@@ -145,21 +148,36 @@ bool ScriptedAnswer(const DialogRequest& request, DialogAnswer& answer) {
     return true;
 }
 
-int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
-               const std::string& caption) {
+namespace {
+
+int ShowMessage(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
+                const std::string& caption, TMsgDlgButtons defaultButton) {
     DialogRequest request;
     request.kind = DialogRequest::Message;
     request.caption = caption.empty() && Application != nullptr ? Application->Title : caption;
     request.text = text;
     request.type = type;
     request.buttons = buttons;
+    request.defaultButton = defaultButton;
     if (Answerer()) return Answerer()(request).modalResult;
     return ShowMessageBox(request);
+}
+
+} // namespace
+
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
+               const std::string& caption) {
+    return ShowMessage(text, type, buttons, caption, 0);
 }
 
 bool AskYesNo(const std::string& text) {
     MessageBeep(MB_ICONQUESTION);
     return MessageDlg(text, mtConfirmation, mbYesNo) == mrYes;
+}
+
+bool AskYesNoDefaultNo(const std::string& text) {
+    MessageBeep(MB_ICONQUESTION);
+    return ShowMessage(text, mtConfirmation, mbYesNo, {}, mbNo) == mrYes;
 }
 
 void NoticeBox(const std::string& text) {

@@ -36,6 +36,8 @@ struct DialogRequest {
     std::string text;
     TMsgDlgType type = mtInformation;
     TMsgDlgButtons buttons = mbOK;
+    // The button Enter presses; none: the box's first.
+    TMsgDlgButtons defaultButton = 0;
     // File dialogs.
     std::string filter; // "description|pattern|description|pattern"
     int filterIndex = 1;
@@ -77,6 +79,8 @@ int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons
 // notices after a user's action are information boxes after MessageBeep(64); failure reports
 // and start-up messages come without a beep.
 bool AskYesNo(const std::string& text);
+// A question whose default answer is No: for what cannot be undone.
+bool AskYesNoDefaultNo(const std::string& text);
 void NoticeBox(const std::string& text);
 void InformationBox(const std::string& text);
 void WarningBox(const std::string& text);

@@ -88,3 +88,11 @@ void SetProgressWindowOverride(ProgressWindowFactory factory) {
 void ProcessMessages() {
     if (Application != nullptr) Application->ProcessMessages();
 }
+
+TBusyCursor::TBusyCursor() {
+    if (Application != nullptr) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyCursor::~TBusyCursor() {
+    if (Application != nullptr) QGuiApplication::restoreOverrideCursor();
+}

@@ -34,3 +34,13 @@ void SetProgressWindowOverride(ProgressWindowFactory factory);
 // Lets the pending window messages through (the abort button, the main window); nothing without
 // an application object.
 void ProcessMessages();
+
+// A busy pointer over the program's windows for as long as it lives: for steps during which the
+// window takes no input.
+class TBusyCursor {
+public:
+    TBusyCursor();
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+    ~TBusyCursor();
+};

@@ -3,6 +3,8 @@
 #include "Harness.h"
 #include "common/Qmlib2002.h"
 
+#include <QGuiApplication>
+#include <QTest>
 #include <fstream>
 #include <tuple>
 
@@ -72,7 +74,11 @@ TEST_F(WindowTest, StartsWithTheDesignedControlsAndWriter) {
               QStringList({"320x200", "640x480", "720x480", "オリジナル", "指定"}));
     EXPECT_EQ(ui.SizeRadioGroup->ItemIndex(), 1);
     EXPECT_EQ(ui.FileListBox->Count(), 0);
-    EXPECT_EQ(ui.FileListBox->ItemHeight(), 12);
+    // Rows hold the desktop font whole; the size edits show five digits.
+    EXPECT_EQ(ui.FileListBox->ItemHeight(), std::max(12, ui.FileListBox->fontMetrics().height()));
+    for (QLineEdit* edit : {ui.AVIWidthEdit, ui.AVIHeightEdit})
+        EXPECT_GT(edit->width(), edit->fontMetrics().horizontalAdvance("65535") + 4);
+    EXPECT_LE(ui.AVIHeightEdit->geometry().right(), f.width());
     EXPECT_EQ(ui.StatusBar->currentMessage().toStdString(), "Version 1.1");
     EXPECT_EQ(Enabled(ui), "CPLmsrdGwhO");
     EXPECT_EQ(ui.Image->geometry(), QRect(8, 8, 105, 105));
@@ -311,7 +317,10 @@ TEST_F(WindowTest, EmptyListMakesNothing) {
     Ui().MakeBitBtn->setEnabled(true);
     Ui().DelBitBtn->setEnabled(true);
     Ui().DelBitBtn->click();
-    EXPECT_EQ(Texts(), std::vector<std::string>{"連番画像リストのファイルを削除しますか?"});
+    // The question names the folder and the count, and Enter answers No.
+    EXPECT_EQ(Texts(), std::vector<std::string>{"連番画像リストのファイルを削除しますか?\r\n" +
+                                                folder + "\r\n(3 ファイル)"});
+    EXPECT_EQ(dialogs.back().defaultButton, mbNo);
     EXPECT_FALSE(fs::exists(folder + "0000.bmp"));
     EXPECT_TRUE(Listed().empty());
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
@@ -413,4 +422,62 @@ TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) 
     EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+}
+
+TEST_F(WindowTest, ListClicksDropsAndPreviewsAsAUserMeetsThem) {
+    TMainForm& f = MakeForm();
+    f.show();
+    const std::string folder = Listed3(3, 40, 30);
+    // After a make the highlighted row holds the fitted frame; clicking it reloads the file, so
+    // the original size is the frame's own again.
+    Ui().FileListBox->SetItemIndex(2);
+    answers = {mrOk, mrNo};
+    Make();
+    ASSERT_EQ(Access::Of(f).Frame.Width(), 640);
+    const QRect row = Ui().FileListBox->visualItemRect(Ui().FileListBox->item(2));
+    QTest::mouseClick(Ui().FileListBox->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_TRUE(SamePixels(Access::Of(f).Frame, *Pattern(40, 30, 3)));
+    Ui().SizeRadioGroup->SetItemIndex(3);
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,40,30,3");
+
+    // A dropped folder lists that folder, not its parent.
+    f.WMDropFiles(Dir() + "take");
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_EQ(Listed()[0], folder + "0000.bmp");
+
+    // A first frame that cannot be read leaves no other folder's frame in the preview.
+    const std::string broken = Frames("broken", {"0000.bmp"});
+    std::ofstream(broken + "0000.bmp", std::ios::trunc) << "broken";
+    EXPECT_ANY_THROW(f.WMDropFiles(broken + "0000.bmp"));
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
+}
+
+TEST_F(WindowTest, TheTargetIsNeverWrittenThroughALinkAndTheWaitShowsABusyWindow) {
+    TMainForm& f = MakeForm();
+    f.show();
+    Listed3();
+    std::ofstream(Dir() + "keep.txt") << "the user's";
+    fs::create_symlink(Dir() + "keep.txt", Dir() + "movie.avi");
+    bool busy = false;
+    onSleep = [&](uint32_t ms) {
+        if (ms == 3000)
+            busy = QGuiApplication::overrideCursor() != nullptr &&
+                   QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    };
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_TRUE(busy);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(FileSize(Dir() + "keep.txt"), 10);
+    EXPECT_FALSE(fs::is_symlink(Dir() + "movie.avi"));
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
+    // A dangling link: its missing target is not made.
+    fs::remove(Dir() + "movie.avi");
+    fs::create_symlink(Dir() + "gone/movie.avi", Dir() + "movie.avi");
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_FALSE(fs::exists(Dir() + "gone"));
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
 }
