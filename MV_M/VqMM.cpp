@@ -204,7 +204,6 @@ public:
 
     std::byte* GetBlock() {
         ++FUsed;
-        --FFreeCount;
         std::byte* block = FFreeList;
         if (block != nullptr) {
             const uint32_t next = LoadU32(block + SizeField);
@@ -224,8 +223,8 @@ public:
                  FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - FMemory()));
         FFreeList = block;
         --FUsed;
-        ++FFreeCount;
     }
+    uint32_t FreeCount() const { return FBlockCount - FUsed; }
 
     std::byte* FFreeList = nullptr;
     std::byte* FBump;
@@ -234,7 +233,6 @@ public:
     uint32_t FBlockCount;
     uint32_t FUsed = 0;
     uint32_t FThreshold;
-    uint32_t FFreeCount;
 
     // Room for the fields, ending 8 bytes past a multiple of 16 so that the caller's memory
     // behind each block's header is 16-aligned.
@@ -243,7 +241,7 @@ public:
 private:
     TChunk(uint32_t blockSize, uint32_t capacity)
         : FBump(FMemory() + Head), FBlockSize(static_cast<uint16_t>(blockSize)),
-          FBlockCount(capacity), FThreshold(std::max(capacity / 10, 1u)), FFreeCount(capacity) {}
+          FBlockCount(capacity), FThreshold(std::max(capacity / 10, 1u)) {}
     ~TChunk() = default;
 
     // The operating-system block, which the chunk heads.
@@ -284,7 +282,7 @@ public:
             return AllocFromNewChunk();
         TChunk* last = FAvailable.Last();
         std::byte* block = last->GetBlock();
-        if (last->FFreeCount == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
+        if (last->FreeCount() == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
         ++FUsed;
         FNextChunkSize = NextChunkSize();
         return block;
@@ -296,7 +294,7 @@ public:
         if (c->FUsed == 0) {
             TChunk::Destroy(c); // its memory goes back to the system at once
         } else if (c->FRetired) {
-            if (c->FFreeCount > c->FThreshold && c->FBlockCount <= FNextChunkSize) Restore(c);
+            if (c->FreeCount() > c->FThreshold && c->FBlockCount <= FNextChunkSize) Restore(c);
         } else if (c->FUsed > FAvailable.Last()->FUsed) {
             c->Unlink();
             c->InsertAfter(FAvailable.FPrev);
