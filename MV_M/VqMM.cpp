@@ -1,6 +1,7 @@
 #include "MV_M/VqMM.h"
 
 #include "platform/rtl/MemoryManager.h"
+#include "platform/rtl/OSMemory.h"
 
 #include <algorithm>
 #include <array>
@@ -9,14 +10,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <pthread.h>
-#include <sys/mman.h>
 #include <type_traits>
 #include <utility>
 
 namespace {
 
-// Operating-system blocks below this size come from the process heap, the others from mmap.
+// Operating-system blocks below this size come from the process heap, the others from reserved
+// and committed address space.
 constexpr uint64_t HeapLimit = 65532;
 // Room in front of an operating-system block: its size sits in the last four bytes, and the
 // caller's memory keeps the alignment every block must have.
@@ -46,68 +46,23 @@ void StoreU32(std::byte* p, uint32_t value) {
     std::memcpy(p, &value, sizeof value);
 }
 
-void* DefaultHeapAlloc(size_t size) {
-    return std::malloc(size);
-}
-void DefaultHeapFree(void* p) {
-    std::free(p);
-}
-void* DefaultReserve(size_t size) {
-    void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
-}
-bool DefaultCommit(void* p, size_t size) {
-    return mprotect(p, size, PROT_READ | PROT_WRITE) == 0;
-}
-bool DefaultDecommit(void* p, size_t size) {
-    return madvise(p, size, MADV_DONTNEED) == 0;
-}
-bool DefaultRelease(void* p, size_t size) {
-    return munmap(p, size) == 0;
+// A large block is written at once (a frame, a buffer), so its pages are asked for in one call
+// rather than faulted in one by one.
+bool CommitPopulated(void* p, size_t size) {
+    if (!OSCommit(p, size)) return false;
+    OSPopulate(p, size);
+    return true;
 }
 
-constexpr TOSMemory DefaultCalls{DefaultHeapAlloc, DefaultHeapFree, DefaultReserve,
-                                 DefaultCommit,    DefaultDecommit, DefaultRelease};
-
-// The critical section: a word taken by one atomic operation when free, which spins briefly and
-// then sleeps on the word while another thread holds it.
-class TCriticalSection {
-public:
-    void Enter() {
-        int expected = Free;
-        if (!state_.compare_exchange_strong(expected, Held, std::memory_order_acquire)) [[unlikely]]
-            EnterContended();
-    }
-    void Leave() {
-        if (state_.exchange(Free, std::memory_order_release) == Waited) [[unlikely]]
-            state_.notify_one();
-    }
-
-private:
-    static constexpr int Free = 0, Held = 1, Waited = 2;
-    static constexpr int SpinCount = 200;
-
-    [[gnu::noinline]] void EnterContended() {
-        for (int i = 0; i < SpinCount; ++i) {
-            int expected = Free;
-            if (state_.load(std::memory_order_relaxed) == Free &&
-                state_.compare_exchange_weak(expected, Held, std::memory_order_acquire))
-                return;
-        }
-        // Whoever takes the word from here on marks it waited, so its release wakes a sleeper.
-        while (state_.exchange(Waited, std::memory_order_acquire) != Free)
-            state_.wait(Waited, std::memory_order_relaxed);
-    }
-
-    std::atomic<int> state_{Free};
-};
+constexpr TOSMemory DefaultCalls{OSHeapAlloc,     OSHeapFree, OSReserve,
+                                 CommitPopulated, OSDecommit, OSRelease};
 
 // The unit's state. All of it is constant-initialised and trivially destructible: the first
 // allocation may come before any static constructor, and the last release after every static
 // destructor has run.
 constinit TOSMemory os = DefaultCalls;
-constinit TCriticalSection lock;
-static_assert(std::is_trivially_destructible_v<TCriticalSection>);
+constinit TOSLock lock;
+static_assert(std::is_trivially_destructible_v<TOSLock>);
 constinit std::atomic<bool> initialized{false};
 constinit bool shutdownPending = false;
 constinit bool tornDown = false;
@@ -116,12 +71,13 @@ constinit bool unitFinalized = false;
 // 64 bits: a 32-bit sum wraps past 4 GB outstanding and could tear the manager down early.
 constinit uint64_t outstanding = 0;
 
-// Runs f in the critical section, which is entered only while the multi-thread flag is set. The
-// flag is read once: a flag set meanwhile never leaves a section that was not entered.
+// Runs f in the critical section, which is entered only while the multi-thread flag is set and
+// another thread may exist: while the process has one thread, no other can come in before this
+// one has left. Both are read once: a flag set meanwhile never leaves a section not entered.
 template <class F>
-auto UnderLock(F f) {
+[[gnu::always_inline]] inline auto UnderLock(F f) {
     struct Section {
-        const bool entered = IsMultiThread.load(std::memory_order_relaxed);
+        const bool entered = IsMultiThread.load(std::memory_order_relaxed) && !OSSingleThreaded();
         Section() {
             if (entered) [[unlikely]]
                 lock.Enter();
@@ -248,7 +204,6 @@ public:
 
     std::byte* GetBlock() {
         ++FUsed;
-        --FFreeCount;
         std::byte* block = FFreeList;
         if (block != nullptr) {
             const uint32_t next = LoadU32(block + SizeField);
@@ -268,8 +223,8 @@ public:
                  FFreeList == nullptr ? 0 : static_cast<uint32_t>(FFreeList - FMemory()));
         FFreeList = block;
         --FUsed;
-        ++FFreeCount;
     }
+    uint32_t FreeCount() const { return FBlockCount - FUsed; }
 
     std::byte* FFreeList = nullptr;
     std::byte* FBump;
@@ -278,7 +233,6 @@ public:
     uint32_t FBlockCount;
     uint32_t FUsed = 0;
     uint32_t FThreshold;
-    uint32_t FFreeCount;
 
     // Room for the fields, ending 8 bytes past a multiple of 16 so that the caller's memory
     // behind each block's header is 16-aligned.
@@ -287,7 +241,7 @@ public:
 private:
     TChunk(uint32_t blockSize, uint32_t capacity)
         : FBump(FMemory() + Head), FBlockSize(static_cast<uint16_t>(blockSize)),
-          FBlockCount(capacity), FThreshold(std::max(capacity / 10, 1u)), FFreeCount(capacity) {}
+          FBlockCount(capacity), FThreshold(std::max(capacity / 10, 1u)) {}
     ~TChunk() = default;
 
     // The operating-system block, which the chunk heads.
@@ -328,7 +282,7 @@ public:
             return AllocFromNewChunk();
         TChunk* last = FAvailable.Last();
         std::byte* block = last->GetBlock();
-        if (last->FFreeCount == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
+        if (last->FreeCount() == 0 || last->FBlockCount > FNextChunkSize) Retire(last);
         ++FUsed;
         FNextChunkSize = NextChunkSize();
         return block;
@@ -340,7 +294,7 @@ public:
         if (c->FUsed == 0) {
             TChunk::Destroy(c); // its memory goes back to the system at once
         } else if (c->FRetired) {
-            if (c->FFreeCount > c->FThreshold && c->FBlockCount <= FNextChunkSize) Restore(c);
+            if (c->FreeCount() > c->FThreshold && c->FBlockCount <= FNextChunkSize) Restore(c);
         } else if (c->FUsed > FAvailable.Last()->FUsed) {
             c->Unlink();
             c->InsertAfter(FAvailable.FPrev);
@@ -560,7 +514,7 @@ void VqMMInitialization() {
     unitInitialized = true;
     InstallMemoryManager();
     std::atexit(VqMMFinalization);
-    pthread_atfork(BeforeFork, AfterFork, AfterFork);
+    OSAtFork(BeforeFork, AfterFork, AfterFork);
 }
 
 void VqMMFinalization() {
