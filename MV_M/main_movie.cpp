@@ -26,6 +26,7 @@ constexpr const char* RunQuestion =
     "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
 constexpr const char* BadSize = "AVI サイズの幅と高さは 1 から 65535 の間で指定してください.";
 constexpr const char* Done = " : 完了.";
+constexpr const char* Finishing = "AVI ファイル再構成中...";
 } // namespace MovieText
 
 // The empty file stands at the target a while before the writer replaces it by the movie; each
@@ -110,6 +111,9 @@ TWindowState TMainForm::WriteMovie() {
         if (!JxAvi.WriteFailed()) JxAvi.Rebuild(-1);
         throw;
     }
+    // Closing and rebuilding a long movie takes a while: the status bar says so meanwhile.
+    ui.StatusBar->showMessage(QString::fromUtf8(MovieText::Finishing));
+    ui.StatusBar->repaint();
     JxAvi.Close();
     if (outcome == TMovieOutcome::WriteFailed || JxAvi.WriteFailed()) return TWindowState::Listed;
     JxAvi.Rebuild(-1);
