@@ -6,6 +6,7 @@
 #include "platform/avi/AviTypes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TAviFile;
@@ -21,8 +22,13 @@ void AVIFileExit();
 // The handler class is not used (the platform's file handler is always ours).
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
                     const void* handlerClass = nullptr);
-// Releases one reference; the last release of a file opened for writing finishes it (final
-// headers and indexes) and returns the new reference count.
+// Finishes a file opened for writing now: final headers and indexes written, data flushed and the
+// file closed. AVIERR_OK when every byte reached the file, AVIERR_FILEWRITE otherwise. Later writes
+// to its streams fail; a second call returns the first result; a file opened for reading:
+// AVIERR_OK.
+HRESULT AVIFileFinish(PAVIFILE file);
+// Releases one reference and returns the new reference count; the last release of a file opened
+// for writing finishes it when AVIFileFinish has not (its result is then lost).
 uint32_t AVIFileRelease(PAVIFILE file);
 
 HRESULT AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFO& info);
@@ -49,3 +55,9 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const 
                        int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                        int32_t* bytesWritten);
 
+// Copies Source into a new stream of Target: its header (length and suggested buffer size start
+// at 0), its format, and every sample with its key-frame flag. Progress, when set, is called
+// after each block with the number of samples copied in it; false stops the copy with
+// AVIERR_USERABORT. Blocks are read into one reused buffer (no allocation per sample).
+HRESULT AVIStreamCopy(PAVISTREAM source, PAVIFILE target,
+                      const std::function<bool(int32_t samples)>& progress = {});
