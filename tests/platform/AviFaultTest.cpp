@@ -104,14 +104,8 @@ private:
 };
 
 TEST_F(AviFaultTest, AFileSizeLimitIsAWriteErrorNotATruncatedSuccess) {
-    const std::string small = dir_ / "small.avi", large = dir_ / "large.avi";
     const FileSizeLimit limit(100 * 1000);
-    {
-        VideoWriter movie(small, VideoInfo(38, 20, kRate), FrameHeader(38, 20));
-        ASSERT_EQ(WriteSmall(movie, 12), AVIERR_OK);
-        EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_OK);
-    }
-    VideoWriter movie(large, VideoInfo(100, 100, kRate), FrameHeader(100, 100));
+    VideoWriter movie(dir_ / "large.avi", VideoInfo(100, 100, kRate), FrameHeader(100, 100));
     HRESULT r = AVIERR_OK;
     for (int i = 0; i < 10 && r == AVIERR_OK; ++i)
         r = movie.Write(MakeFrame(100, 100, i), AVIIF_KEYFRAME);
