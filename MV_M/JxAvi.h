@@ -4,8 +4,8 @@
 #pragma once
 
 #include "platform/avi/AviFile.h"
-#include "platform/avi/AviSave.h"
 #include "platform/graphics/Dib.h"
+#include "platform/vcm/AviSave.h"
 #include "platform/vcm/Vcm.h"
 
 #include <cstdint>

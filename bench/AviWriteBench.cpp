@@ -1,5 +1,7 @@
 // Writing an uncompressed movie from numbered BMP frames: the AVI file services (each frame read
 // from its file and written as one sample) against `ffmpeg -f image2 -i %04d.bmp -c:v rawvideo`.
+// Copying a 300-frame uncompressed movie with AVIStreamCopy (the save without a compressor and
+// the movie maker's rebuild) against `cp` and a plain read/write loop over the same file.
 #include "bench/PeerRatio.h"
 #include "platform/avi/AviFile.h"
 #include "platform/graphics/Dib.h"
@@ -8,15 +10,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
 constexpr int kFrames = 150;
+constexpr int kCopyFrames = 300;
 constexpr uint32_t kRate = 30;
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kPixelOffset = kFileHeaderSize + sizeof(BITMAPINFOHEADER);
@@ -28,6 +33,15 @@ BITMAPINFOHEADER FrameHeader() {
     h.biHeight = kHeight;
     h.biBitCount = 24;
     return h;
+}
+
+AVISTREAMINFO VideoInfo() {
+    AVISTREAMINFO info;
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = kRate;
+    info.rcFrame = Rect(0, 0, kWidth, kHeight);
+    return info;
 }
 
 std::string FrameName(const std::string& dir, int i) {
@@ -61,13 +75,8 @@ void Ours(benchmark::State& state, const std::string& dir) {
     for (auto _ : state) {
         PAVIFILE file = nullptr;
         PAVISTREAM stream = nullptr;
-        AVISTREAMINFO info;
-        info.fccType = streamtypeVIDEO;
-        info.dwScale = 1;
-        info.dwRate = kRate;
-        info.rcFrame = Rect(0, 0, kWidth, kHeight);
         if (AVIFileOpen(&file, path, OF_WRITE | OF_CREATE) != AVIERR_OK ||
-            AVIFileCreateStream(file, &stream, info) != AVIERR_OK ||
+            AVIFileCreateStream(file, &stream, VideoInfo()) != AVIERR_OK ||
             AVIStreamSetFormat(stream, 0, &format, sizeof format) != AVIERR_OK) {
             state.SkipWithError("cannot create the movie");
             break;
@@ -96,7 +105,70 @@ void Ffmpeg(benchmark::State& state, const std::string& dir) {
         benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The movie the copies start from: 300 frames of 900 KB.
+bool WriteCopySource(const std::string& path) {
+    const BITMAPINFOHEADER format = FrameHeader();
+    std::vector<char> frame(kFrameBytes);
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    bool ok = AVIFileOpen(&file, path, OF_WRITE | OF_CREATE) == AVIERR_OK &&
+              AVIFileCreateStream(file, &stream, VideoInfo()) == AVIERR_OK &&
+              AVIStreamSetFormat(stream, 0, &format, sizeof format) == AVIERR_OK;
+    for (int i = 0; ok && i < kCopyFrames; ++i) {
+        for (size_t p = 0; p < kFrameBytes; p += 97)
+            frame[p] = static_cast<char>(p + i);
+        ok = AVIStreamWrite(stream, i, 1, frame.data(), kFrameBytes, AVIIF_KEYFRAME, nullptr,
+                            nullptr) == AVIERR_OK;
+    }
+    AVIStreamRelease(stream);
+    ok = ok && AVIFileFinish(file) == AVIERR_OK;
+    AVIFileRelease(file);
+    return ok;
+}
+
+void Copy(benchmark::State& state, const std::string& dir) {
+    for (auto _ : state) {
+        PAVIFILE source = nullptr, target = nullptr;
+        PAVISTREAM stream = nullptr;
+        const bool ok =
+            AVIFileOpen(&source, dir + "/source.avi", OF_READ) == AVIERR_OK &&
+            AVIFileGetStream(source, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
+            AVIFileOpen(&target, dir + "/copy.avi", OF_WRITE | OF_CREATE) == AVIERR_OK &&
+            AVIStreamCopy(stream, target) == AVIERR_OK && AVIFileFinish(target) == AVIERR_OK;
+        AVIStreamRelease(stream);
+        AVIFileRelease(source);
+        AVIFileRelease(target);
+        if (!ok) state.SkipWithError("copy failed");
+    }
+    state.counters["fps"] =
+        benchmark::Counter(kCopyFrames, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void Cp(benchmark::State& state, const std::string& dir) {
+    const std::string command = "cp '" + dir + "/source.avi' '" + dir + "/cp.avi'";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
+}
+
+// What any program copying the bytes itself does at best: 1 MiB reads and writes.
+void ReadWrite(benchmark::State& state, const std::string& dir) {
+    std::vector<char> block(1 << 20);
+    for (auto _ : state) {
+        const int in = ::open((dir + "/source.avi").c_str(), O_RDONLY);
+        const int out = ::open((dir + "/rw.avi").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        bool ok = in >= 0 && out >= 0;
+        for (ssize_t n; ok && (n = ::read(in, block.data(), block.size())) > 0;)
+            ok = ::write(out, block.data(), static_cast<size_t>(n)) == n;
+        if (in >= 0) ::close(in);
+        if (out >= 0) ::close(out);
+        if (!ok) state.SkipWithError("read/write failed");
+    }
+}
+
 const char* const OursName = "AVIStreamWrite 640x480 uncompressed";
+const char* const CopyName = "AVIStreamCopy 300 frames 640x480";
+const char* const CpName = "cp of the same file";
+const char* const ReadWriteName = "read/write loop of the same file";
 const char* const FfmpegName = "ffmpeg image2 to rawvideo";
 // What the benchmark library appends to the names of runs with these settings.
 const char* const kRunSuffix = "/iterations:5/real_time";
@@ -117,10 +189,28 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->Iterations(5)
         ->UseRealTime();
-    const int result =
-        peer_ratio::RunAndCompare(argc, argv,
-                                  {{"uncompressed write", std::string(OursName) + kRunSuffix,
-                                    std::string(FfmpegName) + kRunSuffix}});
+    AVIFileInit();
+    if (!WriteCopySource(dir.string() + "/source.avi")) {
+        std::fprintf(stderr, "cannot write the movie to copy\n");
+        return 1;
+    }
+    using Run = void (*)(benchmark::State&, const std::string&);
+    for (const auto& [name, run] :
+         {std::pair<const char*, Run>{CopyName, Copy}, std::pair<const char*, Run>{CpName, Cp},
+          std::pair<const char*, Run>{ReadWriteName, ReadWrite}})
+        benchmark::RegisterBenchmark(name, run, dir.string())
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(5)
+            ->UseRealTime();
+    const int result = peer_ratio::RunAndCompare(
+        argc, argv,
+        {{"uncompressed write", std::string(OursName) + kRunSuffix,
+          std::string(FfmpegName) + kRunSuffix},
+         {"stream copy against cp", std::string(CopyName) + kRunSuffix,
+          std::string(CpName) + kRunSuffix},
+         {"stream copy against read/write", std::string(CopyName) + kRunSuffix,
+          std::string(ReadWriteName) + kRunSuffix}});
+    AVIFileExit();
     std::filesystem::remove_all(dir);
     return result;
 }

@@ -88,7 +88,8 @@ bool IsLive(const TAviStream* stream) {
     return Live().streams.count(stream) != 0;
 }
 
-// Drops one reference of the file; the last one finishes a written file and frees it.
+// Drops one reference of the file; the last one finishes a written file (unless AVIFileFinish
+// has) and frees it.
 uint32_t ReleaseFile(TAviFile* file) {
     if (--file->references > 0) return file->references;
     Live().files.erase(file);
@@ -136,6 +137,13 @@ HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
         Live().files.insert(*file);
         return AVIERR_OK;
     });
+}
+
+HRESULT AVIFileFinish(PAVIFILE file) {
+    const std::lock_guard lock(Live().mutex);
+    if (!IsLive(file)) return AVIERR_BADHANDLE;
+    if (!file->writer) return AVIERR_OK;
+    return Guarded([&] { return file->writer->Finish(); });
 }
 
 uint32_t AVIFileRelease(PAVIFILE file) {
@@ -266,5 +274,50 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const 
             if (bytesWritten) *bytesWritten = bufferSize;
         }
         return r;
+    });
+}
+
+HRESULT AVIStreamCopy(PAVISTREAM source, PAVIFILE target,
+                      const std::function<bool(int32_t samples)>& progress) {
+    // Through the calls above, each taking the lock for itself: Progress may call them too.
+    return Guarded([&] {
+        AVISTREAMINFO info;
+        HRESULT r = AVIStreamInfo(source, &info, sizeof info);
+        if (r != AVIERR_OK) return r;
+        info.dwLength = 0;
+        info.dwSuggestedBufferSize = 0;
+        const int32_t start = AVIStreamStart(source), end = start + AVIStreamLength(source);
+        int32_t formatSize = 0;
+        if ((r = AVIStreamReadFormat(source, start, nullptr, &formatSize)) != AVIERR_OK) return r;
+        // The format first, then every block in turn.
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::max(formatSize, 0)));
+        if (formatSize > 0 &&
+            (r = AVIStreamReadFormat(source, start, buffer.data(), &formatSize)) != AVIERR_OK)
+            return r;
+        PAVISTREAM created = nullptr;
+        if ((r = AVIFileCreateStream(target, &created, info)) != AVIERR_OK) return r;
+        const std::unique_ptr<TAviStream, decltype(&AVIStreamRelease)> copy(created,
+                                                                            &AVIStreamRelease);
+        if (formatSize > 0 &&
+            (r = AVIStreamSetFormat(created, start, buffer.data(), formatSize)) != AVIERR_OK)
+            return r;
+        for (int32_t position = start; position < end;) {
+            int32_t bytes = 0, samples = 0;
+            r = AVIStreamRead(source, position, AVISTREAMREAD_CONVENIENT, nullptr, 0, &bytes,
+                              &samples);
+            if (r != AVIERR_OK) return r;
+            if (bytes < 0 || samples <= 0) return AVIERR_FILEREAD;
+            if (buffer.size() < static_cast<size_t>(bytes))
+                buffer.resize(static_cast<size_t>(bytes));
+            r = AVIStreamRead(source, position, samples, buffer.data(), bytes, &bytes, &samples);
+            if (r != AVIERR_OK) return r;
+            const uint32_t flags = AVIStreamIsKeyFrame(source, position) ? AVIIF_KEYFRAME : 0;
+            r = AVIStreamWrite(created, position, samples, buffer.data(), bytes, flags, nullptr,
+                               nullptr);
+            if (r != AVIERR_OK) return r;
+            position += samples;
+            if (progress && !progress(samples)) return AVIERR_USERABORT;
+        }
+        return AVIERR_OK;
     });
 }

@@ -3,85 +3,11 @@
 // result code; none throws.
 #pragma once
 
-#include "platform/graphics/Types.h"
+#include "platform/avi/AviTypes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
-
-using HRESULT = int32_t;
-using FOURCC = uint32_t;
-
-constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
-    return static_cast<FOURCC>(static_cast<uint8_t>(a)) |
-           static_cast<FOURCC>(static_cast<uint8_t>(b)) << 8 |
-           static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16 |
-           static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24;
-}
-
-inline constexpr FOURCC streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
-inline constexpr FOURCC streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
-// The handler that stands for "no compressor".
-inline constexpr FOURCC comptypeDIB = mmioFOURCC('D', 'I', 'B', ' ');
-
-// Result codes.
-constexpr HRESULT MakeAviError(int code) {
-    return static_cast<HRESULT>(0x80044000u + static_cast<uint32_t>(code));
-}
-inline constexpr HRESULT AVIERR_OK = 0;
-inline constexpr HRESULT AVIERR_UNSUPPORTED = MakeAviError(101);
-inline constexpr HRESULT AVIERR_BADFORMAT = MakeAviError(102);
-inline constexpr HRESULT AVIERR_MEMORY = MakeAviError(103);
-inline constexpr HRESULT AVIERR_INTERNAL = MakeAviError(104);
-inline constexpr HRESULT AVIERR_BADFLAGS = MakeAviError(105);
-inline constexpr HRESULT AVIERR_BADPARAM = MakeAviError(106);
-inline constexpr HRESULT AVIERR_BADSIZE = MakeAviError(107);
-inline constexpr HRESULT AVIERR_BADHANDLE = MakeAviError(108);
-inline constexpr HRESULT AVIERR_FILEREAD = MakeAviError(109);
-inline constexpr HRESULT AVIERR_FILEWRITE = MakeAviError(110);
-inline constexpr HRESULT AVIERR_FILEOPEN = MakeAviError(111);
-inline constexpr HRESULT AVIERR_COMPRESSOR = MakeAviError(112);
-inline constexpr HRESULT AVIERR_NOCOMPRESSOR = MakeAviError(113);
-inline constexpr HRESULT AVIERR_READONLY = MakeAviError(114);
-inline constexpr HRESULT AVIERR_NODATA = MakeAviError(115);
-inline constexpr HRESULT AVIERR_BUFFERTOOSMALL = MakeAviError(116);
-inline constexpr HRESULT AVIERR_CANTCOMPRESS = MakeAviError(117);
-inline constexpr HRESULT AVIERR_USERABORT = MakeAviError(198); // 0x800440C6
-inline constexpr HRESULT AVIERR_ERROR = MakeAviError(199);
-
-// File open modes.
-inline constexpr uint32_t OF_READ = 0x0000;
-inline constexpr uint32_t OF_WRITE = 0x0001;
-inline constexpr uint32_t OF_READWRITE = 0x0002;
-inline constexpr uint32_t OF_CREATE = 0x1000;
-
-// Sample flags.
-inline constexpr uint32_t AVIIF_LIST = 0x01;
-inline constexpr uint32_t AVIIF_KEYFRAME = 0x10;
-
-inline constexpr int32_t AVISTREAMREAD_CONVENIENT = -1;
-
-// The stream header record (the platform's ANSI layout, 140 bytes).
-struct AVISTREAMINFO {
-    FOURCC fccType = 0;
-    FOURCC fccHandler = 0;
-    uint32_t dwFlags = 0;
-    uint32_t dwCaps = 0;
-    uint16_t wPriority = 0;
-    uint16_t wLanguage = 0;
-    uint32_t dwScale = 0;
-    uint32_t dwRate = 0;
-    uint32_t dwStart = 0;
-    uint32_t dwLength = 0;
-    uint32_t dwInitialFrames = 0;
-    uint32_t dwSuggestedBufferSize = 0;
-    uint32_t dwQuality = 0;
-    uint32_t dwSampleSize = 0;
-    TRect rcFrame;
-    uint32_t dwEditCount = 0;
-    uint32_t dwFormatChangeCount = 0;
-    char szName[64] = {};
-};
-static_assert(sizeof(AVISTREAMINFO) == 140);
 
 class TAviFile;
 class TAviStream;
@@ -96,8 +22,13 @@ void AVIFileExit();
 // The handler class is not used (the platform's file handler is always ours).
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
                     const void* handlerClass = nullptr);
-// Releases one reference; the last release of a file opened for writing finishes it (final
-// headers and indexes) and returns the new reference count.
+// Finishes a file opened for writing now: final headers and indexes written, data flushed and the
+// file closed. AVIERR_OK when every byte reached the file, AVIERR_FILEWRITE otherwise. Later writes
+// to its streams fail; a second call returns the first result; a file opened for reading:
+// AVIERR_OK.
+HRESULT AVIFileFinish(PAVIFILE file);
+// Releases one reference and returns the new reference count; the last release of a file opened
+// for writing finishes it when AVIFileFinish has not (its result is then lost).
 uint32_t AVIFileRelease(PAVIFILE file);
 
 HRESULT AVIFileCreateStream(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFO& info);
@@ -123,3 +54,10 @@ bool AVIStreamIsKeyFrame(PAVISTREAM stream, int32_t position);
 HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const void* buffer,
                        int32_t bufferSize, uint32_t flags, int32_t* samplesWritten,
                        int32_t* bytesWritten);
+
+// Copies Source into a new stream of Target: its header (length and suggested buffer size start
+// at 0), its format, and every sample with its key-frame flag. Progress, when set, is called
+// after each block with the number of samples copied in it; false stops the copy with
+// AVIERR_USERABORT. Blocks are read into one reused buffer (no allocation per sample).
+HRESULT AVIStreamCopy(PAVISTREAM source, PAVIFILE target,
+                      const std::function<bool(int32_t samples)>& progress = {});

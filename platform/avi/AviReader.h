@@ -4,7 +4,7 @@
 // hostile file gives an error result.
 #pragma once
 
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviTypes.h"
 #include "platform/avi/RiffFormat.h"
 #include "platform/avi/RiffReader.h"
 

@@ -316,15 +316,17 @@ HRESULT AviWriter::StartNextSegment() {
 }
 
 HRESULT AviWriter::Finish() {
-    if (finished_) return AVIERR_OK;
+    if (finished_) return finishResult_;
     finished_ = true;
+    finishResult_ = AVIERR_FILEWRITE; // until the file is closed whole
     if (!laidOut_) LayOut();
     if (segment_ > 0) WriteStandardIndexes();
     out_.EndChunk(moviStart_);
     if (segment_ == 0) WriteIdx1();
     out_.EndChunk(riffStart_);
     WriteHeaderRegion();
-    return out_.Close() ? AVIERR_OK : AVIERR_FILEWRITE;
+    finishResult_ = out_.Close() ? AVIERR_OK : AVIERR_FILEWRITE;
+    return finishResult_;
 }
 
 } // namespace avi

@@ -4,7 +4,7 @@
 // counts. Past kRiffSegmentLimit bytes of samples the file goes on in OpenDML 'AVIX' segments.
 #pragma once
 
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviTypes.h"
 #include "platform/avi/RiffFormat.h"
 #include "platform/avi/RiffWriter.h"
 
@@ -39,7 +39,8 @@ public:
 
     HRESULT WriteSample(int stream, int32_t start, int32_t samples, const void* data, int32_t size,
                         uint32_t flags);
-    // Indexes and final headers; the file is closed afterwards.
+    // Indexes and final headers; the file is closed afterwards. AVIERR_FILEWRITE when any byte
+    // of the file failed to reach it; a second call gives the first one's result.
     HRESULT Finish();
 
 private:
@@ -84,6 +85,7 @@ private:
     std::vector<Stream> streams_;
     bool laidOut_ = false;
     bool finished_ = false;
+    HRESULT finishResult_ = AVIERR_OK;
     uint64_t headerRegionEnd_ = 0; // where the first 'movi' list starts
     uint64_t riffStart_ = 0;       // the current RIFF segment
     uint64_t moviStart_ = 0;       // the current 'movi' list

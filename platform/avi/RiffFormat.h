@@ -2,7 +2,7 @@
 // extension), and the little-endian helpers that the AVI writer and reader share.
 #pragma once
 
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviTypes.h"
 #include "platform/graphics/Dib.h"
 
 #include <algorithm>
@@ -95,8 +95,52 @@ inline void PutU32(uint8_t* p, uint32_t v) {
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The RIFF chunk rule over any sink of bytes: a chunk starts with its id and a placeholder size
+// and ends by writing its size back; an odd chunk gets one pad byte that its size does not count.
+// The sink (derived from this) has Position(), Write(data, size) and PatchAt(offset, data, size).
+template <class Sink>
+class ChunkWriter {
+public:
+    // Starts a chunk and returns its position for EndChunk.
+    uint64_t BeginChunk(FOURCC id) { return WriteHeader(id, 0); }
+    // A 'RIFF' or 'LIST' of the given type.
+    uint64_t BeginList(FOURCC id, FOURCC type) {
+        const uint64_t start = BeginChunk(id);
+        uint8_t t[4];
+        PutU32(t, type);
+        sink().Write(t, sizeof t);
+        return start;
+    }
+    uint64_t BeginList(FOURCC type) { return BeginList(kList, type); }
+    // Writes back the size of the chunk started at Start and pads it to even length.
+    void EndChunk(uint64_t start) {
+        const uint64_t size = sink().Position() - start - kChunkHeaderSize;
+        uint8_t s[4];
+        PutU32(s, static_cast<uint32_t>(size));
+        sink().PatchAt(start + 4, s, sizeof s);
+        if (size % 2 != 0) sink().Write("", 1);
+    }
+    // A whole chunk: header, data and pad byte.
+    void WriteChunk(FOURCC id, const void* data, uint32_t size) {
+        WriteHeader(id, size);
+        sink().Write(data, size);
+        if (size % 2 != 0) sink().Write("", 1);
+    }
+
+private:
+    uint64_t WriteHeader(FOURCC id, uint32_t size) {
+        const uint64_t start = sink().Position();
+        uint8_t header[kChunkHeaderSize];
+        PutU32(header, id);
+        PutU32(header + 4, size);
+        sink().Write(header, sizeof header);
+        return start;
+    }
+    Sink& sink() { return static_cast<Sink&>(*this); }
+};
+
 // A growing little-endian byte buffer for headers and indexes.
-class ByteBuffer {
+class ByteBuffer : public ChunkWriter<ByteBuffer> {
 public:
     void U8(uint8_t v) { bytes_.push_back(v); }
     void U16(uint16_t v) {
@@ -116,29 +160,15 @@ public:
         bytes_.insert(bytes_.end(), p, p + size);
     }
     void Zeros(size_t count) { bytes_.resize(bytes_.size() + count); }
-    // Starts a chunk and returns its position for EndChunk.
-    size_t BeginChunk(FOURCC id) {
-        const size_t start = bytes_.size();
-        U32(id);
-        U32(0);
-        return start;
-    }
-    size_t BeginList(FOURCC type) {
-        const size_t start = BeginChunk(kList);
-        U32(type);
-        return start;
-    }
-    // Writes the chunk's size back and pads it to even length.
-    void EndChunk(size_t start) {
-        const size_t size = bytes_.size() - start - kChunkHeaderSize;
-        PutU32(bytes_.data() + start + 4, static_cast<uint32_t>(size));
-        if (size % 2 != 0) U8(0);
-    }
-    void Overwrite(size_t at, const std::vector<uint8_t>& bytes) {
-        std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<ptrdiff_t>(at));
-    }
     const std::vector<uint8_t>& Data() const { return bytes_; }
     size_t Size() const { return bytes_.size(); }
+
+    // The sink of ChunkWriter.
+    uint64_t Position() const { return bytes_.size(); }
+    void Write(const void* data, size_t size) { Bytes(data, size); }
+    void PatchAt(uint64_t offset, const void* data, size_t size) {
+        std::memcpy(bytes_.data() + offset, data, size);
+    }
 
 private:
     std::vector<uint8_t> bytes_;

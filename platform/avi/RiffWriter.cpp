@@ -1,7 +1,10 @@
 #include "platform/avi/RiffWriter.h"
 
+#include "platform/rtl/FileWrite.h"
+
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace avi {
@@ -9,6 +12,27 @@ namespace avi {
 namespace {
 
 constexpr mode_t kFileMode = 0644;
+// Rounds of removing a link that another process puts back at once.
+constexpr int kCreateAttempts = 4;
+
+// Opens Path for writing without following a symbolic link there: a link (dangling or not) is
+// removed and a new file made in its place, so the link's target is never touched. Without
+// blocking on a FIFO that has no reader.
+int CreateFile(const std::string& path) {
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        const int fd = ::open(path.c_str(), kFlags | O_TRUNC, kFileMode);
+        if (fd >= 0 || errno != ELOOP) return fd;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return -1;
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+        // Whatever appears at the path in between is not opened: the next round looks again.
+        const int created = ::open(path.c_str(), kFlags | O_EXCL, kFileMode);
+        if (created >= 0 || errno != EEXIST) return created;
+    }
+    errno = ELOOP;
+    return -1;
+}
 
 } // namespace
 
@@ -17,28 +41,27 @@ RiffWriter::~RiffWriter() {
 }
 
 bool RiffWriter::Create(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+    path_ = path;
+    fd_ = CreateFile(path);
+    if (fd_ < 0) return false;
+    if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
     buffer_.reserve(kBufferSize);
-    return fd_ >= 0;
+    return true;
 }
 
 void RiffWriter::WriteOut(const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0 && !failed_) {
-        const ssize_t done = ::write(fd_, p, size);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            failed_ = true;
-            return;
-        }
-        p += done;
-        size -= static_cast<size_t>(done);
-    }
+    // The system's record takes a mutable pointer but only reads through it.
+    const iovec parts[] = {{buffer_.data(), buffer_.size()}, {const_cast<void*>(data), size}};
+    if (FileWriteFails(path_) || WriteAll(fd_, parts) != buffer_.size() + size) failed_ = true;
+    buffer_.clear();
 }
 
 void RiffWriter::Flush() {
-    if (!buffer_.empty()) WriteOut(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    if (!buffer_.empty()) WriteOut(nullptr, 0);
 }
 
 void RiffWriter::Write(const void* data, size_t size) {
@@ -49,42 +72,7 @@ void RiffWriter::Write(const void* data, size_t size) {
         buffer_.insert(buffer_.end(), p, p + size);
         return;
     }
-    Flush();
     WriteOut(data, size);
-}
-
-void RiffWriter::WriteChunk(FOURCC id, const void* data, uint32_t size) {
-    uint8_t header[kChunkHeaderSize];
-    PutU32(header, id);
-    PutU32(header + 4, size);
-    Write(header, sizeof header);
-    Write(data, size);
-    if (size % 2 != 0) Write("", 1);
-}
-
-uint64_t RiffWriter::BeginChunk(FOURCC id) {
-    const uint64_t start = position_;
-    uint8_t header[kChunkHeaderSize];
-    PutU32(header, id);
-    PutU32(header + 4, 0);
-    Write(header, sizeof header);
-    return start;
-}
-
-uint64_t RiffWriter::BeginList(FOURCC id, FOURCC type) {
-    const uint64_t start = BeginChunk(id);
-    uint8_t t[4];
-    PutU32(t, type);
-    Write(t, sizeof t);
-    return start;
-}
-
-void RiffWriter::EndChunk(uint64_t start) {
-    const uint64_t size = position_ - start - kChunkHeaderSize;
-    uint8_t s[4];
-    PutU32(s, static_cast<uint32_t>(size));
-    PatchAt(start + 4, s, sizeof s);
-    if (size % 2 != 0) Write("", 1);
 }
 
 void RiffWriter::PatchAt(uint64_t offset, const void* data, size_t size) {
@@ -95,18 +83,8 @@ void RiffWriter::PatchAt(uint64_t offset, const void* data, size_t size) {
         return;
     }
     Flush();
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0 && !failed_) {
-        const ssize_t done = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            failed_ = true;
-            return;
-        }
-        p += done;
-        offset += static_cast<uint64_t>(done);
-        size -= static_cast<size_t>(done);
-    }
+    if (!failed_ && (FileWriteFails(path_) || WriteAll(fd_, data, size, offset) != size))
+        failed_ = true;
 }
 
 bool RiffWriter::Close() {

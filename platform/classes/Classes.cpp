@@ -1,6 +1,7 @@
 #include "platform/classes/Classes.h"
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/FileWrite.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <algorithm>
@@ -85,33 +86,9 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     return done;
 }
 
-namespace {
-
-std::function<bool(const std::string&)>& WriteFailureOverride() {
-    static std::function<bool(const std::string&)> fails;
-    return fails;
-}
-
-} // namespace
-
-void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)> fails) {
-    WriteFailureOverride() = std::move(fails);
-}
-
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-    if (WriteFailureOverride() && WriteFailureOverride()(fileName_)) {
-        errno = ENOSPC;
-        return 0;
-    }
-    int64_t done = 0;
-    const auto* in = static_cast<const uint8_t*>(buffer);
-    while (done < count) {
-        const ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += n;
-    }
-    return done;
+    if (count <= 0 || FileWriteFails(fileName_)) return 0;
+    return static_cast<int64_t>(WriteAll(fd_, buffer, static_cast<size_t>(count)));
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

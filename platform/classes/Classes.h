@@ -1,6 +1,9 @@
 // Streams and string lists of the class library.
 #pragma once
 
+// SetFileWriteFailureOverride, which TFileStream honours.
+#include "platform/rtl/FileWrite.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -73,10 +76,6 @@ private:
     std::string fileName_;
     int fd_ = -1;
 };
-
-// Tests make the writes to chosen files fail as on a full disk: Fails sees each file name that a
-// TFileStream writes to; an empty function restores real writes.
-void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)> fails);
 
 class TMemoryStream final : public TStream {
 public:

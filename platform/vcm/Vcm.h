@@ -2,7 +2,7 @@
 // the compressor choose dialog, and frame-sequence compression of 16- and 24-bit DIB frames.
 #pragma once
 
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviTypes.h"
 #include "platform/graphics/Dib.h"
 
 #include <cstdint>

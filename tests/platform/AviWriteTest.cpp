@@ -283,6 +283,72 @@ TEST_F(AviWriteTest, HandlesLiveWhileReferencedAndTheLastReleaseFinishesTheFile)
     EXPECT_NE(AVIFileOpen(&file, dir_ / "no/such/folder.avi", OF_WRITE | OF_CREATE), AVIERR_OK);
 }
 
+// The movie maker's rebuild and the save without a compressor copy streams: every sample with
+// its key-frame flag, audio blocks as they are, and a stop when the progress callback asks.
+TEST_F(AviWriteTest, StreamCopyKeepsEverySampleAndItsKeyFlag) {
+    constexpr int kCount = 30;
+    const Encoded encoded = EncodeFrames(dir_, "-c:v mpeg4 -g 10 -bf 0", kCount);
+    ASSERT_EQ(encoded.frames.size(), static_cast<size_t>(kCount));
+    const FOURCC fmp4 = mmioFOURCC('F', 'M', 'P', '4');
+    const std::string source = dir_ / "source.avi", copy = dir_ / "copy.avi";
+    Bytes pcm(8000 * 2 * 3);
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<uint8_t>(i * 13 / 5);
+    {
+        VideoWriter movie(source, VideoInfo(64, 48, 10, fmp4), FrameHeader(64, 48, fmp4));
+        for (int i = 0; i < kCount; ++i)
+            ASSERT_EQ(movie.Write(encoded.frames[i], encoded.flags[i]), AVIERR_OK);
+        PAVISTREAM audio = nullptr;
+        ASSERT_EQ(AVIFileCreateStream(movie.File(), &audio, AudioInfo(8000, 1)), AVIERR_OK);
+        const Bytes wave = PcmFormat(8000, 1);
+        AVIStreamSetFormat(audio, 0, wave.data(), static_cast<int32_t>(wave.size()));
+        for (int32_t s = 0; s < 8000 * 3; s += 1000)
+            ASSERT_EQ(AVIStreamWrite(audio, s, 1000, pcm.data() + 2 * s, 2000, 0, nullptr, nullptr),
+                      AVIERR_OK);
+        AVIStreamRelease(audio);
+        ASSERT_EQ(movie.Close(), AVIERR_OK);
+    }
+    PAVIFILE in = nullptr, out = nullptr;
+    ASSERT_EQ(AVIFileOpen(&in, source, OF_READ), AVIERR_OK);
+    ASSERT_EQ(AVIFileOpen(&out, copy, OF_WRITE | OF_CREATE), AVIERR_OK);
+    PAVISTREAM streams[2] = {};
+    ASSERT_EQ(AVIFileGetStream(in, &streams[0], streamtypeVIDEO, 0), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(in, &streams[1], streamtypeAUDIO, 0), AVIERR_OK);
+    for (PAVISTREAM stream : streams) {
+        int64_t copied = 0;
+        const auto count = [&](int32_t samples) {
+            copied += samples;
+            return true;
+        };
+        EXPECT_EQ(AVIStreamCopy(stream, out, count), AVIERR_OK);
+        EXPECT_EQ(copied, AVIStreamLength(stream));
+    }
+    EXPECT_EQ(AVIFileFinish(out), AVIERR_OK);
+    AVIFileRelease(out);
+    int blocks = 0;
+    ASSERT_EQ(AVIFileOpen(&out, dir_ / "stopped.avi", OF_WRITE | OF_CREATE), AVIERR_OK);
+    EXPECT_EQ(AVIStreamCopy(streams[0], out, [&](int32_t) { return ++blocks < 5; }),
+              AVIERR_USERABORT);
+    EXPECT_EQ(blocks, 5);
+    AVIFileRelease(out);
+    for (PAVISTREAM stream : streams)
+        AVIStreamRelease(stream);
+    AVIFileRelease(in);
+
+    const std::vector<Fields> packets = ProbePackets(copy, "v:0");
+    ASSERT_EQ(packets.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_EQ(packets[i].at("flags")[0] == 'K', i % 10 == 0) << i;
+        EXPECT_EQ(packets[i].at("size"), std::to_string(encoded.frames[i].size())) << i;
+    }
+    EXPECT_EQ(Decode(copy, "a:0", "-f s16le"), pcm);
+    ASSERT_EQ(AVIFileOpen(&in, copy, OF_READ), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(in, &streams[0], streamtypeVIDEO, 0), AVIERR_OK);
+    EXPECT_EQ(ReadSamples(streams[0]), encoded.frames);
+    AVIStreamRelease(streams[0]);
+    AVIFileRelease(in);
+}
+
 TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
     VideoWriter movie("/dev/full", VideoInfo(320, 240, kRate), FrameHeader(320, 240));
     // A frame bigger than the writer's buffer goes to the file at once.

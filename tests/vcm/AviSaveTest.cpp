@@ -1,9 +1,10 @@
 // Compressed movies in AVI files: every compressor's frames written through the AVI file
 // services, and the save-options dialog and re-compressing save; ffprobe and ffmpeg check every
 // file written.
-#include "platform/avi/AviSave.h"
+#include "platform/vcm/AviSave.h"
 
 #include "Frames.h"
+#include "platform/classes/Classes.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/vcm/Encoder.h"
 #include "platform/vcm/Vcm.h"
@@ -124,6 +125,7 @@ protected:
     }
     void TearDown() override {
         SetDialogAnswerer({});
+        SetFileWriteFailureOverride({});
         if (stream) AVIStreamRelease(stream);
         if (file) AVIFileRelease(file);
     }
@@ -227,6 +229,45 @@ TEST_F(AviSaveTest, BadRequestsFailWithTheirCodes) {
     ExpectVideoStream(dir / "padded.avi", "mjpeg", "MJPG", 2);
     EXPECT_EQ(avitest::Decode(dir / "padded.avi", "0", "-f rawvideo -pix_fmt bgr24").size(),
               2u * Width * Height * 3);
+}
+
+// A save without a compressor copies the key frames as they are (one every ten here), and a
+// file that cannot be written or finished whole is a write error, whichever way it is saved.
+TEST_F(AviSaveTest, CopyKeepsKeyFramesAndAFullDiskIsAWriteError) {
+    const auto candidates = vcm::Candidates(header);
+    const auto mpeg4 = std::find_if(candidates.begin(), candidates.end(),
+                                    [](const auto& c) { return c.codec->id == AV_CODEC_ID_MPEG4; });
+    ASSERT_NE(mpeg4, candidates.end());
+    options.fccHandler = mpeg4->fccHandler;
+    options.dwKeyFrameEvery = 10;
+    options.dwFlags = AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES;
+    const std::string compressed = dir / "mpeg4.avi", copy = dir / "copy.avi";
+    ASSERT_EQ(Save(compressed), AVIERR_OK);
+    PAVIFILE compressedFile = nullptr;
+    PAVISTREAM compressedStream = nullptr;
+    ASSERT_EQ(AVIFileOpen(&compressedFile, compressed, OF_READ), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(compressedFile, &compressedStream, streamtypeVIDEO, 0), AVIERR_OK);
+    options.fccHandler = comptypeDIB;
+    percents.clear();
+    EXPECT_EQ(AVISaveV(copy, nullptr, &Callback, 1, &compressedStream, &optionsRef), AVIERR_OK);
+    EXPECT_EQ(percents.size(), static_cast<size_t>(SourceFrames + 1));
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    const auto packets = avitest::ProbePackets(copy, "v:0");
+    ASSERT_EQ(packets.size(), static_cast<size_t>(SourceFrames));
+    for (size_t i = 0; i < packets.size(); ++i)
+        EXPECT_EQ(packets[i].at("flags")[0] == 'K', i % 10 == 0) << i;
+
+    const std::string full = dir / "full.avi";
+    SetFileWriteFailureOverride([&](const std::string& name) { return name == full; });
+    // Small frames all wait in the writer's buffer: only finishing the file shows the failure.
+    EXPECT_EQ(AVISaveV(full, nullptr, nullptr, 1, &compressedStream, &optionsRef),
+              AVIERR_FILEWRITE);
+    EXPECT_EQ(Save(full), AVIERR_FILEWRITE);
+    options.fccHandler = Mjpg;
+    EXPECT_EQ(Save(full), AVIERR_FILEWRITE);
+    AVIStreamRelease(compressedStream);
+    AVIFileRelease(compressedFile);
 }
 
 TEST_F(AviSaveTest, OptionsDialogFillsTheRecordOrKeepsTheHandler) {

@@ -42,6 +42,7 @@ bool AVISaveOptions(QWidget* owner, uint32_t flags, int32_t streams, PAVISTREAM*
 HRESULT AVISaveOptionsFree(int32_t streams, LPAVICOMPRESSOPTIONS* options);
 // Writes the Streams streams into a new file at Path, each through the compressor its options
 // name; calls Callback with the percentage and stops with AVIERR_USERABORT as soon as it
-// returns non-zero. AVIERR_OK only when every stream was written whole.
+// returns non-zero. AVIERR_OK only when every stream was written whole and the file finished
+// (AVIERR_FILEWRITE when it could not be); on failure the caller removes the file.
 HRESULT AVISaveV(const std::string& path, const void* handlerClass, AVISAVECALLBACK callback,
                  int32_t streams, PAVISTREAM* streamList, LPAVICOMPRESSOPTIONS* options);

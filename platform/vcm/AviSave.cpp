@@ -1,4 +1,4 @@
-#include "platform/avi/AviSave.h"
+#include "platform/vcm/AviSave.h"
 
 #include "platform/vcm/ChooseDialog.h"
 #include "platform/vcm/Encoder.h"
@@ -111,25 +111,23 @@ public:
     int64_t Length() const { return std::max(AVIStreamLength(source_), 0); }
 
     HRESULT Save(PAVIFILE file, Progress& progress) {
+        if (!Compresses(info_, options_)) return CopyBlocks(file, progress);
+        HRESULT r = OpenEncoder();
+        if (r != AVIERR_OK) return r;
         AVISTREAMINFO target = info_;
         target.dwLength = 0;
         target.dwSuggestedBufferSize = 0;
-        Bytes targetFormat = format_;
-        if (Compresses(info_, options_)) {
-            HRESULT r = OpenEncoder();
-            if (r != AVIERR_OK) return r;
-            targetFormat = encoder_->OutputFormat();
-            target.fccHandler = options_->fccHandler;
-            target.dwQuality = static_cast<uint32_t>(QualityOf(*options_));
-        }
+        target.fccHandler = options_->fccHandler;
+        target.dwQuality = static_cast<uint32_t>(QualityOf(*options_));
+        const Bytes targetFormat = encoder_->OutputFormat();
         PAVISTREAM created = nullptr;
-        HRESULT r = AVIFileCreateStream(file, &created, target);
+        r = AVIFileCreateStream(file, &created, target);
         if (r != AVIERR_OK) return r;
         const StreamHandle stream(created);
         r = AVIStreamSetFormat(created, AVIStreamStart(source_), targetFormat.data(),
                                static_cast<int32_t>(targetFormat.size()));
         if (r != AVIERR_OK) return r;
-        return encoder_ ? CompressFrames(created, progress) : CopyBlocks(created, progress);
+        return CompressFrames(created, progress);
     }
 
 private:
@@ -165,24 +163,16 @@ private:
         return AVIERR_OK;
     }
 
-    // Without a compressor the samples go over as they are; the reader gives no key-frame
-    // flags, so every block counts as a key frame (what uncompressed frames and audio are).
-    HRESULT CopyBlocks(PAVISTREAM target, Progress& progress) {
-        const int32_t start = AVIStreamStart(source_), end = start + AVIStreamLength(source_);
-        Bytes block;
-        for (int32_t position = start; position < end;) {
-            if (!progress.Report()) return AVIERR_USERABORT;
-            int32_t count = 0;
-            HRESULT r = ReadBlock(source_, position, AVISTREAMREAD_CONVENIENT, block, count);
-            if (r != AVIERR_OK) return r;
-            r = AVIStreamWrite(target, position, count, block.data(),
-                               static_cast<int32_t>(block.size()), AVIIF_KEYFRAME, nullptr,
-                               nullptr);
-            if (r != AVIERR_OK) return r;
-            position += count;
-            progress.Advance(count);
-        }
-        return AVIERR_OK;
+    // Without a compressor the samples go over as they are, key-frame flags and all. The
+    // percentage is reported before each block, as while compressing.
+    HRESULT CopyBlocks(PAVIFILE file, Progress& progress) {
+        int64_t left = Length();
+        if (left > 0 && !progress.Report()) return AVIERR_USERABORT;
+        return AVIStreamCopy(source_, file, [&](int32_t samples) {
+            progress.Advance(samples);
+            left -= samples;
+            return left <= 0 || progress.Report();
+        });
     }
 
     PAVISTREAM source_;
@@ -292,6 +282,9 @@ HRESULT AVISaveV(const std::string& path, const void* /*handlerClass*/, AVISAVEC
         r = save.Save(opened, progress);
         if (r != AVIERR_OK) return r;
     }
+    // Only a file finished whole is a saved one (a full disk shows here at the latest).
+    r = AVIFileFinish(opened);
+    if (r != AVIERR_OK) return r;
     progress.Report(); // 100: the whole file is written, a late stop changes nothing
     return AVIERR_OK;
 }
