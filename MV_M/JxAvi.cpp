@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
 
 namespace {
 
@@ -32,7 +31,6 @@ constexpr char TemporaryExtension[] = "_.avi";
 
 // A stream list: the video stream and at most 15 audio streams.
 constexpr size_t MaxRebuildStreams = 16;
-constexpr int32_t FallbackBlockSamples = 4096;
 
 // A frame sample's size is a 32-bit signed count in the stream calls.
 constexpr int64_t MaxFrameBytes = std::numeric_limits<int32_t>::max();
@@ -249,6 +247,8 @@ void TJxAvi::Close() {
     FDrawBitmap.reset();
     FBuffer = {};
     ReleaseCompressor();
+    // A movie whose index or headers did not reach the disk is not whole either.
+    if (AVIFileFinish(FAviFile) != AVIERR_OK) FailWrite();
     AVIStreamRelease(FAviStream);
     AVIFileRelease(FAviFile);
     FAviStream = nullptr;
@@ -376,7 +376,8 @@ void TJxAvi::Rebuild(int32_t skipAudio) {
     const TTemporaryFile noted(temporary);
     bool copied = true;
     for (size_t i = 0; i < count && copied; ++i)
-        copied = CopyStream(streams[i], target);
+        copied = AVIStreamCopy(streams[i], target) == AVIERR_OK;
+    copied = AVIFileFinish(target) == AVIERR_OK && copied;
     AVIFileRelease(target);
     releaseSource();
     // The movie is replaced only by a copy written whole; a cut-short copy goes.
@@ -389,60 +390,4 @@ bool TJxAvi::ReplaceMovie(const std::string& temporary) const {
     if (std::rename(temporary.c_str(), FFileName.c_str()) == 0) return true;
     DeleteFile(temporary);
     return false;
-}
-
-// One stream into a new stream of Target, block by block as the reader finds convenient.
-bool TJxAvi::CopyStream(PAVISTREAM source, PAVIFILE target) const {
-    const int32_t first = AVIStreamStart(source);
-    const int32_t last = first + AVIStreamLength(source) - 1;
-    AVISTREAMINFO info;
-    if (AVIStreamInfo(source, &info, sizeof(info)) != AVIERR_OK) return false;
-    PAVISTREAM copy = nullptr;
-    if (AVIFileCreateStream(target, &copy, info) != AVIERR_OK || copy == nullptr) return false;
-    const std::unique_ptr<TAviStream, decltype(&AVIStreamRelease)> release(copy, &AVIStreamRelease);
-
-    int32_t formatSize = 0;
-    if (AVIStreamReadFormat(source, first, nullptr, &formatSize) != AVIERR_OK) return false;
-    if (formatSize > 0) {
-        std::vector<uint8_t> format(static_cast<size_t>(formatSize));
-        if (AVIStreamReadFormat(source, first, format.data(), &formatSize) != AVIERR_OK ||
-            AVIStreamSetFormat(copy, first, format.data(), formatSize) != AVIERR_OK)
-            return false;
-    }
-
-    // An empty stream has no block to copy.
-    for (int32_t position = first; position <= last;) {
-        int32_t bytes = 0;
-        int32_t samples = 0;
-        if (AVIStreamRead(source, position, AVISTREAMREAD_CONVENIENT, nullptr, 0, &bytes,
-                          &samples) != AVIERR_OK)
-            return false;
-        if ((bytes < 0 || samples < 0) && AVIStreamRead(source, position, FallbackBlockSamples,
-                                                        nullptr, 0, &bytes, &samples) != AVIERR_OK)
-            return false;
-        // A block of no samples would never end the copy.
-        if (bytes < 0 || samples <= 0) return false;
-        std::vector<uint8_t> block;
-        try {
-            // One byte more than asked, so that an empty frame still has a buffer to read into.
-            block.resize(static_cast<size_t>(bytes) + 1);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        int32_t bytesRead = 0;
-        int32_t samplesRead = 0;
-        if (AVIStreamRead(source, position, samples, block.data(), bytes, &bytesRead,
-                          &samplesRead) != AVIERR_OK)
-            return false;
-        if (samplesRead <= 0) return false;
-        int32_t samplesWritten = 0;
-        int32_t bytesWritten = 0;
-        // The source's key frames stay key frames, so the copy seeks as the source did.
-        const uint32_t flags = AVIStreamIsKeyFrame(source, position) ? AVIIF_KEYFRAME : 0;
-        if (AVIStreamWrite(copy, position, samplesRead, block.data(), bytesRead, flags,
-                           &samplesWritten, &bytesWritten) != AVIERR_OK)
-            return false;
-        position += samplesRead;
-    }
-    return true;
 }

@@ -113,7 +113,6 @@ private:
     void FailOpen(const std::string& warning);
     void FailWrite();
     void Recompress();
-    bool CopyStream(PAVISTREAM source, PAVIFILE target) const;
     std::string TemporaryName() const;
     // Replaces the movie by the temporary file; false (the temporary deleted) when it could not.
     bool ReplaceMovie(const std::string& temporary) const;

@@ -277,6 +277,10 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, int32_t start, int32_t samples, const 
     });
 }
 
+namespace {
+constexpr int32_t kFallbackBlockSamples = 4096;
+} // namespace
+
 HRESULT AVIStreamCopy(PAVISTREAM source, PAVIFILE target,
                       const std::function<bool(int32_t samples)>& progress) {
     // Through the calls above, each taking the lock for itself: Progress may call them too.
@@ -306,11 +310,18 @@ HRESULT AVIStreamCopy(PAVISTREAM source, PAVIFILE target,
             r = AVIStreamRead(source, position, AVISTREAMREAD_CONVENIENT, nullptr, 0, &bytes,
                               &samples);
             if (r != AVIERR_OK) return r;
+            // No convenient block: one of a fixed number of samples.
+            if ((bytes < 0 || samples < 0) &&
+                (r = AVIStreamRead(source, position, kFallbackBlockSamples, nullptr, 0, &bytes,
+                                   &samples)) != AVIERR_OK)
+                return r;
             if (bytes < 0 || samples <= 0) return AVIERR_FILEREAD;
             if (buffer.size() < static_cast<size_t>(bytes))
                 buffer.resize(static_cast<size_t>(bytes));
             r = AVIStreamRead(source, position, samples, buffer.data(), bytes, &bytes, &samples);
             if (r != AVIERR_OK) return r;
+            // A block of no samples would never end the copy.
+            if (samples <= 0) return AVIERR_FILEREAD;
             const uint32_t flags = AVIStreamIsKeyFrame(source, position) ? AVIIF_KEYFRAME : 0;
             r = AVIStreamWrite(created, position, samples, buffer.data(), bytes, flags, nullptr,
                                nullptr);

@@ -247,7 +247,12 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     const FOURCC id = ChunkId(stream);
     const uint64_t offset = out_.Position();
     out_.WriteChunk(id, data, bytes);
-    if (!out_.Good()) return AVIERR_FILEWRITE;
+    // A sample said to be written is in the file: a full disk is told for the sample it stops.
+    out_.Flush();
+    if (!out_.Good()) {
+        KeepWhatReachedTheFile();
+        return AVIERR_FILEWRITE;
+    }
     const uint32_t keyFlag = flags & AVIIF_KEYFRAME;
     if (segment_ == 0) {
         idx1_.push_back({.id = id,
@@ -262,6 +267,32 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     s.length += static_cast<uint32_t>(samples);
     s.largestChunk = std::max(s.largestChunk, bytes);
     return AVIERR_OK;
+}
+
+// After a failed write (a full disk): the samples that reached the file whole stay, those that
+// did not are forgotten and the file is cut after the last whole one, so that the movie can
+// still be finished when room is left for its index. Only within the first segment: a later
+// one's indexes may be on the disk already.
+void AviWriter::KeepWhatReachedTheFile() {
+    if (segment_ != 0 || out_.Durable() < moviStart_ + kListHeaderSize) return;
+    uint64_t end = moviStart_ + kListHeaderSize;
+    while (!idx1_.empty()) {
+        const Idx1Entry& last = idx1_.back();
+        const uint64_t start = moviStart_ + kChunkHeaderSize + last.offset;
+        const uint64_t chunkEnd = start + kChunkHeaderSize + last.size + last.size % 2;
+        if (chunkEnd <= out_.Durable()) {
+            end = chunkEnd;
+            break;
+        }
+        Stream& s = streams_[StreamOfChunkId(last.id)];
+        const uint32_t samples = CountsBlocks(s.info) ? last.size / s.info.dwSampleSize : 1;
+        s.length -= samples;
+        s.firstSegmentSamples -= samples;
+        s.segmentSamples -= samples;
+        s.segmentIndex.pop_back();
+        idx1_.pop_back();
+    }
+    out_.RollBack(end);
 }
 
 void AviWriter::WriteStandardIndexes() {

@@ -79,6 +79,7 @@ private:
     void WriteStandardIndexes();
     void WriteIdx1();
     HRESULT StartNextSegment();
+    void KeepWhatReachedTheFile();
 
     uint64_t segmentLimit_;
     RiffWriter out_;

@@ -56,7 +56,9 @@ bool RiffWriter::Create(const std::string& path) {
 void RiffWriter::WriteOut(const void* data, size_t size) {
     // The system's record takes a mutable pointer but only reads through it.
     const iovec parts[] = {{buffer_.data(), buffer_.size()}, {const_cast<void*>(data), size}};
-    if (FileWriteFails(path_) || WriteAll(fd_, parts) != buffer_.size() + size) failed_ = true;
+    const size_t written = FileWriteFails(path_) ? 0 : WriteAll(fd_, parts);
+    written_ += written;
+    if (written != buffer_.size() + size) failed_ = true;
     buffer_.clear();
 }
 
@@ -85,6 +87,17 @@ void RiffWriter::PatchAt(uint64_t offset, const void* data, size_t size) {
     Flush();
     if (!failed_ && (FileWriteFails(path_) || WriteAll(fd_, data, size, offset) != size))
         failed_ = true;
+}
+
+bool RiffWriter::RollBack(uint64_t position) {
+    if (fd_ < 0 || position > written_) return false;
+    if (::ftruncate(fd_, static_cast<off_t>(position)) != 0 ||
+        ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0)
+        return false;
+    buffer_.clear();
+    position_ = written_ = position;
+    failed_ = false;
+    return true;
 }
 
 bool RiffWriter::Close() {

@@ -29,11 +29,18 @@ public:
     void Write(const void* data, size_t size);
     // Overwrites bytes already written.
     void PatchAt(uint64_t offset, const void* data, size_t size);
+    // Sends what is buffered to the file.
+    void Flush();
     // Flushes and closes; true when every write reached the file.
     bool Close();
 
+    // The bytes from the start that reached the file, in order.
+    uint64_t Durable() const { return written_; }
+    // After a failed write: forgets everything from Position on, which must lie within what
+    // reached the file, cuts the file there and makes the writer good again.
+    bool RollBack(uint64_t position);
+
 private:
-    void Flush();
     // Buffered bytes, then Size bytes of Data, at the end of the file.
     void WriteOut(const void* data, size_t size);
 
@@ -42,6 +49,7 @@ private:
     int fd_ = -1;
     bool failed_ = false;
     uint64_t position_ = 0;
+    uint64_t written_ = 0;
     std::vector<uint8_t> buffer_;
 };
 

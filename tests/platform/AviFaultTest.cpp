@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -103,14 +104,28 @@ private:
     void (*signal_)(int) = nullptr;
 };
 
+// The frames written before the one that failed stay: the file is cut after them and still
+// finished when its index fits.
+void ExpectFramesBeforeTheFailureKept(const std::string& path, int width, int height) {
+    int written = 0;
+    {
+        VideoWriter movie(path, VideoInfo(width, height, kRate), FrameHeader(width, height));
+        HRESULT r = AVIERR_OK;
+        for (; written < 10; ++written)
+            if ((r = movie.Write(MakeFrame(width, height, written), AVIIF_KEYFRAME)) != AVIERR_OK)
+                break;
+        EXPECT_EQ(r, AVIERR_FILEWRITE);
+        ASSERT_GT(written, 0);
+        EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_OK);
+    }
+    const std::vector<Fields> streams = ProbeStreams(path);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(written));
+}
+
 TEST_F(AviFaultTest, AFileSizeLimitIsAWriteErrorNotATruncatedSuccess) {
     const FileSizeLimit limit(100 * 1000);
-    VideoWriter movie(dir_ / "large.avi", VideoInfo(100, 100, kRate), FrameHeader(100, 100));
-    HRESULT r = AVIERR_OK;
-    for (int i = 0; i < 10 && r == AVIERR_OK; ++i)
-        r = movie.Write(MakeFrame(100, 100, i), AVIIF_KEYFRAME);
-    EXPECT_EQ(r, AVIERR_FILEWRITE);
-    EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_FILEWRITE);
+    ExpectFramesBeforeTheFailureKept(dir_ / "large.avi", 100, 100);
 }
 
 // A real full disk: a tmpfs of 1 MiB, mounted where the tests run as root.
@@ -135,19 +150,17 @@ protected:
 
 TEST_F(AviTmpfsTest, WritesAndTheFinishFailWhenTheDiskIsFull) {
     const std::string path = mount_ + "/movie.avi";
-    {
-        VideoWriter movie(path, VideoInfo(320, 240, kRate), FrameHeader(320, 240));
-        HRESULT r = AVIERR_OK;
-        for (int i = 0; i < 10 && r == AVIERR_OK; ++i)
-            r = movie.Write(MakeFrame(320, 240, i), AVIIF_KEYFRAME);
-        EXPECT_EQ(r, AVIERR_FILEWRITE);
-        EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_FILEWRITE);
-    }
-    // Almost full: the samples fit in the buffer, the finished file does not fit on the disk.
+    ExpectFramesBeforeTheFailureKept(path, 320, 240);
+    // Every sample written, then the disk filled by another file: only the finish fails.
     std::filesystem::remove(path);
-    WriteFile(mount_ + "/filler", Bytes(1024 * 1024 - 32 * 1024));
     VideoWriter movie(path, VideoInfo(38, 20, kRate), FrameHeader(38, 20));
     ASSERT_EQ(WriteSmall(movie, 12), AVIERR_OK);
+    {
+        std::ofstream filler(mount_ + "/filler", std::ios::binary);
+        const std::vector<char> block(64 * 1024);
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+        }
+    }
     EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_FILEWRITE);
 }
 
