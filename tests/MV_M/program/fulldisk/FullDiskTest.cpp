@@ -1,6 +1,6 @@
 // The real mv_m writing its movie onto a disk too small for it (a tmpfs mounted for the test, so
-// it runs as root only), and after being killed in the middle of a movie: the failure is told
-// once, naming the file, and no broken or temporary file is left behind.
+// that part runs as root only), and after being killed in the middle of a movie: the failure is
+// told once, naming the file, and no broken or temporary file is left behind.
 #include "../Driven.h"
 
 #include <QThread>
@@ -41,17 +41,16 @@ std::vector<std::string> TemporaryFiles(const std::string& dir) {
 class FullDiskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
         CopyPrograms(dir, {MV_M_PROGRAM});
         fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", dir + "avi_logo.bmp");
         fs::create_directories(frames);
         for (int i = 0; i < Frames; ++i)
             Pattern(FrameWidth, FrameHeight, i)->SaveToFile(frames + Format("%.4d.bmp", i));
         fs::create_directories(disk);
-        if (!Mount(3 << 20)) GTEST_SKIP() << "mount -t tmpfs failed: " << std::strerror(errno);
     }
     void TearDown() override {
-        if (mounted_) umount(disk.c_str());
+        // Detached even while busy, so the scratch folder can go.
+        if (mounted_) umount2(disk.c_str(), MNT_DETACH);
     }
 
     bool Mount(uintmax_t bytes) {
@@ -102,6 +101,8 @@ private:
 };
 
 TEST_F(FullDiskTest, AMovieTheDiskCannotHoldIsReportedOnceAndLeavesNoBrokenFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    if (!Mount(3 << 20)) GTEST_SKIP() << "mount -t tmpfs failed: " << std::strerror(errno);
     // Uncompressed: the disk is full after three frames.
     const std::string raw = disk + "raw.avi";
     std::string log = Make(raw, "raw");
@@ -114,8 +115,8 @@ TEST_F(FullDiskTest, AMovieTheDiskCannotHoldIsReportedOnceAndLeavesNoBrokenFile)
     ExpectCleanFailure(log, raw);
     ShowOnFailure(log);
 
-    // Re-compressed after writing: the uncompressed movie fits, its compressed copy does not, so
-    // the uncompressed movie stays.
+    // Re-compressed after writing: the uncompressed movie fits with its headers and index in the
+    // 256 KiB spare, its compressed copy (2.7 MB) does not, so the uncompressed movie stays.
     fs::remove(raw);
     ASSERT_TRUE(Mount(Frames * RawFrameBytes + (256 << 10)));
     const std::string recompressed = disk + "recompressed.avi";
