@@ -2,19 +2,28 @@
 // QT_QPA_GENERIC_PLUGINS=mvmdriver:<task>. Tasks:
 //   button                         logs whether the window's movie maker button is enabled,
 //                                  presses it and closes the window
-//   make;<frame>;<movie>;<codec>   in mv_m: drops the frame file, makes the movie at the path,
+//   make;<frame>;<movie>;<codec>[;after]
+//                                  in mv_m: drops the frame file, makes the movie at the path,
 //                                  raw (uncompressed) or a compressor's FourCC picked while
-//                                  writing, says No to running it and closes the window
-// Every box it answers and the steps it takes go to driver.log beside the program.
+//                                  writing (with "after": picked to re-compress the finished
+//                                  uncompressed movie), says No to running it and closes the
+//                                  window once the make button's handler has returned
+//   scan;<frame>                   in mv_m: drops the frame file, logs how long the folder took
+//                                  to list ("scan: N File. in <ms> ms") and closes the window
+// Every box it answers and the steps it takes go to driver.log beside the program, with
+// "clock: <event> <ms>" lines (a monotonic clock) around the movie.
 #include "../../driver/ProgramDriver.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QStatusBar>
 
 namespace {
@@ -24,7 +33,9 @@ constexpr int GiveUpMs = 90000;
 class Driver : public ProgramDriver {
 public:
     explicit Driver(const QString& task) : ProgramDriver(GiveUpMs), args_(task.split(';')) {
-        SetScript(args_.value(0) == "button" ? ButtonScript() : MakeScript());
+        clock_.start();
+        const QString kind = args_.value(0);
+        SetScript(kind == "button" ? ButtonScript() : kind == "scan" ? ScanScript() : MakeScript());
     }
 
 private:
@@ -52,6 +63,7 @@ private:
             return true;
         }
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            if (accepted_ == files) return true;
             Log("save: " + args_.value(2));
             // Typed into the name field, as a user does: the dialog may still be listing its
             // folder, which resets a selection made through the API.
@@ -59,7 +71,10 @@ private:
                 name->setText(args_.value(2));
             else
                 files->selectFile(args_.value(2));
-            QMetaObject::invokeMethod(files, "accept");
+            // Queued: a box the dialog opens (replace the existing file?) must not block the
+            // polling, which does not run again until this call returns.
+            QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+            accepted_ = files;
             return true;
         }
         if (auto* dialog = qobject_cast<QDialog*>(modal)) {
@@ -77,6 +92,13 @@ private:
             return true;
         }
         return false;
+    }
+
+    void Clock(const char* event) { Log(QString("clock: %1 %2").arg(event).arg(clock_.elapsed())); }
+    // "N File.": the scan is over.
+    bool Listed() const {
+        static const QRegularExpression done("^\\d+ File\\.$");
+        return done.match(Status()).hasMatch();
     }
 
     void CloseWindow() {
@@ -98,19 +120,60 @@ private:
                  }}};
     }
 
-    std::vector<Step> MakeScript() {
-        const bool raw = args_.value(3) == "raw";
+    // The drop is timed from its delivery to the status that ends the scan: checked right after
+    // the drop and, should the scan go on in the background, at every poll.
+    std::vector<Step> ScanScript() {
         return {
             {"start", [this] { return Window() != nullptr; },
-             [this] { DropFile(args_.value(1), QPoint(50, 50)); }},
+             [this] {
+                 Later([this] { dropped_ = clock_.elapsed(); });
+                 DropFile(args_.value(1), QPoint(50, 50));
+                 Later([this] { ScanOver(); });
+             }},
+            {"listed", [this] { return ScanOver(); }, [this] { CloseWindow(); }},
+        };
+    }
+    bool ScanOver() {
+        if (dropped_ < 0 || !Listed()) return false;
+        if (!scanLogged_)
+            Log(QString("scan: %1 in %2 ms").arg(Status()).arg(clock_.elapsed() - dropped_));
+        scanLogged_ = true;
+        return true;
+    }
+
+    std::vector<Step> MakeScript() {
+        const bool raw = args_.value(3) == "raw";
+        const bool after = args_.value(4) == "after";
+        return {
+            {"start", [this] { return Window() != nullptr; },
+             [this] {
+                 Clock("drop");
+                 DropFile(args_.value(1), QPoint(50, 50));
+             }},
             {"listed", [this] { return Enabled("MakeBitBtn"); },
-             [this, raw] {
+             [this, raw, after] {
+                 Clock("listed");
                  Log("status: " + Status());
                  Control<QCheckBox>("CompressCheckBox")->setChecked(!raw);
-                 Control<QCheckBox>("PreCompressCheckBox")->setChecked(!raw);
-                 Later([this] { Control<QAbstractButton>("MakeBitBtn")->click(); });
+                 Control<QCheckBox>("PreCompressCheckBox")->setChecked(!raw && !after);
+                 Later([this] {
+                     Clock("make");
+                     Control<QAbstractButton>("MakeBitBtn")->click();
+                     Clock("made");
+                     made_ = true;
+                 });
              }},
-            {"made", [this] { return Status().endsWith(" : 完了."); },
+            // The handler returns once the movie is done or given up, its boxes answered; the
+            // first frame count shown is logged on the way, so a test can stop the program there.
+            {"made",
+             [this] {
+                 static const QRegularExpression frameCount("\\(\\d+/\\d+\\)$");
+                 if (!progressLogged_ && frameCount.match(Status()).hasMatch()) {
+                     Log("status: " + Status());
+                     progressLogged_ = true;
+                 }
+                 return made_;
+             },
              [this] {
                  Log("status: " + Status());
                  CloseWindow();
@@ -119,6 +182,12 @@ private:
     }
 
     QStringList args_;
+    QPointer<QFileDialog> accepted_;
+    QElapsedTimer clock_;
+    qint64 dropped_ = -1;
+    bool scanLogged_ = false;
+    bool made_ = false;
+    bool progressLogged_ = false;
 };
 
 } // namespace

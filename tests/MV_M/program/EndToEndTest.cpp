@@ -2,45 +2,14 @@
 // plugins of tests/MV_X/driver/ and tests/MV_M/driver/: the player records frames, its movie
 // maker button is enabled and starts mv_m, and mv_m makes an uncompressed and a compressed movie of
 // the frames, which ffprobe counts and ffmpeg decodes.
-#include "Harness.h"
+#include "Driven.h"
 
-#include <QProcess>
 #include <QThread>
-
-namespace {
-
-// Runs a program of the folder with one driver task; returns its log.
-std::string RunDriven(const std::string& dir, const std::string& program, const std::string& task,
-                      int& exitCode) {
-    fs::remove(dir + "driver.log");
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("QT_PLUGIN_PATH", MV_TEST_PLUGINS);
-    env.insert("QT_QPA_GENERIC_PLUGINS", QString::fromStdString(task));
-    if (!env.contains("LSAN_OPTIONS"))
-        env.insert("LSAN_OPTIONS", QString("suppressions=%1/tests/lsan.supp").arg(MV_SOURCE_DIR));
-    process.setProcessEnvironment(env);
-    // Into files, not pipes: a program it starts outlives it and writes there too.
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QString::fromStdString(dir + "stderr.log"));
-    process.start(QString::fromStdString(dir + program), {});
-    exitCode = process.waitForFinished(180000) ? process.exitCode() : -1;
-    const avitest::Bytes log = avitest::ReadFile(dir + "driver.log");
-    const avitest::Bytes err = avitest::ReadFile(dir + "stderr.log");
-    return std::string(log.begin(), log.end()) + std::string(err.begin(), err.end());
-}
-
-} // namespace
 
 TEST(BothProgramsTest, RecordedFramesBecomeUncompressedAndCompressedMovies) {
     const avitest::ScratchDir folder;
     const std::string dir = folder / "";
-    for (const char* program : {MV_X_PROGRAM, MV_M_PROGRAM}) {
-        const std::string copy = dir + fs::path(program).filename().string();
-        fs::copy_file(program, copy); // ExeDir follows links: copies
-        fs::permissions(copy, fs::perms::owner_all);
-    }
+    CopyPrograms(dir, {MV_X_PROGRAM, MV_M_PROGRAM});
     fs::copy(MV_X_SPRITES, dir + "ekiimg");
     fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", dir + "avi_logo.bmp");
     Pattern(120, 90)->SaveToFile(dir + "face.bmp");
