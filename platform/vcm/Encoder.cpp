@@ -266,11 +266,17 @@ std::optional<Candidate> FindCandidate(const BITMAPINFOHEADER& input, Fourcc han
 std::unique_ptr<Encoder> Encoder::Open(const Candidate& candidate, const BITMAPINFOHEADER& input,
                                        const Settings& settings) {
     if (candidate.codec == nullptr || !IsSupportedInput(input)) return nullptr;
-    std::unique_ptr<Encoder> encoder(new Encoder);
-    if (encoder->Start(candidate, candidate.pixelFormat, input, settings)) return encoder;
-    // Sizes that an encoder cannot take in 4:2:0 (x264: odd ones) keep the fuller format.
+    // Sizes that an encoder cannot take in 4:2:0 keep the fuller format. x264 refuses odd
+    // sizes (and leaks a little on every refusal), so it is not asked.
     const int fallback = candidate.fallbackFormat;
-    if (fallback < 0 || fallback == candidate.pixelFormat) return nullptr;
+    const bool hasFallback = fallback >= 0 && fallback != candidate.pixelFormat;
+    const bool odd = input.biWidth % 2 != 0 || input.biHeight % 2 != 0;
+    const bool evenOnly = candidate.name == "libx264";
+    std::unique_ptr<Encoder> encoder(new Encoder);
+    if (!(odd && evenOnly && hasFallback) &&
+        encoder->Start(candidate, candidate.pixelFormat, input, settings))
+        return encoder;
+    if (!hasFallback) return nullptr;
     encoder.reset(new Encoder);
     if (encoder->Start(candidate, fallback, input, settings)) return encoder;
     return nullptr;
