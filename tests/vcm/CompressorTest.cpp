@@ -169,12 +169,7 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
 // The sequence in an AVI file, its stream format with the codec data.
 void WriteMovie(const std::string& path, const Sequence& s, const BITMAPINFOHEADER& h) {
     const auto* format = reinterpret_cast<const BITMAPINFOHEADER*>(s.format.data());
-    AVISTREAMINFO info;
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = format->biCompression;
-    info.dwScale = 1;
-    info.dwRate = 30;
-    info.rcFrame = Rect(0, 0, h.biWidth, h.biHeight);
+    const auto info = avitest::VideoInfo(h.biWidth, h.biHeight, 30, format->biCompression);
     PAVIFILE file = nullptr;
     PAVISTREAM stream = nullptr;
     ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
