@@ -7,9 +7,12 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -109,10 +112,39 @@ void AddPicturePreview(QFileDialog& dialog) {
         });
 }
 
+// Qt adds the default suffix to a typed name before it looks whether that names a folder (and
+// looks in the working directory, not the dialog's): "clips" and Enter would save "clips.avi"
+// beside the folder. Here a typed name of a folder opens it, as in every file dialog, and the
+// name the dialog started with comes back for the file.
+class TFileDialog : public QFileDialog {
+public:
+    TFileDialog(QWidget* parent, const QString& caption, const QString& directory)
+        : QFileDialog(parent, caption, directory) {}
+    void SetStartName(const QString& name) {
+        startName_ = name;
+        if (!name.isEmpty()) selectFile(name);
+    }
+    void accept() override {
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (acceptMode() == AcceptSave && edit != nullptr && !edit->text().isEmpty()) {
+            const QFileInfo typed(QDir(directory()).absoluteFilePath(edit->text()));
+            if (typed.isDir()) {
+                setDirectory(typed.absoluteFilePath());
+                edit->setText(startName_);
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString startName_;
+};
+
 DialogAnswer ShowFileDialog(const DialogRequest& request, QWidget* parent) {
     const QStringList filters =
         QString::fromStdString(QtNameFilters(request.filter)).split(";;", Qt::SkipEmptyParts);
-    QFileDialog dialog(parent, QString::fromStdString(request.caption),
+    TFileDialog dialog(parent, QString::fromStdString(request.caption),
                        QString::fromStdString(request.initialDir));
     if (request.picturePreview) {
         dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -121,7 +153,7 @@ DialogAnswer ShowFileDialog(const DialogRequest& request, QWidget* parent) {
     dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
-    if (!request.fileName.empty()) dialog.selectFile(QString::fromStdString(request.fileName));
+    dialog.SetStartName(QString::fromStdString(request.fileName));
     if (request.kind == DialogRequest::SaveFile) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(QString::fromStdString(request.defaultExt));
@@ -204,6 +236,35 @@ void ShellOpen(QWidget* owner, const std::string& target) {
             target));
 }
 
+namespace {
+
+// "*.a;*.b" or "*.a *.b" as its patterns.
+std::vector<std::string> SplitPatterns(const std::string& text) {
+    std::vector<std::string> patterns;
+    size_t s = 0;
+    while (s < text.size()) {
+        size_t end = text.find_first_of("; ", s);
+        if (end == std::string::npos) end = text.size();
+        if (end > s) patterns.push_back(text.substr(s, end - s));
+        s = end + 1;
+    }
+    return patterns;
+}
+
+// Qt shows the patterns after the description: a description that already ends with them
+// ("AVI ファイル (*.avi)") gives up its own copy.
+std::string BareDescription(const std::string& description,
+                            const std::vector<std::string>& patterns) {
+    const size_t open = description.rfind('(');
+    if (description.empty() || description.back() != ')' || open == std::string::npos ||
+        SplitPatterns(description.substr(open + 1, description.size() - open - 2)) != patterns)
+        return description;
+    const std::string head = description.substr(0, open);
+    return head.substr(0, head.find_last_not_of(' ') + 1);
+}
+
+} // namespace
+
 std::string QtNameFilters(const std::string& filter) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -216,20 +277,13 @@ std::string QtNameFilters(const std::string& filter) {
     }
     std::string out;
     for (size_t i = 0; i + 1 < parts.size(); i += 2) {
-        std::string patterns;
-        size_t s = 0;
-        const std::string& p = parts[i + 1];
-        while (s < p.size()) {
-            size_t semi = p.find(';', s);
-            if (semi == std::string::npos) semi = p.size();
-            if (semi > s) {
-                if (!patterns.empty()) patterns += ' ';
-                patterns += p.substr(s, semi - s);
-            }
-            s = semi + 1;
-        }
+        const std::vector<std::string> patterns = SplitPatterns(parts[i + 1]);
+        std::string joined;
+        for (const std::string& p : patterns)
+            joined += (joined.empty() ? "" : " ") + p;
+        const std::string description = BareDescription(parts[i], patterns);
         if (!out.empty()) out += ";;";
-        out += parts[i] + " (" + patterns + ")";
+        out += description + (description.empty() ? "(" : " (") + joined + ")";
     }
     return out;
 }

@@ -39,6 +39,7 @@ constexpr int QualityMax = 10000;
 constexpr int QscaleWorst = 31;
 constexpr int CrfWorst = 51;
 constexpr int BitsPerKilobyte = 1024 * 8;
+constexpr int Vp8CeilingBitsPerPixel = 4;
 // Larger frames than any encoder here takes; keeps every size product far from overflow.
 constexpr int MaxSide = 16384;
 
@@ -60,6 +61,19 @@ AVPixelFormat BestPixelFormat(const AVCodec& codec, AVPixelFormat source) {
     if (usable.empty()) return AV_PIX_FMT_NONE;
     usable.push_back(AV_PIX_FMT_NONE);
     return avcodec_find_best_pix_fmt_of_list(usable.data(), source, 0, nullptr);
+}
+
+// What players, browsers and hardware decoders expect of a lossy encoder: 4:2:0, as the first
+// of the encoder's own list names it (full-range yuvj420p for Motion JPEG, yuv420p elsewhere).
+AVPixelFormat PlayableFormat(const AVCodec& codec) {
+    const AVCodecDescriptor* info = avcodec_descriptor_get(codec.id);
+    if (info == nullptr || !(info->props & AV_CODEC_PROP_LOSSY) || codec.pix_fmts == nullptr)
+        return AV_PIX_FMT_NONE;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if ((*f == AV_PIX_FMT_YUV420P || *f == AV_PIX_FMT_YUVJ420P) &&
+            sws_isSupportedOutput(*f) > 0)
+            return *f;
+    return AV_PIX_FMT_NONE;
 }
 
 // Lossless codec fed full 8-bit RGB: 24-bit frames come back unchanged.
@@ -138,8 +152,10 @@ std::vector<Candidate> TrialCandidates(int bitCount) {
         candidate.codec = codec;
         candidate.name = codec->name;
         candidate.longName = codec->long_name != nullptr ? codec->long_name : codec->name;
-        candidate.pixelFormat = BestPixelFormat(*codec, source);
-        if (candidate.pixelFormat == AV_PIX_FMT_NONE) continue;
+        candidate.fallbackFormat = BestPixelFormat(*codec, source);
+        if (candidate.fallbackFormat == AV_PIX_FMT_NONE) continue;
+        const AVPixelFormat playable = PlayableFormat(*codec);
+        candidate.pixelFormat = playable != AV_PIX_FMT_NONE ? playable : candidate.fallbackFormat;
         candidate.exact =
             GivesExactPixels(*codec, static_cast<AVPixelFormat>(candidate.pixelFormat));
         if (!PassesTrial(candidate, bitCount, candidate.fccHandler)) continue;
@@ -250,24 +266,36 @@ std::optional<Candidate> FindCandidate(const BITMAPINFOHEADER& input, Fourcc han
 std::unique_ptr<Encoder> Encoder::Open(const Candidate& candidate, const BITMAPINFOHEADER& input,
                                        const Settings& settings) {
     if (candidate.codec == nullptr || !IsSupportedInput(input)) return nullptr;
+    // Sizes that an encoder cannot take in 4:2:0 keep the fuller format. x264 refuses odd
+    // sizes (and leaks a little on every refusal), so it is not asked.
+    const int fallback = candidate.fallbackFormat;
+    const bool hasFallback = fallback >= 0 && fallback != candidate.pixelFormat;
+    const bool odd = input.biWidth % 2 != 0 || input.biHeight % 2 != 0;
+    const bool evenOnly = candidate.name == "libx264";
     std::unique_ptr<Encoder> encoder(new Encoder);
-    if (!encoder->Start(candidate, input, settings)) return nullptr;
-    return encoder;
+    if (!(odd && evenOnly && hasFallback) &&
+        encoder->Start(candidate, candidate.pixelFormat, input, settings))
+        return encoder;
+    if (!hasFallback) return nullptr;
+    encoder.reset(new Encoder);
+    if (encoder->Start(candidate, fallback, input, settings)) return encoder;
+    return nullptr;
 }
 
-bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
+bool Encoder::Start(const Candidate& candidate, int pixelFormat, const BITMAPINFOHEADER& input,
                     const Settings& settings) {
     input_ = input;
     context_.reset(avcodec_alloc_context3(candidate.codec));
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (!context_ || !frame_ || !packet_) return false;
-    const auto format = static_cast<AVPixelFormat>(candidate.pixelFormat);
+    const auto format = static_cast<AVPixelFormat>(pixelFormat);
     context_->width = input.biWidth;
     context_->height = input.biHeight;
     context_->pix_fmt = format;
     context_->thread_count = 1; // frame threads would hold packets back
     ApplySettings(settings);
+    ApplySpeed(candidate);
     if (avcodec_open2(context_.get(), candidate.codec, nullptr) < 0) return false;
 
     if (!NewFrameBuffer(*frame_, format, input.biWidth, input.biHeight)) return false;
@@ -284,11 +312,12 @@ bool Encoder::Start(const Candidate& candidate, const BITMAPINFOHEADER& input,
 // - data rate D kilobytes per second: an average bit rate of D x 8192 bits per second, also the
 //   maximum rate over a one-second buffer; the quality is then left to the rate control;
 // - quality Q (0..10000) without a data rate: encoders with a constant rate factor get
-//   crf = 51 x (10000 - Q) / 10000 and no bit rate (x264, x265, VP8/VP9, AV1), and keep their
-//   own default for Q = -1; all others a fixed quantiser 1 + 30 x (10000 - Q) / 10000
-//   (MPEG-style 1..31: MJPG, FMP4, MP42/MP43...), which lossless encoders and those without a
-//   quality setting ignore. For them Q = -1 is the dialog's default of 75 (quantiser 8), not
-//   libavcodec's default of a 200 kbit/s rate, which full-size frames cannot keep to.
+//   crf = 51 x (10000 - Q) / 10000 and no bit rate (x264, x265, VP8/VP9, AV1); all others a
+//   fixed quantiser 1 + 30 x (10000 - Q) / 10000 (MPEG-style 1..31: MJPG, FMP4, MP42/MP43...),
+//   which lossless encoders and those without a quality setting ignore. Q = -1 is the
+//   dialog's default of 75 for every encoder (crf 12, quantiser 8), so the slider left alone
+//   gives what it shows; libavcodec's default of a 200 kbit/s rate would starve full-size
+//   frames, and each library's own default would differ from the slider.
 // No encoder may hold frames back: no B-frames, and look-ahead switched off where it exists.
 void Encoder::ApplySettings(const Settings& settings) {
     AVCodecContext& c = *context_;
@@ -302,19 +331,56 @@ void Encoder::ApplySettings(const Settings& settings) {
         c.bit_rate = static_cast<int64_t>(settings.dataRate) * BitsPerKilobyte;
         c.rc_max_rate = c.bit_rate;
         c.rc_buffer_size = static_cast<int>(std::min<int64_t>(c.bit_rate, INT32_MAX));
+        // Starting a quarter full keeps the first frames near the rate.
+        c.rc_initial_buffer_occupancy = c.rc_buffer_size / 4;
         return;
     }
     const bool hasCrf = av_opt_find(c.priv_data, "crf", nullptr, 0, 0) != nullptr;
-    if (hasCrf && settings.quality < 0) return;
     const int32_t quality = settings.quality < 0 ? DefaultQuality : settings.quality;
     const int64_t lack = QualityMax - std::min(quality, QualityMax);
     if (hasCrf) {
-        c.bit_rate = 0;
+        // VP8's constant quality still keeps to a bit rate, 256 kbit/s unless given one: a
+        // ceiling that frames at any quality stay under leaves it to the crf.
+        c.bit_rate = c.codec_id == AV_CODEC_ID_VP8
+                         ? static_cast<int64_t>(c.width) * c.height * Vp8CeilingBitsPerPixel *
+                               c.time_base.den / std::max(c.time_base.num, 1)
+                         : 0;
         av_opt_set_double(c.priv_data, "crf", static_cast<double>(CrfWorst * lack / QualityMax), 0);
         return;
     }
     c.flags |= AV_CODEC_FLAG_QSCALE;
     c.global_quality = static_cast<int>(FF_QP2LAMBDA * (1 + (QscaleWorst - 1) * lack / QualityMax));
+}
+
+namespace {
+
+struct EncoderOption {
+    const char* encoder;
+    const char* name;
+    const char* value;
+};
+
+// Frames become a movie while the user waits: the encoders with speed settings run in their
+// fast modes, whose quality at the default setting stays close to their slow ones'.
+constexpr EncoderOption SpeedOptions[] = {
+    {"libaom-av1", "usage", "realtime"},
+    {"libaom-av1", "cpu-used", "8"},
+    {"libvpx", "deadline", "good"},
+    {"libvpx", "cpu-used", "4"},
+    {"libvpx-vp9", "deadline", "good"},
+    {"libvpx-vp9", "cpu-used", "4"},
+    {"cinepak", "max_strips", "1"},
+    {"cinepak", "max_extra_cb_iterations", "0"},
+    {"cinepak", "skip_empty_cb", "1"},
+    {"zmbv", "compression_level", "1"}, // twice as fast for 7 % more bytes
+};
+
+} // namespace
+
+void Encoder::ApplySpeed(const Candidate& candidate) {
+    for (const EncoderOption& o : SpeedOptions)
+        if (candidate.name == o.encoder)
+            av_opt_set(context_.get(), o.name, o.value, AV_OPT_SEARCH_CHILDREN);
 }
 
 void Encoder::BuildOutputFormat(const Candidate& candidate, const BITMAPINFOHEADER& input) {

@@ -37,8 +37,9 @@ struct Candidate {
     std::string name;     // libavcodec's short name of the encoder
     std::string longName; // and its descriptive name
     Fourcc fccHandler = 0;
-    int pixelFormat = -1; // AVPixelFormat
-    bool exact = false;   // gives back the very pixels of 24-bit frames
+    int pixelFormat = -1;    // AVPixelFormat
+    int fallbackFormat = -1; // for frame sizes that PixelFormat cannot take
+    bool exact = false;      // gives back the very pixels of 24-bit frames
 };
 
 // The encoders that take frames of Input's bit count and size, in libavcodec's order, one per
@@ -49,8 +50,8 @@ std::vector<Candidate> AllCandidates(int bitCount);
 // The candidate with the FOURCC Handler for Input, if any.
 std::optional<Candidate> FindCandidate(const BITMAPINFOHEADER& input, Fourcc handler);
 
-// The quality that stands for "the default" where an encoder has no good one of its own, and
-// where the dialog's slider starts.
+// Every encoder's default quality: what ICQUALITY_DEFAULT gives, and where the dialog's slider
+// starts.
 inline constexpr int32_t DefaultQuality = 7500;
 
 // How the user's settings reach the encoder (see Encoder.cpp for the mapping).
@@ -89,7 +90,9 @@ public:
 
 private:
     Encoder() = default;
-    bool Start(const Candidate& candidate, const BITMAPINFOHEADER& input, const Settings& settings);
+    bool Start(const Candidate& candidate, int format, const BITMAPINFOHEADER& input,
+               const Settings& settings);
+    void ApplySpeed(const Candidate& candidate);
     void ApplySettings(const Settings& settings);
     void BuildOutputFormat(const Candidate& candidate, const BITMAPINFOHEADER& input);
     bool WritableFrame();

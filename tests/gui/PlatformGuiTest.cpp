@@ -12,11 +12,16 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -194,9 +199,47 @@ TEST_F(GuiTest, OwnerDrawnListBoxDrawsItemsAndReportsAFailureOnce) {
 }
 
 TEST_F(GuiTest, FiltersBecomeQtNameFilters) {
+    // A description that ends with its patterns does not get them twice.
     EXPECT_EQ(QtNameFilters("すべて (*.jpg;*.bmp)|*.jpg;*.bmp;|ビットマップ (*.bmp)|*.bmp"),
-              "すべて (*.jpg;*.bmp) (*.jpg *.bmp);;ビットマップ (*.bmp) (*.bmp)");
+              "すべて (*.jpg *.bmp);;ビットマップ (*.bmp)");
+    EXPECT_EQ(QtNameFilters("AVI ファイル (*.avi)|*.avi|(*.png)|*.png|絵 (bmp)|*.bmp"),
+              "AVI ファイル (*.avi);;(*.png);;絵 (bmp) (*.bmp)");
     EXPECT_EQ(QtNameFilters(""), "");
+}
+
+// The real save dialog, offscreen, typed into: a folder's name and Enter open the folder and
+// bring the start name back; the name and Enter then give it with the default extension.
+TEST_F(GuiTest, SaveDialogOpensATypedFolderAndAddsTheExtensionToAFile) {
+    SetDialogAnswerer({});
+    App();
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkdir("clips"));
+    const QString clips = root.filePath("clips");
+    TSaveDialog save;
+    save.Filter = "AVI ファイル (*.avi)|*.avi";
+    save.DefaultExt = "avi";
+    save.InitialDir = root.path().toStdString();
+    save.FileName = "MVX_Movie";
+    QStringList filters;
+    std::string afterFolder, typedAfterFolder;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filters = dialog->nameFilters();
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        edit->selectAll();
+        QTest::keyClicks(edit, "clips");
+        QTest::keyClick(edit, Qt::Key_Return);
+        afterFolder = dialog->directory().absolutePath().toStdString();
+        typedAfterFolder = edit->text().toStdString();
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (dialog->isVisible()) dialog->reject();
+    });
+    ASSERT_TRUE(save.Execute());
+    EXPECT_EQ(filters, QStringList{"AVI ファイル (*.avi)"});
+    EXPECT_EQ(afterFolder, clips.toStdString());
+    EXPECT_EQ(typedAfterFolder, "MVX_Movie");
+    EXPECT_EQ(save.FileName, (clips + "/MVX_Movie.avi").toStdString());
 }
 
 TEST_F(GuiTest, RadioGroupKeepsItsIndexInRangeAndReportsChanges) {

@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "platform/vcm/Encoder.h"
 #include "platform/vcm/Vcm.h"
+#include "tests/platform/AviTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -104,6 +105,7 @@ constexpr uint32_t Mjpg = mmioFOURCC('M', 'J', 'P', 'G');
 constexpr uint32_t Fmp4 = mmioFOURCC('F', 'M', 'P', '4');
 constexpr uint32_t H264 = mmioFOURCC('H', '2', '6', '4');
 constexpr uint32_t Ffv1 = mmioFOURCC('F', 'F', 'V', '1');
+constexpr uint32_t Vp80 = mmioFOURCC('V', 'P', '8', '0');
 
 size_t TotalBytes(const Sequence& s) {
     size_t total = 0;
@@ -130,13 +132,17 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
         EXPECT_GT(TotalBytes(fine), 2 * TotalBytes(coarse));
         EXPECT_LT(WorstError(fine, h), WorstError(coarse, h));
     }
-    // The default quality of an MPEG-style encoder is the dialog's default, not libavcodec's
-    // 200 kbit/s rate, which would starve full-size frames.
+    // The default quality is the dialog's default for every encoder (the slider shows what
+    // it gives), not a rate of a few hundred kbit/s that would starve full-size frames.
     const auto vga = frames::Header(640, 480);
-    auto byDefault = Vars(Mjpg), byDialog = Vars(Mjpg, vcm::DefaultQuality);
-    const Sequence defaultFrames = Compress(byDefault, vga, 3, true);
-    EXPECT_TRUE(defaultFrames.packets == Compress(byDialog, vga, 3, true).packets);
-    EXPECT_GT(TotalBytes(defaultFrames), 3 * 200000 / 8 / 30 * 4);
+    for (const uint32_t handler : {Mjpg, H264, Vp80}) {
+        if (!vcm::FindCandidate(vga, handler)) continue;
+        SCOPED_TRACE(FourccText(handler));
+        auto byDefault = Vars(handler), byDialog = Vars(handler, vcm::DefaultQuality);
+        const Sequence defaultFrames = Compress(byDefault, vga, 3, true);
+        EXPECT_TRUE(defaultFrames.packets == Compress(byDialog, vga, 3, true).packets);
+        EXPECT_GT(TotalBytes(defaultFrames), 3 * 256000 / 8 / 30 * 4);
+    }
     // Key frame every 3 frames, and no key frame in between.
     for (const uint32_t handler : {Fmp4, H264}) {
         if (!vcm::FindCandidate(h, handler)) continue;
@@ -158,6 +164,74 @@ TEST(CompressorSettings, QualityKeyFramesAndDataRateReachTheEncoder) {
     const auto padded = frames::Header(642, 16);
     auto exact = Vars(Ffv1);
     EXPECT_EQ(WorstError(Compress(exact, padded), padded), 0);
+}
+
+// The sequence in an AVI file, its stream format with the codec data.
+void WriteMovie(const std::string& path, const Sequence& s, const BITMAPINFOHEADER& h) {
+    const auto* format = reinterpret_cast<const BITMAPINFOHEADER*>(s.format.data());
+    const auto info = avitest::VideoInfo(h.biWidth, h.biHeight, 30, format->biCompression);
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, path, OF_WRITE | OF_CREATE), AVIERR_OK);
+    EXPECT_EQ(AVIFileCreateStream(file, &stream, info), AVIERR_OK);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, s.format.data(), static_cast<int32_t>(s.format.size())),
+              AVIERR_OK);
+    for (size_t i = 0; i < s.packets.size(); ++i)
+        EXPECT_EQ(AVIStreamWrite(stream, static_cast<int32_t>(i), 1, s.packets[i].data(),
+                                 static_cast<int32_t>(s.packets[i].size()),
+                                 s.keys[i] ? AVIIF_KEYFRAME : 0, nullptr, nullptr),
+                  AVIERR_OK);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+}
+
+TEST(CompressorFormats, LossyMoviesAreFourTwoZeroWhereTheEncoderTakesTheSize) {
+    struct Expected {
+        const char* fourcc;
+        const char* even; // pix_fmt at an even size
+        const char* odd;  // and at an odd one
+    };
+    // x264 takes 4:2:0 at even sizes only; Motion JPEG is full-range, as ffmpeg writes it.
+    const Expected table[] = {{"H264", "yuv420p", "yuv444p"}, {"MJPG", "yuvj420p", "yuvj420p"},
+                              {"FMP4", "yuv420p", "yuv420p"}, {"VP90", "yuv420p", "yuv420p"},
+                              {"AV01", "yuv420p", "yuv420p"}, {"theo", "yuv420p", "yuv420p"}};
+    const std::string dir = ::testing::TempDir();
+    for (const auto& h : {frames::Header(96, 64), frames::Header(97, 65)}) {
+        const bool odd = h.biWidth % 2 != 0;
+        for (const Expected& e : table) {
+            const uint32_t handler = mmioFOURCC(e.fourcc[0], e.fourcc[1], e.fourcc[2], e.fourcc[3]);
+            if (!vcm::FindCandidate(h, handler)) continue;
+            SCOPED_TRACE(std::string(e.fourcc) + (odd ? " odd" : " even"));
+            auto cv = Vars(handler);
+            const Sequence s = Compress(cv, h);
+            const std::string path = dir + "/vcm_format_" + e.fourcc + ".avi";
+            WriteMovie(path, s, h);
+            // The movie keeps its size, and ffmpeg decodes it whole.
+            EXPECT_EQ(
+                avitest::RunCommand(
+                    "ffprobe -v error -show_entries stream=pix_fmt,width,height -of csv=p=0 '" +
+                    path + "'")
+                    .out,
+                std::to_string(h.biWidth) + "," + std::to_string(h.biHeight) + "," +
+                    (odd ? e.odd : e.even) + "\n");
+            const auto decoded = avitest::Decode(path, "0", "-f rawvideo -pix_fmt bgr24");
+            const size_t frameBytes = static_cast<size_t>(h.biWidth) * h.biHeight * 3;
+            ASSERT_EQ(decoded.size(), frameBytes * SequenceFrames);
+            const std::vector<uint8_t> last(decoded.end() - static_cast<ptrdiff_t>(frameBytes),
+                                            decoded.end());
+            EXPECT_LE(frames::MeanError(last, frames::Bgr(h, frames::Make(h, SequenceFrames - 1))),
+                      LossyBound);
+            std::remove(path.c_str());
+        }
+    }
+    // Lossless ones stay exact at any size.
+    const auto odd = frames::Header(97, 65);
+    for (const uint32_t handler :
+         {Ffv1, mmioFOURCC('H', 'F', 'Y', 'U'), mmioFOURCC('U', 'L', 'R', 'G')}) {
+        SCOPED_TRACE(FourccText(handler));
+        auto cv = Vars(handler);
+        EXPECT_EQ(WorstError(Compress(cv, odd), odd), 0);
+    }
 }
 
 TEST(CompressorCalls, MisuseFailsCleanly) {
