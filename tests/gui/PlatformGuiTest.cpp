@@ -369,3 +369,27 @@ TEST(PlatformGuiTest, ShellReportsWhatTheDesktopCannotOpen) {
     qputenv("PATH", path);
     if (!browser.isEmpty()) qputenv("BROWSER", browser);
 }
+
+// A source that proposes a move (Shift held) gets a copy: answered "move", a file manager
+// deletes the dragged original.
+TEST(PlatformGuiTest, FileDropsAreAcceptedAsCopiesOnly) {
+    App();
+    QMimeData files, text;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.bmp")});
+    text.setText("a.bmp");
+    const auto actions = Qt::MoveAction | Qt::CopyAction;
+    QDragEnterEvent enter({1, 1}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QDragMoveEvent move({2, 2}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QDropEvent drop({2, 2}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_EQ(drop.proposedAction(), Qt::MoveAction);
+    AcceptFileDrag(enter);
+    AcceptFileDrag(move);
+    EXPECT_EQ(AcceptFileDrop(drop), "/tmp/a.bmp");
+    for (const QDropEvent* e : std::initializer_list<const QDropEvent*>{&enter, &move, &drop}) {
+        EXPECT_TRUE(e->isAccepted());
+        EXPECT_EQ(e->dropAction(), Qt::CopyAction);
+    }
+    QDragEnterEvent other({1, 1}, actions, &text, Qt::LeftButton, {});
+    AcceptFileDrag(other);
+    EXPECT_FALSE(other.isAccepted());
+}
