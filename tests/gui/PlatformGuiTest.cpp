@@ -12,8 +12,11 @@
 #include "platform/win/ShellApi.h"
 #include "platform/win/WinBase.h"
 
+#include <QDialog>
 #include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -392,4 +395,40 @@ TEST(PlatformGuiTest, FileDropsAreAcceptedAsCopiesOnly) {
     QDragEnterEvent other({1, 1}, actions, &text, Qt::LeftButton, {});
     AcceptFileDrag(other);
     EXPECT_FALSE(other.isAccepted());
+}
+
+// Enter presses the focused push button as Space does; line edits and a dialog's default
+// button keep Enter as they had it.
+TEST(PlatformGuiTest, EnterPressesTheFocusedPushButton) {
+    App();
+    QWidget window;
+    auto* button = new QPushButton("OK", &window);
+    auto* edit = new QLineEdit(&window);
+    int clicks = 0, returns = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    QObject::connect(edit, &QLineEdit::returnPressed, [&] { ++returns; });
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(button, Qt::Key_Space);
+    QTest::keyClick(button, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(clicks, 3);
+    button->setEnabled(false);
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(clicks, 3);
+    EXPECT_EQ(returns, 1);
+
+    QDialog dialog;
+    auto* ok = new QPushButton("OK", &dialog);
+    auto* cancel = new QPushButton("Cancel", &dialog);
+    auto* field = new QLineEdit(&dialog);
+    ok->setDefault(true);
+    dialog.show();
+    int oks = 0, cancels = 0;
+    QObject::connect(ok, &QPushButton::clicked, [&] { ++oks; });
+    QObject::connect(cancel, &QPushButton::clicked, [&] { ++cancels; });
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(cancel, Qt::Key_Return);
+    EXPECT_EQ(oks, 1);
+    EXPECT_EQ(cancels, 1);
 }
