@@ -150,6 +150,11 @@ void TAlbum::Delete(const std::string& Name) const {
         DeleteFile(EntryFile(Name, ext));
 }
 
+void TAlbum::DiscardImport(const std::string& Name) const {
+    for (const char* ext : {PictureExtension, MaskExtension, ThumbnailExtension})
+        DeleteFile(EntryFile(Name, ext));
+}
+
 void TAlbum::RemoveUnfinishedEntryFiles() const {
     for (const std::string& name : FindFiles(FFolder, std::string("*") + TemporarySuffix))
         DeleteFile(FFolder + name);

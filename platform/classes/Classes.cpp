@@ -98,8 +98,12 @@ void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)
     WriteFailureOverride() = std::move(fails);
 }
 
+bool FileWriteFails(const std::string& fileName) {
+    return WriteFailureOverride() && WriteFailureOverride()(fileName);
+}
+
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-    if (WriteFailureOverride() && WriteFailureOverride()(fileName_)) {
+    if (FileWriteFails(fileName_)) {
         errno = ENOSPC;
         return 0;
     }

@@ -75,8 +75,10 @@ private:
 };
 
 // Tests make the writes to chosen files fail as on a full disk: Fails sees each file name that a
-// TFileStream writes to; an empty function restores real writes.
+// TFileStream or a settings file writes to; an empty function restores real writes.
 void SetFileWriteFailureOverride(std::function<bool(const std::string& fileName)> fails);
+// Whether the test override makes writes to FileName fail.
+bool FileWriteFails(const std::string& fileName);
 
 class TMemoryStream final : public TStream {
 public:
