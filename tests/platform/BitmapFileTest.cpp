@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 
 using namespace bmp_bytes;
 
@@ -438,6 +439,13 @@ TEST(BitmapFile, HostileFilesFailCleanly) {
         {"RLE codes up to the top of a picture beyond the largest sparse one",
          rle8(HugeRleSkip(20000, {0, 1}), 20000, 20000)},
     };
+    // None costs a picture of the size it claims: each is refused before one is made.
+    const auto peakBytes = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return int64_t{usage.ru_maxrss} * 1024;
+    };
+    const int64_t before = peakBytes();
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
         TBitmap b;
@@ -457,4 +465,5 @@ TEST(BitmapFile, HostileFilesFailCleanly) {
         EXPECT_EQ(b.PixelFormat(), pf24bit);
         EXPECT_EQ(b.PixelColor(1, 1), clRed);
     }
+    EXPECT_LT(peakBytes() - before, int64_t{64} << 20);
 }
