@@ -377,9 +377,8 @@ TEST(PlatformGuiTest, ShellReportsWhatTheDesktopCannotOpen) {
 // deletes the dragged original.
 TEST(PlatformGuiTest, FileDropsAreAcceptedAsCopiesOnly) {
     App();
-    QMimeData files, text;
+    QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/a.bmp")});
-    text.setText("a.bmp");
     const auto actions = Qt::MoveAction | Qt::CopyAction;
     QDragEnterEvent enter({1, 1}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
     QDragMoveEvent move({2, 2}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
@@ -392,9 +391,6 @@ TEST(PlatformGuiTest, FileDropsAreAcceptedAsCopiesOnly) {
         EXPECT_TRUE(e->isAccepted());
         EXPECT_EQ(e->dropAction(), Qt::CopyAction);
     }
-    QDragEnterEvent other({1, 1}, actions, &text, Qt::LeftButton, {});
-    AcceptFileDrag(other);
-    EXPECT_FALSE(other.isAccepted());
 }
 
 // Enter presses the focused push button as Space does; line edits and a dialog's default
