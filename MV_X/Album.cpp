@@ -132,7 +132,7 @@ void TAlbum::WriteEntryFiles(const std::string& Name, TBitmap& Picture, TBitmap&
 void TAlbum::Open(const std::string& Name, TBitmap& Picture, TBitmap& Mask) const {
     TBitmap picture, mask;
     LoadPictureFile(PictureFile(Name), picture);
-    mask.LoadFromFile(MaskFile(Name));
+    LoadBitmapFile(MaskFile(Name), mask);
     FitMaskToPicture(mask, picture.Width(), picture.Height());
     Picture.TakeOver(picture);
     Mask.TakeOver(mask);
@@ -141,12 +141,17 @@ void TAlbum::Open(const std::string& Name, TBitmap& Picture, TBitmap& Mask) cons
 bool TAlbum::LoadThumbnail(const std::string& Name, TBitmap& Thumbnail) const {
     const std::string file = ThumbnailFile(Name);
     if (!FileExists(file)) return false;
-    Thumbnail.LoadFromFile(file);
+    LoadBitmapFile(file, Thumbnail);
     return true;
 }
 
 void TAlbum::Delete(const std::string& Name) const {
     for (const char* ext : {PictureExtension, MaskExtension, ThumbnailExtension, SettingsExtension})
+        DeleteFile(EntryFile(Name, ext));
+}
+
+void TAlbum::DiscardImport(const std::string& Name) const {
+    for (const char* ext : {PictureExtension, MaskExtension, ThumbnailExtension})
         DeleteFile(EntryFile(Name, ext));
 }
 

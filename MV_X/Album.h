@@ -51,6 +51,8 @@ public:
     bool LoadThumbnail(const std::string& Name, TBitmap& Thumbnail) const;
     // Removes the entry's four files.
     void Delete(const std::string& Name) const;
+    // Removes the three files Import wrote, when a later step of the import fails.
+    void DiscardImport(const std::string& Name) const;
     // An import cut short (the program killed while writing) leaves temporary files that are
     // never listed; they go at the next start.
     void RemoveUnfinishedEntryFiles() const;

@@ -300,6 +300,10 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
     AcceptFileDrag(*event);
 }
 
+void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
+    AcceptFileDrag(*event);
+}
+
 void TMainForm::dropEvent(QDropEvent* event) {
     const std::string file = AcceptFileDrop(*event);
     if (!file.empty()) Guarded([&] { WMDropFiles(file); });

@@ -92,8 +92,16 @@ void TMainForm::ImportPicture(const std::string& FileName) {
     TBitmap picture, mask;
     const std::string name = FAlbum.Import(FileName, picture, mask);
     // The open entry's settings are kept, as opening another entry keeps them, unless the new
-    // entry has just replaced it (the same file again within the same second).
-    if (name != FImageName) SaveImageIni(FImageName);
+    // entry has just replaced it (the same file again within the same second). When they
+    // cannot be written the import fails whole: the new entry's files go.
+    if (name != FImageName) {
+        try {
+            SaveImageIni(FImageName);
+        } catch (...) {
+            FAlbum.DiscardImport(name);
+            throw;
+        }
+    }
 
     ui.IroTrackBar->SetPosition(0);
     // Moved in rather than copied; showing a bitmap of its own place copies nothing.

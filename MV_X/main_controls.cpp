@@ -102,96 +102,55 @@ void TMainForm::StepScrollBoxColor() {
     }
 }
 
+// The keys of each mode: a key acts when the form is in its mode and at least its modifiers
+// are held.
 void TMainForm::FormKeyDown(uint16_t& Key, TShiftState Shift) {
-    if (FMode == mdPlaying) {
-        switch (Key) {
-        case 'X':
-            if (ui.Image->cursor().shape() == Qt::ArrowCursor)
-                ui.Image->setCursor(Qt::BlankCursor);
-            else
-                ui.Image->setCursor(Qt::ArrowCursor);
-            break;
-        case 'C':
-            FShowPosition = !FShowPosition;
-            break;
-        case 'N':
-            ResetBitBtnClick();
-            break;
-        case '1':
-            FAutoEmit = !FAutoEmit;
-            break;
-        case '2':
-            StepRadioGroup(*ui.RyouRadioGroup);
-            break;
-        case '3':
-            StepRadioGroup(*ui.SitatariRadioGroup);
-            break;
-        case '4':
-            StepRadioGroup(*ui.EkiatoRadioGroup);
-            break;
-        case '5':
-            EkiChangeBitBtnClick();
-            break;
-        case '6':
-            EkiImageDblClick();
-            break;
-        case '7':
-            StepRadioGroup(*ui.HEkiRadioGroup);
-            break;
-        case '8':
-            StepRadioGroup(*ui.HassyaSokudoRadioGroup);
-            break;
-        case '9':
-            StepScrollBoxColor();
-            break;
-        case 'Y':
-            StepRadioGroup(*ui.SitatariIroRadioGroup);
-            break;
-        default:
-            break;
-        }
-    } else if (FMode == mdMaskEditing) {
-        TSpeedButton* part = nullptr;
-        switch (Key) {
-        case 'Z':
-            if (Shift & ssCtrl) ui.UndoSpeedButton->Click();
-            break;
-        case 'B':
-            ui.KakuSpeedButton->SetDown(true);
-            break;
-        case 'V':
-            ui.NuruSpeedButton->SetDown(true);
-            break;
-        case 'Q':
-            part = ui.KamiSpeedButton;
-            break;
-        case 'W':
-            part = ui.MeSpeedButton;
-            break;
-        case 'E':
-            part = ui.HanaSpeedButton;
-            break;
-        case 'R':
-            part = ui.KutiSpeedButton;
-            break;
-        case 'A':
-            part = ui.HaSpeedButton;
-            break;
-        case 'S':
-            part = ui.HadaSpeedButton;
-            break;
-        case 'D':
-            part = ui.FukuSpeedButton;
-            break;
-        case 'F':
-            part = ui.NasiSpeedButton;
-            break;
-        default:
-            break;
-        }
-        if (part != nullptr) {
-            part->SetDown(true);
-            part->Click();
+    struct TKeyAction {
+        uint16_t Key;
+        TFormMode Mode;
+        TShiftState Held;
+        void (*Act)(TMainForm& Form);
+    };
+    // A part's button goes down and acts as its click.
+    using TPartButton = TSpeedButton* Ui::TMainForm::*;
+    static constexpr auto Part = [](TMainForm& f, TPartButton button) {
+        (f.ui.*button)->SetDown(true);
+        (f.ui.*button)->Click();
+    };
+    static constexpr TKeyAction Actions[] = {
+        {'X', mdPlaying, 0,
+         [](TMainForm& f) {
+             const bool arrow = f.ui.Image->cursor().shape() == Qt::ArrowCursor;
+             f.ui.Image->setCursor(arrow ? Qt::BlankCursor : Qt::ArrowCursor);
+         }},
+        {'C', mdPlaying, 0, [](TMainForm& f) { f.FShowPosition = !f.FShowPosition; }},
+        {'N', mdPlaying, 0, [](TMainForm& f) { f.ResetBitBtnClick(); }},
+        {'1', mdPlaying, 0, [](TMainForm& f) { f.FAutoEmit = !f.FAutoEmit; }},
+        {'2', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.RyouRadioGroup); }},
+        {'3', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.SitatariRadioGroup); }},
+        {'4', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.EkiatoRadioGroup); }},
+        {'5', mdPlaying, 0, [](TMainForm& f) { f.EkiChangeBitBtnClick(); }},
+        {'6', mdPlaying, 0, [](TMainForm& f) { f.EkiImageDblClick(); }},
+        {'7', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.HEkiRadioGroup); }},
+        {'8', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.HassyaSokudoRadioGroup); }},
+        {'9', mdPlaying, 0, [](TMainForm& f) { f.StepScrollBoxColor(); }},
+        {'Y', mdPlaying, 0, [](TMainForm& f) { f.StepRadioGroup(*f.ui.SitatariIroRadioGroup); }},
+        {'Z', mdMaskEditing, ssCtrl, [](TMainForm& f) { f.ui.UndoSpeedButton->Click(); }},
+        {'B', mdMaskEditing, 0, [](TMainForm& f) { f.ui.KakuSpeedButton->SetDown(true); }},
+        {'V', mdMaskEditing, 0, [](TMainForm& f) { f.ui.NuruSpeedButton->SetDown(true); }},
+        {'Q', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::KamiSpeedButton); }},
+        {'W', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::MeSpeedButton); }},
+        {'E', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::HanaSpeedButton); }},
+        {'R', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::KutiSpeedButton); }},
+        {'A', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::HaSpeedButton); }},
+        {'S', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::HadaSpeedButton); }},
+        {'D', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::FukuSpeedButton); }},
+        {'F', mdMaskEditing, 0, [](TMainForm& f) { Part(f, &Ui::TMainForm::NasiSpeedButton); }},
+    };
+    for (const TKeyAction& action : Actions) {
+        if (action.Key == Key && action.Mode == FMode && (Shift & action.Held) == action.Held) {
+            action.Act(*this);
+            return;
         }
     }
 }

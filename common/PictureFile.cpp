@@ -49,7 +49,11 @@ void LoadPictureFile(const std::string& FileName, TBitmap& Bitmap) {
     } else if (ext == ".jpg" || ext == ".jpeg") {
         Decode(Msg::JPEGLoadError, FileName, [&] { LoadJpeg(FileName, Bitmap); });
     } else {
-        Decode(Msg::BitmapLoadError, FileName, [&] { Bitmap.LoadFromFile(FileName); });
+        LoadBitmapFile(FileName, Bitmap);
     }
     Bitmap.SetPixelFormat(pf24bit);
+}
+
+void LoadBitmapFile(const std::string& FileName, TBitmap& Bitmap) {
+    Decode(Msg::BitmapLoadError, FileName, [&] { Bitmap.LoadFromFile(FileName); });
 }

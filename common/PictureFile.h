@@ -17,3 +17,6 @@ inline constexpr const char* BitmapLoadError = "ビットマップファイル %
 // keeps what it held: a PNG failure too, so that no caller goes on with the earlier picture
 // as if it were the file's. The message names the file and the decoder's reason.
 void LoadPictureFile(const std::string& FileName, TBitmap& Bitmap);
+// Loads the Windows bitmap FileName into Bitmap in the file's own format (a mask, a
+// thumbnail); a failure names the file and the reason, as LoadPictureFile's do.
+void LoadBitmapFile(const std::string& FileName, TBitmap& Bitmap);

@@ -355,7 +355,8 @@ void ReplaceFile(const std::string& fileName, std::string_view bytes) {
     TempFile temp(folder);
     if (!temp.Valid()) WriteFailed(fileName);
     bool ok = !exists || ::fchmod(temp.Get(), old.st_mode & 07777) == 0;
-    ok = ok && WriteAll(temp.Get(), bytes) && temp.ReplaceTarget(*target);
+    ok = ok && !FileWriteFails(fileName) && WriteAll(temp.Get(), bytes) &&
+         temp.ReplaceTarget(*target);
     if (!ok) WriteFailed(fileName);
     // Makes the rename itself durable; the new file is already complete either way.
     FileDescriptor dir(

@@ -5,9 +5,25 @@
 
 #include <QKeyEvent>
 #include <QLibraryInfo>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
+
+namespace {
+
+// Enter presses the focused push button, as Space does: the desktop convention the forms were
+// made for. Qt's buttons take Enter only inside dialogs; held down, it presses once.
+bool PressesFocusedButton(QObject* receiver, const QKeyEvent& key) {
+    auto* button = qobject_cast<QPushButton*>(receiver);
+    if (button == nullptr || !button->isEnabled() || key.isAutoRepeat()) return false;
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter) return false;
+    if ((key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    button->click();
+    return true;
+}
+
+} // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Application = this;
@@ -110,6 +126,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
                 if (swallow) return true;
             }
         }
+        if (type == QEvent::KeyPress &&
+            PressesFocusedButton(receiver, static_cast<const QKeyEvent&>(*event)))
+            return true;
         return QApplication::notify(receiver, event);
     } catch (...) {
         HandleException();

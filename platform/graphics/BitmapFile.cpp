@@ -35,11 +35,14 @@ constexpr ChannelMasks Masks555{0x7C00, 0x03E0, 0x001F, 0};
 constexpr ChannelMasks Masks565{0xF800, 0x07E0, 0x001F, 0};
 constexpr ChannelMasks Masks888{0xFF0000, 0x00FF00, 0x0000FF, 0};
 
-// An RLE picture may decode to at most this many bytes, or to MaxRleExpansion times its
-// data: runs of 255 pixels in two bytes stay well inside, while a few bytes of escapes
-// cannot claim gigabytes.
+// An RLE picture whose codes do not reach its top row may decode to at most this many bytes,
+// or to MaxRleExpansion times its data: runs of 255 pixels in two bytes stay well inside,
+// while a few bytes of escapes cannot claim gigabytes.
 constexpr int64_t MinRleImageBytes = int64_t{4} << 20;
 constexpr int64_t MaxRleExpansion = 128;
+// Codes that reach the top row may leave most of the picture untouched (a delta skips 255 rows
+// in four bytes), up to 16384 x 16384 at 8 bits.
+constexpr int64_t MaxSparseRleImageBytes = int64_t{256} << 20;
 
 [[noreturn]] void Invalid() {
     throw EInvalidGraphic(Msg::InvalidBitmap);
@@ -369,48 +372,37 @@ void BmpReader::ReadMaskedRows() {
     endOffset_ = std::min<int64_t>(pixelOffset_ + stride * height_, available_);
 }
 
-// RLE8 and RLE4: runs, end-of-line, end-of-picture, delta and absolute runs (padded to
-// whole words). Data that ends early leaves the rest of the picture at index 0; a run or a
-// move that leaves the picture is an error.
-void BmpReader::ReadRle() {
-    const int64_t left = available_ - pixelOffset_;
-    const int64_t size = sizeImage_ != 0 ? std::min<int64_t>(sizeImage_, left) : left;
-    const int64_t stride = (width_ * bitCount_ + 31) / 32 * 4;
-    const int64_t bytes = ImageBytes(stride, height_);
-    if (bytes > std::max(MinRleImageBytes, size * MaxRleExpansion)) Invalid();
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    Seek(pixelOffset_);
-    ReadExactly(data.data(), size);
-    AllocatePixels(bytes);
-
-    const bool rle4 = compression_ == BI_RLE4;
-    const TPixelFormat f = image_.format;
-    const size_t n = data.size();
-    size_t p = 0;
-    int64_t x = 0, y = 0; // y counts rows from the bottom, as stored
+// Where a walk through RLE data stopped: the byte after the last code read, whether that was
+// the end of the picture, and how many rows from the bottom the codes reached.
+struct RleWalk {
+    size_t end = 0;
     bool ended = false;
-    while (!ended && p + 1 < n) {
+    int64_t rows = 0;
+};
+
+// Runs, end-of-line, end-of-picture, delta and absolute runs (padded to whole words) of RLE8 or
+// RLE4 data; a run or a move that leaves the picture is an error. Run(y, x, count, value) and
+// Copy(y, x, count, bytes, size) receive the pixels; y counts rows from the bottom, as stored.
+template <class Run, class Copy>
+RleWalk WalkRle(const std::vector<uint8_t>& data, bool rle4, int64_t width, int64_t height, Run run,
+                Copy copy) {
+    const size_t n = data.size();
+    RleWalk walk;
+    int64_t x = 0, y = 0;
+    while (!walk.ended && walk.end + 1 < n) {
+        size_t& p = walk.end;
         const uint8_t count = data[p], value = data[p + 1];
         p += 2;
         if (count > 0) {
-            if (y >= height_ || x + count > width_) Invalid();
-            uint8_t* row = Row(static_cast<int>(y));
-            for (int i = 0; i < count; ++i) {
-                const uint32_t index = !rle4 ? value : (i & 1) ? value & 0x0F : value >> 4;
-                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + i), f, index);
-            }
+            if (y >= height || x + count > width) Invalid();
+            run(y, x, count, value);
             x += count;
-            continue;
-        }
-        switch (value) {
-        case 0: // end of line
+        } else if (value == 0) { // end of line
             x = 0;
             ++y;
-            break;
-        case 1:
-            ended = true;
-            break;
-        case 2: // delta
+        } else if (value == 1) {
+            walk.ended = true;
+        } else if (value == 2) { // delta
             if (p + 1 >= n) {
                 p = n;
                 break;
@@ -418,25 +410,57 @@ void BmpReader::ReadRle() {
             x += data[p];
             y += data[p + 1];
             p += 2;
-            if (x > width_ || y > height_) Invalid();
-            break;
-        default: { // absolute run of `value` pixels
+            if (x > width || y > height) Invalid();
+        } else { // absolute run of `value` pixels
             const size_t runBytes = rle4 ? (value + 1u) / 2 : value;
-            if (y >= height_ || x + value > width_) Invalid();
-            uint8_t* row = Row(static_cast<int>(y));
-            for (size_t i = 0; i < value && p + (rle4 ? i / 2 : i) < n; ++i) {
-                const uint8_t b = data[p + (rle4 ? i / 2 : i)];
-                const uint32_t index = !rle4 ? b : (i & 1) ? b & 0x0F : b >> 4;
-                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + static_cast<int64_t>(i)), f,
-                                            index);
-            }
+            if (y >= height || x + value > width) Invalid();
+            copy(y, x, value, data.data() + p, std::min(runBytes, n - p));
             x += value;
             p = std::min(n, p + runBytes + (runBytes & 1));
         }
-        }
+        walk.rows = std::max(walk.rows, y + 1);
     }
-    endOffset_ = pixelOffset_ +
-                 (sizeImage_ != 0 || !ended ? static_cast<int64_t>(n) : static_cast<int64_t>(p));
+    return walk;
+}
+
+// Data that ends early leaves the rest of the picture at index 0. The data is walked through
+// before the picture is made, so a damaged file costs no picture of the size it claims.
+void BmpReader::ReadRle() {
+    const int64_t left = available_ - pixelOffset_;
+    const int64_t size = sizeImage_ != 0 ? std::min<int64_t>(sizeImage_, left) : left;
+    const int64_t stride = (width_ * bitCount_ + 31) / 32 * 4;
+    const int64_t bytes = ImageBytes(stride, height_);
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    Seek(pixelOffset_);
+    ReadExactly(data.data(), size);
+
+    const bool rle4 = compression_ == BI_RLE4;
+    const auto none = [](auto...) {};
+    const RleWalk walk = WalkRle(data, rle4, width_, height_, none, none);
+    // A picture whose upper rows no code reaches stays within what its bytes could fill.
+    const bool sparse = walk.rows >= height_ && bytes <= MaxSparseRleImageBytes;
+    if (!sparse && bytes > std::max(MinRleImageBytes, size * MaxRleExpansion)) Invalid();
+    AllocatePixels(bytes);
+
+    const TPixelFormat f = image_.format;
+    const auto index = [rle4](uint8_t value, size_t i) -> uint32_t {
+        return !rle4 ? value : (i & 1) ? value & 0x0F : value >> 4;
+    };
+    WalkRle(
+        data, rle4, width_, height_,
+        [&](int64_t y, int64_t x, int count, uint8_t value) {
+            uint8_t* row = Row(static_cast<int>(y));
+            for (int i = 0; i < count; ++i)
+                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + i), f, index(value, i));
+        },
+        [&](int64_t y, int64_t x, int count, const uint8_t* source, size_t have) {
+            uint8_t* row = Row(static_cast<int>(y));
+            for (size_t i = 0; i < static_cast<size_t>(count) && (rle4 ? i / 2 : i) < have; ++i)
+                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + static_cast<int64_t>(i)), f,
+                                            index(source[rle4 ? i / 2 : i], i));
+        });
+    endOffset_ = pixelOffset_ + (sizeImage_ != 0 || !walk.ended ? static_cast<int64_t>(data.size())
+                                                                : static_cast<int64_t>(walk.end));
 }
 
 } // namespace

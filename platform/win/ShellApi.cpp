@@ -78,14 +78,22 @@ std::string DroppedFile(const QMimeData& data) {
     return {};
 }
 
-void AcceptFileDrag(QDragEnterEvent& event) {
-    if (event.mimeData() != nullptr && !DroppedFile(*event.mimeData()).empty())
-        event.acceptProposedAction();
+namespace {
+
+void AcceptAsCopy(QDropEvent& event) {
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+}
+
+} // namespace
+
+void AcceptFileDrag(QDragMoveEvent& event) {
+    if (event.mimeData() != nullptr && !DroppedFile(*event.mimeData()).empty()) AcceptAsCopy(event);
 }
 
 std::string AcceptFileDrop(QDropEvent& event) {
     if (event.mimeData() == nullptr) return {};
     std::string file = DroppedFile(*event.mimeData());
-    if (!file.empty()) event.acceptProposedAction();
+    if (!file.empty()) AcceptAsCopy(event);
     return file;
 }

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-class QDragEnterEvent;
+class QDragMoveEvent;
 class QDropEvent;
 class QMimeData;
 class QWidget;
@@ -37,7 +37,10 @@ void SetShellExecuteOverride(std::function<intptr_t(const ShellRequest&)> shell)
 
 // The first local file of a drop, or empty when the drop holds none.
 std::string DroppedFile(const QMimeData& data);
-// A window that takes dropped files accepts a drag that carries a local file.
-void AcceptFileDrag(QDragEnterEvent& event);
-// The first local file of a drop, which is then accepted; empty when the drop carries none.
+// A window that takes dropped files accepts a drag that carries a local file, on entering and
+// while it moves. Drops are accepted as a copy whatever the source proposed: a file manager
+// that is answered "move" deletes the dragged original.
+void AcceptFileDrag(QDragMoveEvent& event);
+// The first local file of a drop, which is then accepted as a copy; empty when the drop
+// carries none.
 std::string AcceptFileDrop(QDropEvent& event);

@@ -374,3 +374,29 @@ TEST_F(AlbumTest, DeletingAnEntry) {
     AlbumUi().DelBitBtn->click();
     EXPECT_TRUE(dialogs.empty());
 }
+
+// A damaged mask (on opening) and a damaged thumbnail (when the list paints it) name the file.
+TEST_F(AlbumTest, DamagedMaskAndThumbnailBoxesNameTheFile) {
+    MakeForms();
+    const std::string a = ImportAt("a.bmp", 1);
+    const std::string b = ImportAt("b.bmp", 2);
+    const auto invalid = [&](const std::string& file) {
+        return "ビットマップファイル " + file + " を読み込めません: ビットマップイメージが不正です";
+    };
+    std::ofstream(Entry(a, ".msk"), std::ios::trunc) << "BM junk";
+    dialogs.clear();
+    Open(a);
+    EXPECT_EQ(Errors(), std::vector<std::string>{invalid(Entry(a, ".msk")) + "."});
+    EXPECT_EQ(Access::ImageName(*form), b);
+
+    std::ofstream(Entry(a, ".thu"), std::ios::trunc) << "BM junk";
+    QImage image(600, 101, QImage::Format_RGB32);
+    QPainter painter(&image);
+    TControlCanvas canvas(painter);
+    try {
+        album->AlbumListBoxDrawItem(canvas, 1, Rect(0, 0, 600, 100), 0);
+        ADD_FAILURE() << "painted";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_EQ(e.Message(), invalid(Entry(a, ".thu")));
+    }
+}

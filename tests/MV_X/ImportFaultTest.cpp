@@ -101,3 +101,19 @@ TEST_F(ImportFaultTest, AnUnreadablePictureChangesNothingAndTheBoxNamesFileAndRe
     }
     EXPECT_EQ(AlbumFiles(), files);
 }
+
+// The new entry's files are written, then the open entry's settings cannot be: the import
+// fails whole, leaving nothing of the new entry to appear at the next start.
+TEST_F(ImportFaultTest, OpenEntrySettingsThatCannotBeSavedUndoTheImport) {
+    const std::string good = FilteredEntry();
+    const auto files = AlbumFiles();
+    SetFileWriteFailureOverride(
+        [&](const std::string& file) { return file == Entry(good, ".ini"); });
+    ImportAt("new.bmp", 30);
+    SetFileWriteFailureOverride({});
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_NE(Errors()[0].find(Entry(good, ".ini")), std::string::npos) << Errors()[0];
+    EXPECT_EQ(AlbumFiles(), files);
+    EXPECT_EQ(form->windowTitle().toStdString(), good);
+    EXPECT_EQ(Names(), std::vector<std::string>{good});
+}

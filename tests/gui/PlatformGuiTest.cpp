@@ -13,11 +13,13 @@
 #include "platform/win/WinBase.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -411,4 +413,60 @@ TEST(PlatformGuiTest, ShellReportsWhatTheDesktopCannotOpen) {
               32);
     qputenv("PATH", path);
     if (!browser.isEmpty()) qputenv("BROWSER", browser);
+}
+
+// A source that proposes a move (Shift held) gets a copy: answered "move", a file manager
+// deletes the dragged original.
+TEST(PlatformGuiTest, FileDropsAreAcceptedAsCopiesOnly) {
+    App();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.bmp")});
+    const auto actions = Qt::MoveAction | Qt::CopyAction;
+    QDragEnterEvent enter({1, 1}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QDragMoveEvent move({2, 2}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    QDropEvent drop({2, 2}, actions, &files, Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_EQ(drop.proposedAction(), Qt::MoveAction);
+    AcceptFileDrag(enter);
+    AcceptFileDrag(move);
+    EXPECT_EQ(AcceptFileDrop(drop), "/tmp/a.bmp");
+    for (const QDropEvent* e : std::initializer_list<const QDropEvent*>{&enter, &move, &drop}) {
+        EXPECT_TRUE(e->isAccepted());
+        EXPECT_EQ(e->dropAction(), Qt::CopyAction);
+    }
+}
+
+// Enter presses the focused push button as Space does; line edits and a dialog's default
+// button keep Enter as they had it.
+TEST(PlatformGuiTest, EnterPressesTheFocusedPushButton) {
+    App();
+    QWidget window;
+    auto* button = new QPushButton("OK", &window);
+    auto* edit = new QLineEdit(&window);
+    int clicks = 0, returns = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    QObject::connect(edit, &QLineEdit::returnPressed, [&] { ++returns; });
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(button, Qt::Key_Space);
+    QTest::keyClick(button, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(clicks, 3);
+    button->setEnabled(false);
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(clicks, 3);
+    EXPECT_EQ(returns, 1);
+
+    QDialog dialog;
+    auto* ok = new QPushButton("OK", &dialog);
+    auto* cancel = new QPushButton("Cancel", &dialog);
+    auto* field = new QLineEdit(&dialog);
+    ok->setDefault(true);
+    dialog.show();
+    int oks = 0, cancels = 0;
+    QObject::connect(ok, &QPushButton::clicked, [&] { ++oks; });
+    QObject::connect(cancel, &QPushButton::clicked, [&] { ++cancels; });
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(cancel, Qt::Key_Return);
+    EXPECT_EQ(oks, 1);
+    EXPECT_EQ(cancels, 1);
 }

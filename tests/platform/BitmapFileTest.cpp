@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 
 using namespace bmp_bytes;
 
@@ -266,6 +267,33 @@ TEST(BitmapFile, Rle4NibbleRunsAndPaddedAbsoluteRuns) {
     EXPECT_EQ(PixelIndexes(b, 1), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
 }
 
+// Codes that reach the top row of a large picture leave the rows they skip at index 0, however
+// few bytes they take: end-of-line codes for RLE8, deltas of 255 rows for RLE4.
+TEST(BitmapFile, RleCodesThatSkipMostOfALargePictureLoad) {
+    for (const uint16_t bits : {8, 4}) {
+        SCOPED_TRACE(bits);
+        Spec s;
+        s.width = 32768 / bits;
+        s.height = 4096;
+        s.bitCount = bits;
+        s.compression = bits == 8 ? 1 : 2;
+        s.colors = DistinctColors(16);
+        for (int y = 0; y < 4095;) {
+            const int rows = bits == 8 ? 1 : std::min(255, 4095 - y);
+            s.pixels.insert(s.pixels.end(), {0, static_cast<uint8_t>(bits == 8 ? 0 : 2)});
+            if (bits == 4) s.pixels.insert(s.pixels.end(), {0, static_cast<uint8_t>(rows)});
+            y += rows;
+        }
+        s.pixels.insert(s.pixels.end(), {3, 0x12, 0, 1});
+        TBitmap b;
+        Load(b, Make(s));
+        ASSERT_EQ(b.Height(), 4096);
+        EXPECT_EQ(PixelIndexes(b, 0)[2], bits == 8 ? 0x12u : 1u);
+        EXPECT_EQ(PixelIndexes(b, 0)[3], 0u);
+        EXPECT_EQ(PixelIndexes(b, 4095), std::vector<uint32_t>(static_cast<size_t>(s.width), 0));
+    }
+}
+
 TEST(BitmapFile, BitFieldsPickTheFormatOrAreReadThroughTheMasks) {
     auto load16 = [](uint32_t compression, std::vector<uint32_t> masks, uint16_t word,
                      uint32_t headerSize = 40) {
@@ -319,6 +347,15 @@ TEST(BitmapFile, LoadingReportsOneChange) {
     b.OnChange = [&](TObject*) { ++changes; };
     Load(b, Make(s));
     EXPECT_EQ(changes, 1);
+}
+
+// RLE deltas of 255 rows up to the top row of a picture Side pixels high, then Last.
+std::vector<uint8_t> HugeRleSkip(int side, std::vector<uint8_t> last) {
+    std::vector<uint8_t> data;
+    for (int y = 0; y < side - 1; y += 255)
+        data.insert(data.end(), {0, 2, 0, static_cast<uint8_t>(std::min(255, side - 1 - y))});
+    data.insert(data.end(), last.begin(), last.end());
+    return data;
 }
 
 // Each of these must fail with the invalid-bitmap error and leave the bitmap as it was.
@@ -397,7 +434,18 @@ TEST(BitmapFile, HostileFilesFailCleanly) {
         {"RLE delta below the picture", rle8({0, 2, 0, 5, 1, 1, 0, 1})},
         {"RLE pixels after the last row", rle8({0, 0, 0, 0, 2, 1, 0, 1})},
         {"RLE huge picture from a few bytes", rle8({0, 1}, 30000, 30000)},
+        {"RLE codes up to the top of a huge picture, then pixels above it",
+         rle8(HugeRleSkip(16384, {0, 0, 1, 7}), 16384, 16384)},
+        {"RLE codes up to the top of a picture beyond the largest sparse one",
+         rle8(HugeRleSkip(20000, {0, 1}), 20000, 20000)},
     };
+    // None costs a picture of the size it claims: each is refused before one is made.
+    const auto peakBytes = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return int64_t{usage.ru_maxrss} * 1024;
+    };
+    const int64_t before = peakBytes();
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
         TBitmap b;
@@ -417,4 +465,5 @@ TEST(BitmapFile, HostileFilesFailCleanly) {
         EXPECT_EQ(b.PixelFormat(), pf24bit);
         EXPECT_EQ(b.PixelColor(1, 1), clRed);
     }
+    EXPECT_LT(peakBytes() - before, int64_t{64} << 20);
 }

@@ -1,7 +1,7 @@
 // Writes the hostile pictures of this folder: headers that claim far more than their data
-// holds, damaged or cut JPEG data, a JPEG of more scans than any encoder writes (the settings
-// file of extreme values is written by hand). Each must be refused at once by the loaders; the
-// test suite checks every file here, and the fuzz targets start from them.
+// holds (PNG, RLE bitmaps), damaged or cut JPEG data, a JPEG of more scans than any encoder writes
+// (the settings file of extreme values is written by hand). Each must be refused at once by the
+// loaders; the test suite checks every file here, and the fuzz targets start from them.
 //
 //   g++ -std=c++20 make-hostile.cpp -ljpeg -lz -o /tmp/make-hostile && /tmp/make-hostile .
 #include "../../support/JpegEncode.h"
@@ -52,6 +52,37 @@ Bytes HugePng(uint32_t width, uint32_t height, uint8_t depth, uint8_t colorType,
     Chunk(png, "IDAT", Bytes(packed.begin(), packed.begin() + static_cast<long>(dataBytes)));
     Chunk(png, "IEND", {});
     return png;
+}
+
+void Put16le(Bytes& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32le(Bytes& out, uint32_t v) {
+    Put16le(out, v);
+    Put16le(out, v >> 16);
+}
+
+// An RLE8 (Bits 8) or RLE4 (Bits 4) bitmap of Side x Side with 16 grey colours and Codes.
+Bytes RleBmp(uint32_t side, uint16_t bits, const Bytes& codes) {
+    Bytes info;
+    for (const uint32_t v : {40u, side, side})
+        Put32le(info, v);
+    Put16le(info, 1);
+    Put16le(info, bits);
+    for (const uint32_t v :
+         {bits == 8 ? 1u : 2u, static_cast<uint32_t>(codes.size()), 2835u, 2835u, 16u, 0u})
+        Put32le(info, v);
+    for (uint8_t i = 0; i < 16; ++i)
+        info.insert(info.end(), {static_cast<uint8_t>(i * 17), static_cast<uint8_t>(i * 17),
+                                 static_cast<uint8_t>(i * 17), 0});
+    Bytes bmp = {'B', 'M'};
+    Put32le(bmp, static_cast<uint32_t>(14 + info.size() + codes.size()));
+    Put32le(bmp, 0);
+    Put32le(bmp, static_cast<uint32_t>(14 + info.size()));
+    bmp.insert(bmp.end(), info.begin(), info.end());
+    bmp.insert(bmp.end(), codes.begin(), codes.end());
+    return bmp;
 }
 
 struct Scan {
@@ -111,6 +142,20 @@ int main(int argc, char** argv) {
          HugePng(46340, 46340, 8, 3, 0, {{"PLTE", Bytes(6, 0x80)}, {"tRNS", Bytes{0, 128}}}, 12));
     Save(folder, "png-rgb-20000x20000.png", HugePng(20000, 20000, 8, 2, 0, {}, 1300));
     Save(folder, "png-rgba16-interlaced-20000x20000.png", HugePng(20000, 20000, 16, 6, 1, {}, 64));
+
+    // RLE pictures claiming 16384 x 16384 from half a kilobyte: runs over the first rows,
+    // then the data stops. (Codes that reach the top row would make a valid picture of that
+    // size from a small change, which the fuzz targets would spend their time on.)
+    for (const uint16_t bits : {8, 4}) {
+        Bytes cut;
+        for (int row = 0; row < 3; ++row) {
+            for (int run = 0; run < 64; ++run)
+                cut.insert(cut.end(), {255, 0x12});
+            cut.insert(cut.end(), {64, 0x34, 0, 0});
+        }
+        Save(folder, "rle" + std::to_string(bits) + "-16384x16384-cut-short.bmp",
+             RleBmp(16384, bits, cut));
+    }
 
     // A small picture's file with the frame header claiming 11585 x 11585: its end marker is
     // there, its data far too short.
