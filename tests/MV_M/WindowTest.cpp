@@ -4,8 +4,10 @@
 #include "common/Qmlib2002.h"
 
 #include <QGuiApplication>
+#include <QStatusBar>
 #include <QTest>
 #include <fstream>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace {
@@ -25,6 +27,11 @@ std::string Enabled(Ui::TMainForm& ui) {
     for (const auto& [letter, widget] : controls)
         s += widget->isEnabled() ? static_cast<char>(std::toupper(letter)) : letter;
     return s;
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 } // namespace
@@ -480,4 +487,71 @@ TEST_F(WindowTest, TheTargetIsNeverWrittenThroughALinkAndTheWaitShowsABusyWindow
     Make();
     EXPECT_FALSE(fs::exists(Dir() + "gone"));
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3");
+}
+
+TEST_F(WindowTest, CancelledTargetWritesNothingAndChangesNothing) {
+    MakeForm();
+    Listed3();
+    fileAnswer.clear();
+    const QString status = Ui().StatusBar->currentMessage();
+    const QString label = Ui().SakuseiLabel->text();
+    Make();
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[1].kind, DialogRequest::SaveFile);
+    EXPECT_TRUE(sleeps.empty());
+    EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
+    EXPECT_EQ(Ui().StatusBar->currentMessage(), status);
+    EXPECT_EQ(Ui().SakuseiLabel->text(), label);
+    EXPECT_EQ(form->State(), TWindowState::Listed);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+}
+
+TEST_F(WindowTest, StopQueuedWhileMakingIsSeenBetweenFramesAndTheMovieIsRebuilt) {
+    MakeForm();
+    Listed3();
+    Ui().CompressCheckBox->click();
+    // Stop is clicked from the event queue once the first frame is written: only the loop's
+    // message processing lets it through.
+    QObject::connect(
+        Ui().StatusBar, &QStatusBar::messageChanged, form.get(), [&](const QString& s) {
+            if (s.endsWith("(1/3)"))
+                QMetaObject::invokeMethod(
+                    Ui().StopBitBtn, [this] { Ui().StopBitBtn->click(); }, Qt::QueuedConnection);
+        });
+    ino_t written = 0;
+    onSleep = [&](uint32_t ms) {
+        if (ms == 1 && written == 0) written = Inode(Dir() + "movie.avi");
+    };
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,1");
+    // The rebuild's copy has replaced the file that was written.
+    EXPECT_NE(written, 0u);
+    EXPECT_NE(Inode(Dir() + "movie.avi"), written);
+    EXPECT_FALSE(fs::exists(Dir() + "movie_.avi"));
+}
+
+TEST_F(WindowTest, LogoOnlyWhileItsBoxIsTicked) {
+    fs::copy_file(std::string(MV_SOURCE_DIR) + "/assets/avi_logo.bmp", Dir() + "avi_logo.bmp");
+    MakeForm();
+    Listed3(1);
+    // The logo's corner of the first frame: black but for the logo.
+    auto logoCorner = [&] {
+        const auto movie =
+            avitest::Decode(Dir() + "movie.avi", "v:0", "-f rawvideo -pix_fmt bgr24");
+        size_t lit = 0;
+        for (int y = 0; y < 40 && !movie.empty(); ++y)
+            lit += std::count_if(movie.begin() + y * 640 * 3, movie.begin() + (y * 640 + 160) * 3,
+                                 [](uint8_t b) { return b != 0; });
+        return lit;
+    };
+    Ui().LogoCheckBox->click();
+    Ui().LogoCheckBox->click();
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_EQ(logoCorner(), 0u) << "unticked: the logo stays loaded, unused";
+    Ui().LogoCheckBox->click();
+    answers = {mrOk, mrNo};
+    Make();
+    EXPECT_GT(logoCorner(), 1000u);
 }

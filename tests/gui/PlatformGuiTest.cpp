@@ -4,6 +4,7 @@
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/ListBox.h"
+#include "platform/forms/Progress.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/rtl/Exceptions.h"
@@ -17,10 +18,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -396,6 +400,37 @@ TEST_F(GuiTest, SystemServicesHaveTestOverrides) {
     ASSERT_EQ(shell.size(), 1u);
     EXPECT_EQ(shell[0].file, "https://example.org/");
     EXPECT_EQ(ShellExecute(nullptr, "Open", "/nonexistent/file.chm", "", "", SW_SHOW), 2);
+}
+
+TEST_F(GuiTest, ProgressWindowIsCentredModelessAndItsButtonAborts) {
+    int aborts = 0;
+    auto window =
+        ShowProgressWindow({"進行状況", "圧縮ＡＶＩファイル作成中...", "中断"}, [&] { ++aborts; });
+    QWidget* w = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->windowTitle() == QString("進行状況")) w = top;
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(w->size(), QSize(200, 80));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((w->frameGeometry().center() - screen.center()).manhattanLength(), 4);
+    auto* label = w->findChild<QLabel*>("Label1");
+    auto* abort = w->findChild<QPushButton*>("Abort1");
+    auto* bar = w->findChild<QProgressBar*>("ProgressBar1");
+    ASSERT_TRUE(label && abort && bar);
+    EXPECT_EQ(label->text(), QString("圧縮ＡＶＩファイル作成中..."));
+    EXPECT_EQ(label->pos(), QPoint(8, 8));
+    EXPECT_EQ(abort->text(), QString("中断"));
+    EXPECT_EQ(abort->geometry(), QRect(64, 48, 72, 24));
+    EXPECT_EQ(bar->geometry(), QRect(20, 24, 160, 16));
+    EXPECT_EQ(std::pair(bar->minimum(), bar->maximum()), std::pair(0, 100));
+    window->SetPosition(40);
+    EXPECT_EQ(bar->value(), 40);
+    abort->click();
+    EXPECT_EQ(aborts, 1);
+    window.reset();
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    EXPECT_TRUE(std::none_of(tops.begin(), tops.end(), [](QWidget* t) { return t->isVisible(); }));
 }
 
 // A desktop with no launcher and no browser: opening a page or a document is a failure.

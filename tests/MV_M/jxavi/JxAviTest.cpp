@@ -1,17 +1,15 @@
 // The AVI writer component: every movie it writes is opened by ffprobe and decoded by ffmpeg.
+// No application object: dialogs are answered by script, the progress window is a recorder.
 #include "MV_M/JxAvi.h"
 
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/Progress.h"
 #include "platform/graphics/Bitmap.h"
 #include "tests/platform/AviTestSupport.h"
 
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
-#include <QTimer>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
@@ -19,18 +17,43 @@
 namespace fs = std::filesystem;
 using avitest::Bytes;
 
+// Two faults the platform never shows on its own, put between the component and the platform by
+// the linker (--wrap, see jxavi.cmake): a file that refuses the video stream, and a compressor
+// that refuses one frame of its sequence.
+namespace fault {
+bool refuseStream = false;
+int32_t refuseFrame = -1;
+} // namespace fault
+
+extern "C" {
+HRESULT
+__real__Z19AVIFileCreateStreamP8TAviFilePP10TAviStreamRK13AVISTREAMINFO(PAVIFILE, PAVISTREAM*,
+                                                                        const AVISTREAMINFO&);
+HRESULT __wrap__Z19AVIFileCreateStreamP8TAviFilePP10TAviStreamRK13AVISTREAMINFO(
+    PAVIFILE file, PAVISTREAM* stream, const AVISTREAMINFO& info) {
+    if (!fault::refuseStream)
+        return __real__Z19AVIFileCreateStreamP8TAviFilePP10TAviStreamRK13AVISTREAMINFO(file, stream,
+                                                                                       info);
+    *stream = nullptr;
+    return AVIERR_MEMORY;
+}
+const void* __real__Z18ICSeqCompressFrameP8COMPVARSjPKvPbPi(COMPVARS*, uint32_t, const void*, bool*,
+                                                            int32_t*);
+const void* __wrap__Z18ICSeqCompressFrameP8COMPVARSjPKvPbPi(COMPVARS* vars, uint32_t flags,
+                                                            const void* bits, bool* key,
+                                                            int32_t* size) {
+    if (vars->lFrame == fault::refuseFrame) {
+        fault::refuseFrame = -1;
+        return nullptr;
+    }
+    return __real__Z18ICSeqCompressFrameP8COMPVARSjPKvPbPi(vars, flags, bits, key, size);
+}
+}
+
 namespace {
 
 constexpr FOURCC MJPG = mmioFOURCC('M', 'J', 'P', 'G');
 using Frames = std::vector<std::unique_ptr<TBitmap>>;
-
-void StartApplication() {
-    static int argc = 1;
-    static char name[] = "test_jxavi";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (Application == nullptr) Application = new TApplication(argc, argv);
-}
 
 // 24-bit frames whose every pixel depends on its place and number; smooth below 128 pixels,
 // for the lossy compressor.
@@ -88,17 +111,36 @@ double MeanDifference(const Bytes& a, const Bytes& b) {
     return sum / static_cast<double>(a.size());
 }
 
-// The progress window while it is shown.
-QWidget* ProgressWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString("進行状況")) return w;
-    return nullptr;
-}
+// The progress window: what it was asked to show, while it is shown; each move of its bar calls
+// OnMove, which may press its abort button.
+struct ProgressLog {
+    std::vector<ProgressRequest> shown;
+    bool open = false;
+    ProgressAbort abort;
+    std::function<void(int)> onMove;
+};
+
+class RecordedProgress final : public TProgressWindow {
+public:
+    explicit RecordedProgress(ProgressLog& log) : log_(log) { log_.open = true; }
+    ~RecordedProgress() override { log_.open = false; }
+    void SetPosition(int percent) override {
+        if (log_.onMove) log_.onMove(percent);
+    }
+
+private:
+    ProgressLog& log_;
+};
 
 class JxAviTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        StartApplication();
+        ASSERT_EQ(Application, nullptr);
+        SetProgressWindowOverride([this](const ProgressRequest& r, ProgressAbort abort) {
+            progress.shown.push_back(r);
+            progress.abort = std::move(abort);
+            return std::make_unique<RecordedProgress>(progress);
+        });
         SetDialogAnswerer([this](const DialogRequest& r) {
             requests.push_back(r);
             DialogAnswer a;
@@ -113,7 +155,10 @@ protected:
             return a;
         });
     }
-    void TearDown() override { SetDialogAnswerer({}); }
+    void TearDown() override {
+        SetDialogAnswerer({});
+        SetProgressWindowOverride({});
+    }
 
     std::string Path(const std::string& name) const { return dir / name; }
     std::set<std::string> Files() const {
@@ -185,6 +230,7 @@ protected:
     TJxAvi avi;
     std::vector<DialogRequest> requests;
     std::deque<DialogAnswer> choices;
+    ProgressLog progress;
 };
 
 } // namespace
@@ -301,41 +347,31 @@ TEST_F(JxAviTest, RecompressionAtClosing) {
 TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
     const Frames frames = MakeFrames(64, 48, 5);
     Setup("a.b.avi", 64, 48, 24, true, false);
-    // While the save runs, events go on: look at the progress window and the folder, and
+    // While the save runs, the bar moves: look at the progress window and the folder, and
     // press the abort button.
     bool seen = false;
     std::set<std::string> during;
-    QTimer::singleShot(0, [&] {
-        QWidget* w = ProgressWindow();
-        ASSERT_NE(w, nullptr);
+    progress.onMove = [&](int) {
+        if (seen) return;
         seen = true;
         during = Files();
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        EXPECT_EQ(w->size(), QSize(200, 80));
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        EXPECT_LE((w->frameGeometry().center() - screen.center()).manhattanLength(), 4);
-        auto* label = w->findChild<QLabel*>("Label1");
-        auto* abort = w->findChild<QPushButton*>("Abort1");
-        auto* bar = w->findChild<QProgressBar*>("ProgressBar1");
-        ASSERT_TRUE(label && abort && bar);
-        EXPECT_EQ(label->text(), QString("圧縮ＡＶＩファイル作成中..."));
-        EXPECT_EQ(label->pos(), QPoint(8, 8));
-        EXPECT_EQ(abort->text(), QString("中断"));
-        EXPECT_EQ(abort->geometry(), QRect(64, 48, 72, 24));
-        EXPECT_EQ(bar->geometry(), QRect(20, 24, 160, 16));
-        EXPECT_EQ(std::pair(bar->minimum(), bar->maximum()), std::pair(0, 100));
-        abort->click();
-    });
+        ASSERT_EQ(progress.shown.size(), 1u);
+        EXPECT_EQ(progress.shown[0].caption, "進行状況");
+        EXPECT_EQ(progress.shown[0].text, "圧縮ＡＶＩファイル作成中...");
+        EXPECT_EQ(progress.shown[0].abortText, "中断");
+        progress.abort();
+    };
     Make(frames, MJPG);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(during.contains("a.b_.avi"));
     EXPECT_EQ(Messages(), std::vector<std::string>{"圧縮ＡＶＩファイル作成を中断しました."});
     EXPECT_EQ(Files(), std::set<std::string>{"a.b.avi"});
-    EXPECT_EQ(ProgressWindow(), nullptr);
+    EXPECT_FALSE(progress.open);
     ExpectUncompressed("a.b.avi", frames, 24);
 
     // The next re-compression is not stopped by the earlier abort.
     requests.clear();
+    progress.onMove = {};
     Make(frames, MJPG);
     EXPECT_TRUE(Messages().empty());
     ExpectMjpg("a.b.avi", frames);
@@ -345,7 +381,7 @@ TEST_F(JxAviTest, NameWithoutExtensionGetsTheTemporaryEndingAppended) {
     const Frames frames = MakeFrames(32, 16, 2);
     Setup("movie", 32, 16, 24, true, false);
     std::set<std::string> during;
-    QTimer::singleShot(0, [&] { during = Files(); });
+    progress.onMove = [&](int) { during = Files(); };
     Make(frames, MJPG);
     EXPECT_EQ(during, (std::set<std::string>{"movie", "movie_.avi"}));
     // A file of the user's own under the temporary name stays as it is.
@@ -449,4 +485,88 @@ TEST_F(JxAviTest, EmptyMoviesStretchedFramesAndAMovieLeftOpen) {
             open.AddFrame(*f);
     }
     ExpectUncompressed("open.avi", frames, 16);
+}
+
+TEST_F(JxAviTest, StreamAndCompressorFailuresAreReportedAndOpenOrTheFrameGivesUp) {
+    Frames frames = MakeFrames(64, 48, 4);
+    Setup("movie.avi", 64, 48, 24, false, false);
+    fault::refuseStream = true;
+    EXPECT_FALSE(avi.Open());
+    fault::refuseStream = false;
+
+    // A data rate no compressor can keep to: it cannot start its sequence.
+    Setup("movie.avi", 64, 48, 24, true, true);
+    Choose(MJPG);
+    choices.back().dataRate = std::numeric_limits<int32_t>::max();
+    EXPECT_FALSE(avi.Open());
+
+    // A frame the compressor fails on is dropped; the frames after it are written.
+    Choose(MJPG);
+    ASSERT_TRUE(avi.Open());
+    fault::refuseFrame = 1;
+    std::vector<bool> added;
+    for (const auto& f : frames)
+        added.push_back(avi.AddFrame(*f));
+    avi.Close();
+    EXPECT_EQ(added, (std::vector<bool>{true, false, true, true}));
+    frames.erase(frames.begin() + 1);
+    ExpectMjpg("movie.avi", frames);
+
+    std::vector<std::pair<std::string, TMsgDlgType>> shown;
+    for (const auto& r : requests)
+        if (r.kind == DialogRequest::Message) shown.emplace_back(r.text, r.type);
+    EXPECT_EQ(shown, (std::vector<std::pair<std::string, TMsgDlgType>>{
+                         {"映像ストリームを作成できませんでした.", mtWarning},
+                         {"フレームシーケンス圧縮のリソースが初期化出来ません.", mtError},
+                         {"フレームシーケンス圧縮が出来ませんでした.", mtError}}));
+}
+
+TEST_F(JxAviTest, CloseAndRebuildReportMoviesTheyCannotReadOrReplace) {
+    const Frames frames = MakeFrames(16, 8, 2);
+    const std::string movie = Path("movie.avi");
+    const std::string audio = Path("audio.avi");
+    ASSERT_TRUE(
+        avitest::RunCommand("ffmpeg -v error -f lavfi -i sine=duration=0.2 -c:a pcm_s16le " + audio)
+            .ok);
+    // The movie removed, or replaced by one without video, while it was written: the
+    // re-compression has nothing to read and asks nothing.
+    Setup("movie.avi", 16, 8, 24, true, false);
+    for (const bool replaced : {false, true}) {
+        ASSERT_TRUE(avi.Open());
+        for (const auto& f : frames)
+            avi.AddFrame(*f);
+        fs::remove(movie);
+        if (replaced) fs::copy_file(audio, movie);
+        avi.Close();
+    }
+    EXPECT_TRUE(CompressorDialogs().empty());
+
+    // Rebuild: a file that is no AVI, one without video, a movie whose temporary name is taken
+    // by a folder, and one whose stream header has no time scale (no copy can be made of it).
+    avitest::WriteFile(movie, {'t', 'e', 'x', 't'});
+    avi.Rebuild(-1);
+    fs::copy_file(audio, movie, fs::copy_options::overwrite_existing);
+    avi.Rebuild(-1);
+    Setup("movie.avi", 16, 8, 24, false, false);
+    Make(frames);
+    fs::create_directory(Path("movie_.avi"));
+    avi.Rebuild(-1);
+    fs::remove(Path("movie_.avi"));
+    ExpectUncompressed("movie.avi", frames, 24);
+    Bytes damaged = avitest::ReadFile(movie);
+    const std::string strh = "strh";
+    const auto header = std::search(damaged.begin(), damaged.end(), strh.begin(), strh.end());
+    ASSERT_NE(header, damaged.end());
+    std::fill_n(header + 8 + 20, 4, 0); // dwScale
+    avitest::WriteFile(movie, damaged);
+    avi.Rebuild(-1);
+    EXPECT_EQ(avitest::ReadFile(movie), damaged);
+    EXPECT_EQ(Files(), (std::set<std::string>{"audio.avi", "movie.avi"}));
+
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"ＡＶＩファイルを開けませんでした.",
+                                                    "映像ストリームを開けませんでした.",
+                                                    "ＡＶＩファイルを開けませんでした.",
+                                                    "映像ストリームを開けませんでした.",
+                                                    "ＡＶＩファイルを作成できませんでした.",
+                                                    "ＡＶＩファイルを再構成出来ませんでした."}));
 }
