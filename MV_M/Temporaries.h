@@ -12,7 +12,8 @@ void SetTemporaryJournal(std::string path);
 
 class TTemporaryFile {
 public:
-    // Notes Path, just created by this program, as its temporary and locks it.
+    // Notes Path as this program's temporary and locks it; makes it (empty) when it is missing,
+    // so that it is noted before anything is written into it.
     explicit TTemporaryFile(std::string path);
     TTemporaryFile(const TTemporaryFile&) = delete;
     TTemporaryFile& operator=(const TTemporaryFile&) = delete;
