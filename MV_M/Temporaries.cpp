@@ -87,8 +87,8 @@ void SetTemporaryJournal(std::string path) {
 TTemporaryFile::TTemporaryFile(std::string path) : path_(std::move(path)) {
     if (Journal().empty()) return;
     constexpr mode_t FileMode = 0644;
-    lock_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                   FileMode);
+    lock_ =
+        ::open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, FileMode);
     struct stat status {};
     if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0 || ::fstat(lock_, &status) != 0) return;
     const JournalLock journal;

@@ -136,11 +136,13 @@ void TMainForm::MakeBitBtnClick() {
     ui.SakuseiLabel->setText(QString::fromStdString(target));
     ui.StatusBar->showMessage(QString::fromStdString(target));
 
-    // Unless the movie is written whole, the window returns to the listed frames.
+    // A movie that was opened and written whole can be run and its frames deleted; otherwise
+    // the window returns to the listed frames.
+    bool opened = false;
     TWindowState after = TWindowState::Listed;
     auto endSteps = [&] {
         SetState(after);
-        if (after == TWindowState::Made || !JxAvi.WriteFailed())
+        if (!(opened && JxAvi.WriteFailed()))
             ui.StatusBar->showMessage(ui.SakuseiLabel->text() + QString::fromUtf8(MovieText::Done));
     };
     try {
@@ -155,20 +157,19 @@ void TMainForm::MakeBitBtnClick() {
         JxAvi.SetWidth(static_cast<uint16_t>(size.Width));
         JxAvi.SetHeight(static_cast<uint16_t>(size.Height));
         JxAvi.SetFileName(target);
-        if (!JxAvi.Open()) {
-            MessageDlg(MovieText::OpenFailed, mtCustom, mbOK);
-        } else {
-            after = TWindowState::Made;
+        opened = JxAvi.Open();
+        if (opened)
             after = WriteMovie();
-        }
+        else
+            MessageDlg(MovieText::OpenFailed, mtCustom, mbOK);
     } catch (...) {
-        if (JxAvi.WriteFailed()) after = TWindowState::Listed;
+        // A frame that could not be read: the movie of the frames before it is kept.
+        if (opened && !JxAvi.WriteFailed()) after = TWindowState::Made;
         endSteps();
         throw;
     }
     // Nothing made, nothing left: a placeholder that no movie replaced goes.
-    if (after == TWindowState::Listed && FileExists(target) && FileSize(target) == 0)
-        DeleteFile(target);
+    if (!opened && FileExists(target) && FileSize(target) == 0) DeleteFile(target);
     endSteps();
     if (after == TWindowState::Made && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
 }

@@ -201,3 +201,17 @@ TEST_F(MovieMakerTest, ResampleIntoNamesItsOwnPlaceForAnEmptySource) {
     }
     EXPECT_TRUE(SamePixels(dest, *before));
 }
+
+// A bitmap is resized in one step wherever both sides change: a size between the old and the new
+// one may be too large for any bitmap (2^31 bytes), while both ends fit.
+TEST_F(MovieMakerTest, SizesThatFitWorkWhateverSizeCameBefore) {
+    MakeForm();
+    auto tall = Pattern(100, 11000);
+    form->FitToFrameSize(65535, 100, *tall);
+    EXPECT_EQ(tall->Width() * 1000 + tall->Height(), 65535100);
+    const std::string folder = Frames("tall", {"0000.bmp"}, 4, 60000);
+    form->ScanFrameFolder(folder);
+    const std::string wide = Frames("wide", {"0000.bmp"}, 59000, 4);
+    form->ScanFrameFolder(wide);
+    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), *Pattern(59000, 4, 1)));
+}

@@ -555,3 +555,23 @@ TEST_F(WindowTest, LogoOnlyWhileItsBoxIsTicked) {
     Make();
     EXPECT_GT(logoCorner(), 1000u);
 }
+
+TEST_F(WindowTest, AMovieTheDiskCannotTakeEndsWithOneBoxAndOffersNothing) {
+    MakeForm();
+    Listed3(5);
+    Ui().CompressCheckBox->click();
+    // The disk fills up after three writes: the first frame's (with the headers), two more.
+    int writes = 0;
+    SetFileWriteFailureOverride(
+        [&](const std::string& file) { return file == Dir() + "movie.avi" && ++writes > 3; });
+    answers = {mrOk};
+    Make();
+    SetFileWriteFailureOverride({});
+    const std::vector<std::string> boxes = Texts();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Dir() + "movie.avi\r\nＡＶＩファイルに書き込めませんでした.");
+    EXPECT_EQ(dialogs.back().type, mtError);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString().find(DoneSuffix), std::string::npos);
+    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << "neither running nor deleting is offered";
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3") << "the frames before it";
+}
