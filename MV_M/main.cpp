@@ -71,7 +71,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), JxAvi(this) {
     SaveDialog.DefaultExt = "avi";
     SaveDialog.FileName = "MVX_Movie";
     SaveDialog.Filter = "AVI ファイル (*.avi)|*.avi";
-    setAcceptDrops(true);
+    AcceptDroppedFiles(*this,
+                       [this](const std::string& file) { Guarded([&] { WMDropFiles(file); }); });
     CentreOnScreen(*this);
     ConnectHandlers();
     SetState(TWindowState::Start);
@@ -246,17 +247,4 @@ void TMainForm::DelBitBtnClick() {
 void TMainForm::WMDropFiles(const std::string& FileName) {
     ScanFrameFolder(DirectoryExists(FileName) ? IncludeTrailingPathDelimiter(FileName)
                                               : ExtractFilePath(FileName));
-}
-
-void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    AcceptFileDrag(*event);
-}
-
-void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
-    AcceptFileDrag(*event);
-}
-
-void TMainForm::dropEvent(QDropEvent* event) {
-    const std::string file = AcceptFileDrop(*event);
-    if (!file.empty()) Guarded([&] { WMDropFiles(file); });
 }

@@ -74,7 +74,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     QPalette palette = ui.ImageScrollBox->viewport()->palette();
     palette.setColor(QPalette::Window, Qt::white);
     ui.ImageScrollBox->viewport()->setPalette(palette);
-    setAcceptDrops(true);
+    AcceptDroppedFiles(*this,
+                       [this](const std::string& file) { Guarded([&] { WMDropFiles(file); }); });
     OpenPictureDialog.Filter =
         "すべてのファイル (*.jpg;*.jpeg;*.bmp;*.png)|*.jpg;*.jpeg;*.bmp;*.png;|JPEG "
         "イメージファイル "
@@ -294,19 +295,6 @@ void TMainForm::MVMSpeedButtonClick() {
 
 void TMainForm::WMDropFiles(const std::string& FileName) {
     ImportPicture(FileName);
-}
-
-void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    AcceptFileDrag(*event);
-}
-
-void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
-    AcceptFileDrag(*event);
-}
-
-void TMainForm::dropEvent(QDropEvent* event) {
-    const std::string file = AcceptFileDrop(*event);
-    if (!file.empty()) Guarded([&] { WMDropFiles(file); });
 }
 
 bool TMainForm::PreviewEvent(QEvent& event) {

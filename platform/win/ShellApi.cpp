@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
+#include <QWidget>
 
 namespace {
 
@@ -96,4 +97,39 @@ std::string AcceptFileDrop(QDropEvent& event) {
     std::string file = DroppedFile(*event.mimeData());
     if (!file.empty()) AcceptAsCopy(event);
     return file;
+}
+
+namespace {
+
+// Sees the window's drag and drop events before the window does; a child of the window.
+class FileDropFilter final : public QObject {
+public:
+    FileDropFilter(QWidget& window, std::function<void(const std::string&)> onDrop)
+        : QObject(&window), onDrop_(std::move(onDrop)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            AcceptFileDrag(static_cast<QDragMoveEvent&>(*event));
+            return true;
+        case QEvent::Drop:
+            if (const std::string file = AcceptFileDrop(static_cast<QDropEvent&>(*event));
+                !file.empty())
+                onDrop_(file);
+            return true;
+        default:
+            return QObject::eventFilter(watched, event);
+        }
+    }
+
+private:
+    std::function<void(const std::string&)> onDrop_;
+};
+
+} // namespace
+
+void AcceptDroppedFiles(QWidget& window, std::function<void(const std::string& file)> onDrop) {
+    window.setAcceptDrops(true);
+    window.installEventFilter(new FileDropFilter(window, std::move(onDrop)));
 }

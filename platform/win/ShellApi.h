@@ -44,3 +44,5 @@ void AcceptFileDrag(QDragMoveEvent& event);
 // The first local file of a drop, which is then accepted as a copy; empty when the drop
 // carries none.
 std::string AcceptFileDrop(QDropEvent& event);
+// Makes Window take dropped files as above: OnDrop gets the first local file of each drop.
+void AcceptDroppedFiles(QWidget& window, std::function<void(const std::string& file)> onDrop);
