@@ -148,6 +148,7 @@ void TMainForm::FormCreate() {
     RemoveAbandonedTemporaries();
 }
 
+// The frame, logo and work bitmaps belong to the movie job, which goes with the window.
 void TMainForm::FormDestroy() {}
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
