@@ -52,6 +52,8 @@ public:
     // A frame or the finishing of the file did not reach the disk; the one error box naming the
     // file has been shown. Set from then until the next Open.
     bool WriteFailed() const { return FWriteFailed; }
+    // The frames written into the movie since Open.
+    int32_t FrameCount() const { return static_cast<int32_t>(FStreamInfo.dwLength); }
     // Copies the video stream (and for SkipAudio >= 0 the audio streams but that one) into a
     // new file that replaces the old one.
     void Rebuild(int32_t skipAudio);
