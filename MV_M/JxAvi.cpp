@@ -253,7 +253,8 @@ void TJxAvi::Close() {
     AVIFileRelease(FAviFile);
     FAviStream = nullptr;
     FAviFile = nullptr;
-    if (!FCompress || FPreCompress || FWriteFailed) {
+    // A movie of no frames is not offered for re-compression: the caller removes it.
+    if (!FCompress || FPreCompress || FWriteFailed || FrameCount() == 0) {
         AVIFileExit();
         return;
     }

@@ -47,7 +47,7 @@ public:
     // the file (WriteFailed is then set).
     bool AddFrame(TBitmap& picture);
     // Finishes the movie; with Compress and not PreCompress, re-compresses it (not after a write
-    // failed: a movie that could not be written whole is left as it was finished).
+    // failed, nor a movie of no frames: those are left as they were finished).
     void Close();
     // A frame or the finishing of the file did not reach the disk; the one error box naming the
     // file has been shown. Set from then until the next Open.
