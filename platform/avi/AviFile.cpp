@@ -98,6 +98,13 @@ uint32_t ReleaseFile(TAviFile* file) {
     return 0;
 }
 
+HRESULT Register(std::unique_ptr<TAviFile> opened, PAVIFILE* file) {
+    const std::lock_guard lock(Live().mutex);
+    *file = opened.release();
+    Live().files.insert(*file);
+    return AVIERR_OK;
+}
+
 void AddStreamReference(TAviStream* stream) {
     if (stream->references++ == 0) Live().streams.insert(stream);
     ++stream->File()->references;
@@ -132,10 +139,18 @@ HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
             if (const HRESULT r = opened->reader->Open(avi::OpenFileSource(path)); r != AVIERR_OK)
                 return r;
         }
-        const std::lock_guard lock(Live().mutex);
-        *file = opened.release();
-        Live().files.insert(*file);
-        return AVIERR_OK;
+        return Register(std::move(opened), file);
+    });
+}
+
+HRESULT AVIFileCreate(PAVIFILE* file, const TFileHandle& target, const std::string& name) {
+    if (file == nullptr) return AVIERR_BADPARAM;
+    *file = nullptr;
+    return Guarded([&] {
+        auto created = std::make_unique<TAviFile>();
+        created->writer = std::make_unique<avi::AviWriter>();
+        if (const HRESULT r = created->writer->CreateIn(target, name); r != AVIERR_OK) return r;
+        return Register(std::move(created), file);
     });
 }
 

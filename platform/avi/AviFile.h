@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/avi/AviTypes.h"
+#include "platform/rtl/NewFiles.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,10 +23,15 @@ void AVIFileExit();
 // The handler class is not used (the platform's file handler is always ours).
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
                     const void* handlerClass = nullptr);
+// A new AVI file written into File, an open, empty file that the caller keeps (one that gets its
+// name only when it is complete, say); Name stands for it where a file's name is asked for.
+HRESULT AVIFileCreate(PAVIFILE* file, const TFileHandle& target, const std::string& name);
 // Finishes a file opened for writing now: final headers and indexes written, data flushed and the
-// file closed. AVIERR_OK when every byte reached the file, AVIERR_FILEWRITE otherwise. Later writes
-// to its streams fail; a second call returns the first result; a file opened for reading:
-// AVIERR_OK.
+// file closed. AVIERR_OK when every byte reached the file. Otherwise AVIERR_FILEWRITE, and the
+// file is still a movie of the samples that reached it, or of fewer when their indexes needed the
+// room of the last ones (AVIStreamLength tells how many), or an empty file when not even its
+// headers fit. Later writes to its streams fail; a second call returns the first result; a file
+// opened for reading: AVIERR_OK.
 HRESULT AVIFileFinish(PAVIFILE file);
 // Releases one reference and returns the new reference count; the last release of a file opened
 // for writing finishes it when AVIFileFinish has not (its result is then lost).

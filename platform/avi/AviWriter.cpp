@@ -36,6 +36,10 @@ HRESULT AviWriter::Create(const std::string& path) {
     return out_.Create(path) ? AVIERR_OK : AVIERR_FILEOPEN;
 }
 
+HRESULT AviWriter::CreateIn(const TFileHandle& file, const std::string& name) {
+    return out_.CreateIn(file, name) ? AVIERR_OK : AVIERR_FILEOPEN;
+}
+
 HRESULT AviWriter::AddStream(const AVISTREAMINFO& info, int* index) {
     if (finished_) return AVIERR_ERROR;
     if (info.dwScale == 0 || info.dwRate == 0) return AVIERR_BADPARAM;
@@ -269,30 +273,102 @@ HRESULT AviWriter::WriteSample(int stream, int32_t start, int32_t samples, const
     return AVIERR_OK;
 }
 
-// After a failed write (a full disk): the samples that reached the file whole stay, those that
-// did not are forgotten and the file is cut after the last whole one, so that the movie can
-// still be finished when room is left for its index. Only within the first segment: a later
-// one's indexes may be on the disk already.
-void AviWriter::KeepWhatReachedTheFile() {
-    if (segment_ != 0 || out_.Durable() < moviStart_ + kListHeaderSize) return;
+AviWriter::Snapshot AviWriter::Take() const {
+    return {.streams = streams_,
+            .idx1 = idx1_,
+            .riffStart = riffStart_,
+            .moviStart = moviStart_,
+            .end = out_.Position(),
+            .segment = segment_,
+            .segmentOpen = segmentOpen_};
+}
+
+// Forgets what was written after the snapshot, in the file too.
+void AviWriter::Restore(const Snapshot& before) {
+    streams_ = before.streams;
+    idx1_ = before.idx1;
+    riffStart_ = before.riffStart;
+    moviStart_ = before.moviStart;
+    segment_ = before.segment;
+    segmentOpen_ = before.segmentOpen;
+    out_.RollBack(before.end);
+}
+
+uint64_t AviWriter::SamplesEnd() const {
     uint64_t end = moviStart_ + kListHeaderSize;
-    while (!idx1_.empty()) {
-        const Idx1Entry& last = idx1_.back();
-        const uint64_t start = moviStart_ + kChunkHeaderSize + last.offset;
-        const uint64_t chunkEnd = start + kChunkHeaderSize + last.size + last.size % 2;
-        if (chunkEnd <= out_.Durable()) {
-            end = chunkEnd;
-            break;
+    for (const Stream& s : streams_)
+        if (!s.segmentIndex.empty()) {
+            const SampleEntry& last = s.segmentIndex.back();
+            end = std::max(end, last.offset + last.size + last.size % 2);
         }
-        Stream& s = streams_[StreamOfChunkId(last.id)];
-        const uint32_t samples = CountsBlocks(s.info) ? last.size / s.info.dwSampleSize : 1;
-        s.length -= samples;
-        s.firstSegmentSamples -= samples;
-        s.segmentSamples -= samples;
-        s.segmentIndex.pop_back();
+    return end;
+}
+
+uint64_t AviWriter::IndexBytes() const {
+    if (!segmentOpen_) return 0;
+    if (segment_ == 0) return kChunkHeaderSize + idx1_.size() * kIdx1EntrySize;
+    uint64_t bytes = 0;
+    for (const Stream& s : streams_)
+        if (!s.segmentIndex.empty())
+            bytes +=
+                kChunkHeaderSize + kIndexHeaderSize + s.segmentIndex.size() * kStdIndexEntrySize;
+    return bytes;
+}
+
+// Forgets the current segment's last sample; false when it has none.
+bool AviWriter::DropLastSample() {
+    Stream* last = nullptr;
+    for (Stream& s : streams_)
+        if (!s.segmentIndex.empty() &&
+            (last == nullptr || s.segmentIndex.back().offset > last->segmentIndex.back().offset))
+            last = &s;
+    if (last == nullptr) return false;
+    const uint32_t size = last->segmentIndex.back().size;
+    const uint32_t samples = CountsBlocks(last->info) ? size / last->info.dwSampleSize : 1;
+    last->length -= samples;
+    last->segmentSamples -= samples;
+    last->segmentIndex.pop_back();
+    if (segment_ == 0) {
+        last->firstSegmentSamples -= samples;
         idx1_.pop_back();
     }
-    out_.RollBack(end);
+    return true;
+}
+
+// After the file could take only Reached bytes: cuts samples off its end until the rest and
+// its indexes fit, or the current segment when it has none left. False when nothing is left
+// to cut.
+bool AviWriter::MakeRoom(uint64_t reached) {
+    // The file system counts whole blocks.
+    constexpr uint64_t kBlock = 4096;
+    bool dropped = false;
+    while ((!dropped || SamplesEnd() + IndexBytes() + kBlock > reached) && DropLastSample())
+        dropped = true;
+    if (dropped) return out_.RollBack(SamplesEnd());
+    if (segment_ == 0 || !segmentOpen_) return false;
+    segmentOpen_ = false;
+    return out_.RollBack(riffStart_);
+}
+
+// After a failed write: the samples that reached the file whole stay, and the file is cut after
+// the last of them, so that the movie can still be finished. Not before the segment's own
+// headers are in the file.
+void AviWriter::KeepWhatReachedTheFile() {
+    if (out_.Durable() < moviStart_ + kListHeaderSize) return;
+    while (SamplesEnd() > out_.Durable() && DropLastSample()) {
+    }
+    out_.RollBack(SamplesEnd());
+}
+
+// Not even the headers fit: the file holds nothing.
+void AviWriter::Empty() {
+    for (Stream& s : streams_) {
+        s.length = s.firstSegmentSamples = s.segmentSamples = 0;
+        s.segmentIndex.clear();
+        s.superIndex.clear();
+    }
+    idx1_.clear();
+    out_.RollBack(0);
 }
 
 void AviWriter::WriteStandardIndexes() {
@@ -330,12 +406,11 @@ void AviWriter::WriteIdx1() {
         index.U32(e.size);
     }
     out_.WriteChunk(kIdx1, index.Data().data(), static_cast<uint32_t>(index.Size()));
-    idx1_.clear();
-    idx1_.shrink_to_fit();
 }
 
 HRESULT AviWriter::StartNextSegment() {
     if (static_cast<uint32_t>(segment_) + 1 >= kSuperIndexEntries) return AVIERR_UNSUPPORTED;
+    Snapshot before = Take();
     WriteStandardIndexes();
     out_.EndChunk(moviStart_);
     if (segment_ == 0) WriteIdx1();
@@ -343,20 +418,53 @@ HRESULT AviWriter::StartNextSegment() {
     ++segment_;
     riffStart_ = out_.BeginList(kRiff, kFormAvix);
     moviStart_ = out_.BeginList(kList, kMovi);
-    return out_.Good() ? AVIERR_OK : AVIERR_FILEWRITE;
+    out_.Flush();
+    if (out_.Good()) {
+        // The first segment's index is in the file.
+        idx1_ = {};
+        return AVIERR_OK;
+    }
+    // The segment before goes on, to be finished when the room is found.
+    Restore(before);
+    return AVIERR_FILEWRITE;
+}
+
+// The last segment's indexes and the final headers; true when all of it reached the file.
+bool AviWriter::CloseFile() {
+    if (segmentOpen_) {
+        if (segment_ > 0) WriteStandardIndexes();
+        out_.EndChunk(moviStart_);
+        if (segment_ == 0) WriteIdx1();
+        out_.EndChunk(riffStart_);
+    }
+    WriteHeaderRegion();
+    out_.Flush();
+    return out_.Good();
 }
 
 HRESULT AviWriter::Finish() {
     if (finished_) return finishResult_;
     finished_ = true;
-    finishResult_ = AVIERR_FILEWRITE; // until the file is closed whole
     if (!laidOut_) LayOut();
-    if (segment_ > 0) WriteStandardIndexes();
-    out_.EndChunk(moviStart_);
-    if (segment_ == 0) WriteIdx1();
-    out_.EndChunk(riffStart_);
-    WriteHeaderRegion();
-    finishResult_ = out_.Close() ? AVIERR_OK : AVIERR_FILEWRITE;
+    out_.Flush();
+    bool whole = out_.Good();
+    if (out_.Durable() < moviStart_ + kListHeaderSize) {
+        Empty();
+    } else {
+        if (!whole) out_.RollBack(SamplesEnd());
+        for (;;) {
+            const Snapshot before = Take();
+            if (CloseFile()) break;
+            const uint64_t reached = out_.Durable();
+            Restore(before);
+            whole = false;
+            if (!MakeRoom(reached)) {
+                Empty();
+                break;
+            }
+        }
+    }
+    finishResult_ = out_.Close() && whole ? AVIERR_OK : AVIERR_FILEWRITE;
     return finishResult_;
 }
 

@@ -2,6 +2,8 @@
 // streams and their formats are known, with room for streams created later), samples go into
 // 'movi' as they come, and Finish writes the indexes and rewrites the headers with the final
 // counts. Past kRiffSegmentLimit bytes of samples the file goes on in OpenDML 'AVIX' segments.
+// Whenever the file system refuses a write (a full disk, a file size limit), the file is cut
+// back to whole samples, so that it can still be finished as a movie of fewer samples.
 #pragma once
 
 #include "platform/avi/AviTypes.h"
@@ -27,6 +29,8 @@ public:
     // A smaller segment limit lets tests make OpenDML files of a few frames.
     explicit AviWriter(uint64_t segmentLimit = kRiffSegmentLimit) : segmentLimit_(segmentLimit) {}
     HRESULT Create(const std::string& path);
+    // Writes into File, an empty file the caller keeps open; Name stands for it.
+    HRESULT CreateIn(const TFileHandle& file, const std::string& name);
 
     int StreamCount() const { return static_cast<int>(streams_.size()); }
     HRESULT AddStream(const AVISTREAMINFO& info, int* index);
@@ -39,8 +43,11 @@ public:
 
     HRESULT WriteSample(int stream, int32_t start, int32_t samples, const void* data, int32_t size,
                         uint32_t flags);
-    // Indexes and final headers; the file is closed afterwards. AVIERR_FILEWRITE when any byte
-    // of the file failed to reach it; a second call gives the first one's result.
+    // Indexes and final headers; the file is closed afterwards. AVIERR_OK when all of it
+    // reached the file. Otherwise AVIERR_FILEWRITE, and the file is a movie of the samples that
+    // were written, fewer when their indexes needed the room of the last ones (Length tells how
+    // many), or, when not even the headers fit, an empty file. A second call gives the first
+    // one's result.
     HRESULT Finish();
 
 private:
@@ -67,6 +74,15 @@ private:
         uint32_t size = 0;
     };
 
+    // What a failed step gives back: the counts and indexes before it, and the file's end.
+    struct Snapshot {
+        std::vector<Stream> streams;
+        std::vector<Idx1Entry> idx1;
+        uint64_t riffStart = 0, moviStart = 0, end = 0;
+        int segment = 0;
+        bool segmentOpen = true;
+    };
+
     FOURCC ChunkId(int stream) const;
     std::vector<uint8_t> HeaderList() const;
     void AppendMainHeader(ByteBuffer& out) const;
@@ -79,7 +95,17 @@ private:
     void WriteStandardIndexes();
     void WriteIdx1();
     HRESULT StartNextSegment();
+    bool CloseFile();
+    Snapshot Take() const;
+    void Restore(const Snapshot& before);
+    // The end of the current segment's last sample (of its 'movi' header when it has none).
+    uint64_t SamplesEnd() const;
+    // Bytes the current segment's indexes take.
+    uint64_t IndexBytes() const;
+    bool DropLastSample();
+    bool MakeRoom(uint64_t reached);
     void KeepWhatReachedTheFile();
+    void Empty();
 
     uint64_t segmentLimit_;
     RiffWriter out_;
@@ -91,6 +117,8 @@ private:
     uint64_t riffStart_ = 0;       // the current RIFF segment
     uint64_t moviStart_ = 0;       // the current 'movi' list
     int segment_ = 0;
+    // False when the last segment was given up: the file ends with the one before.
+    bool segmentOpen_ = true;
     std::vector<Idx1Entry> idx1_;
 };
 

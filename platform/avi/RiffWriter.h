@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/avi/RiffFormat.h"
+#include "platform/rtl/NewFiles.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,12 +19,13 @@ public:
     RiffWriter() = default;
     RiffWriter(const RiffWriter&) = delete;
     RiffWriter& operator=(const RiffWriter&) = delete;
-    ~RiffWriter();
 
-    // Creates (or truncates) the file. A symbolic link at the path is replaced by a new file,
+    // Creates (or empties) the file. A symbolic link at the path is replaced by a new file,
     // never written through.
     bool Create(const std::string& path);
-    bool Good() const { return fd_ >= 0 && !failed_; }
+    // Writes into File, an empty file the caller keeps open; Name stands for it.
+    bool CreateIn(const TFileHandle& file, const std::string& name);
+    bool Good() const { return file_.Valid() && !failed_; }
     uint64_t Position() const { return position_; }
 
     void Write(const void* data, size_t size);
@@ -36,8 +38,8 @@ public:
 
     // The bytes from the start that reached the file, in order.
     uint64_t Durable() const { return written_; }
-    // After a failed write: forgets everything from Position on, which must lie within what
-    // reached the file, cuts the file there and makes the writer good again.
+    // Forgets everything from Position on, which must lie within what reached the file, cuts
+    // the file there and makes the writer good again (after a failed write too).
     bool RollBack(uint64_t position);
 
 private:
@@ -46,7 +48,7 @@ private:
 
     static constexpr size_t kBufferSize = 64 * 1024;
     std::string path_;
-    int fd_ = -1;
+    TFileHandle file_;
     bool failed_ = false;
     uint64_t position_ = 0;
     uint64_t written_ = 0;

@@ -263,6 +263,16 @@ HRESULT AVISaveOptionsFree(int32_t streams, LPAVICOMPRESSOPTIONS* options) {
 
 HRESULT AVISaveV(const std::string& path, const void* /*handlerClass*/, AVISAVECALLBACK callback,
                  int32_t streams, PAVISTREAM* streamList, LPAVICOMPRESSOPTIONS* options) {
+    PAVIFILE opened = nullptr;
+    if (streams <= 0 || streamList == nullptr) return AVIERR_BADPARAM;
+    const HRESULT r = AVIFileOpen(&opened, path, OF_WRITE | OF_CREATE);
+    if (r != AVIERR_OK) return r;
+    const FileHandle file(opened);
+    return AVISaveV(opened, callback, streams, streamList, options);
+}
+
+HRESULT AVISaveV(PAVIFILE file, AVISAVECALLBACK callback, int32_t streams, PAVISTREAM* streamList,
+                 LPAVICOMPRESSOPTIONS* options) {
     if (streams <= 0 || streamList == nullptr) return AVIERR_BADPARAM;
     std::vector<StreamSave> saves;
     int64_t total = 0;
@@ -273,17 +283,14 @@ HRESULT AVISaveV(const std::string& path, const void* /*handlerClass*/, AVISAVEC
         if (r != AVIERR_OK) return r;
         total += saves.back().Length();
     }
-    PAVIFILE opened = nullptr;
-    HRESULT r = AVIFileOpen(&opened, path, OF_WRITE | OF_CREATE);
-    if (r != AVIERR_OK) return r;
-    const FileHandle file(opened);
     Progress progress(callback, total);
+    HRESULT r = AVIERR_OK;
     for (StreamSave& save : saves) {
-        r = save.Save(opened, progress);
+        r = save.Save(file, progress);
         if (r != AVIERR_OK) return r;
     }
     // Only a file finished whole is a saved one (a full disk shows here at the latest).
-    r = AVIFileFinish(opened);
+    r = AVIFileFinish(file);
     if (r != AVIERR_OK) return r;
     progress.Report(); // 100: the whole file is written, a late stop changes nothing
     return AVIERR_OK;

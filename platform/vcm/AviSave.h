@@ -46,3 +46,6 @@ HRESULT AVISaveOptionsFree(int32_t streams, LPAVICOMPRESSOPTIONS* options);
 // (AVIERR_FILEWRITE when it could not be); on failure the caller removes the file.
 HRESULT AVISaveV(const std::string& path, const void* handlerClass, AVISAVECALLBACK callback,
                  int32_t streams, PAVISTREAM* streamList, LPAVICOMPRESSOPTIONS* options);
+// The same into File, new and opened for writing by the caller, who releases it.
+HRESULT AVISaveV(PAVIFILE file, AVISAVECALLBACK callback, int32_t streams, PAVISTREAM* streamList,
+                 LPAVICOMPRESSOPTIONS* options);

@@ -1,6 +1,7 @@
 // The AVI file services where the file system gets in the way: a full disk (the test override,
 // a small tmpfs, a file size limit), a FIFO at the path, a symbolic link at the target.
 #include "AviTestSupport.h"
+#include "platform/avi/AviWriter.h"
 #include "platform/classes/Classes.h"
 
 #include <chrono>
@@ -128,6 +129,61 @@ TEST_F(AviFaultTest, AFileSizeLimitIsAWriteErrorNotATruncatedSuccess) {
     ExpectFramesBeforeTheFailureKept(dir_ / "large.avi", 100, 100);
 }
 
+// Eight frames in OpenDML segments of two frames each; whether all of it was written.
+HRESULT WriteSegmented(const std::string& path) {
+    constexpr uint64_t kTwoFrames = 5000;
+    avi::AviWriter writer(kTwoFrames);
+    int video = 0;
+    const BITMAPINFOHEADER format = FrameHeader(38, 20);
+    if (writer.Create(path) != AVIERR_OK ||
+        writer.AddStream(VideoInfo(38, 20, kRate), &video) != AVIERR_OK ||
+        writer.SetFormat(video, &format, sizeof format) != AVIERR_OK)
+        return AVIERR_ERROR;
+    HRESULT written = AVIERR_OK;
+    for (int i = 0; i < 8 && written == AVIERR_OK; ++i) {
+        const Bytes frame = MakeFrame(38, 20, i);
+        written = writer.WriteSample(video, i, 1, frame.data(), static_cast<int32_t>(frame.size()),
+                                     AVIIF_KEYFRAME);
+    }
+    const HRESULT finished = writer.Finish();
+    return written != AVIERR_OK ? written : finished;
+}
+
+TEST_F(AviFaultTest, WhereverTheDiskEndsTheFileIsAMovieOfTheFramesItsHeadersClaim) {
+    const std::string path = dir_ / "limited.avi";
+    ASSERT_EQ(WriteSegmented(path), AVIERR_OK);
+    const auto whole = std::filesystem::file_size(path);
+    // Every few bytes: in the headers, in a frame, in a segment's start, at an index.
+    for (uintmax_t limit = 0, n = 0; limit <= whole; limit += 97, ++n) {
+        SCOPED_TRACE(limit);
+        HRESULT finished = AVIERR_OK;
+        {
+            const FileSizeLimit fileSize(limit);
+            finished = WriteSegmented(path);
+        }
+        EXPECT_EQ(finished == AVIERR_OK, limit >= whole);
+        // Not even the headers: nothing the caller should keep.
+        if (std::filesystem::file_size(path) == 0) continue;
+        PAVIFILE file = nullptr;
+        PAVISTREAM stream = nullptr;
+        ASSERT_EQ(AVIFileOpen(&file, path, OF_READ), AVIERR_OK);
+        ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
+        const std::vector<Bytes> samples = ReadSamples(stream);
+        const auto frames = static_cast<size_t>(AVIStreamLength(stream));
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+        ASSERT_EQ(samples.size(), frames);
+        for (size_t i = 0; i < frames; ++i)
+            EXPECT_EQ(samples[i], MakeFrame(38, 20, static_cast<int>(i))) << i;
+        // A movie of no frames is not kept by its maker.
+        if (frames == 0 || n % 8 != 0) continue;
+        const std::vector<Fields> streams = ProbeStreams(path);
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("nb_frames"), std::to_string(frames));
+        EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(frames));
+    }
+}
+
 // A real full disk: a tmpfs of 1 MiB, mounted where the tests run as root.
 class AviTmpfsTest : public AviFaultTest {
 protected:
@@ -161,7 +217,17 @@ TEST_F(AviTmpfsTest, WritesAndTheFinishFailWhenTheDiskIsFull) {
         while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
         }
     }
+    // The last frames make room for the index of the others.
     EXPECT_EQ(AVIFileFinish(movie.File()), AVIERR_FILEWRITE);
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileGetStream(movie.File(), &stream, streamtypeVIDEO, 0), AVIERR_OK);
+    const int32_t kept = AVIStreamLength(stream);
+    AVIStreamRelease(stream);
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 12);
+    const std::vector<Fields> streams = ProbeStreams(path);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("nb_read_packets"), std::to_string(kept));
 }
 
 // Runs Open on a thread; when it has not returned in time, Unblock frees it and the open counts

@@ -349,10 +349,9 @@ TEST_F(AviWriteTest, StreamCopyKeepsEverySampleAndItsKeyFlag) {
     AVIFileRelease(in);
 }
 
-TEST_F(AviWriteTest, AFullDiskIsAWriteErrorNotSuccess) {
+TEST_F(AviWriteTest, ADeviceIsNoMovieFile) {
     VideoWriter movie("/dev/full", VideoInfo(320, 240, kRate), FrameHeader(320, 240));
-    // A frame bigger than the writer's buffer goes to the file at once.
-    EXPECT_EQ(movie.Write(MakeFrame(320, 240, 0), AVIIF_KEYFRAME), AVIERR_FILEWRITE);
+    EXPECT_EQ(movie.Write(MakeFrame(320, 240, 0), AVIIF_KEYFRAME), AVIERR_FILEOPEN);
 }
 
 } // namespace

@@ -266,6 +266,12 @@ TEST_F(AviSaveTest, CopyKeepsKeyFramesAndAFullDiskIsAWriteError) {
     EXPECT_EQ(Save(full), AVIERR_FILEWRITE);
     options.fccHandler = Mjpg;
     EXPECT_EQ(Save(full), AVIERR_FILEWRITE);
+    // Every sample in, then the disk fills at the index: only the finishing tells.
+    options.fccHandler = comptypeDIB;
+    int writes = 0;
+    SetFileWriteFailureOverride(
+        [&](const std::string& name) { return name == full && ++writes > SourceFrames; });
+    EXPECT_EQ(Save(full), AVIERR_FILEWRITE);
     AVIStreamRelease(compressedStream);
     AVIFileRelease(compressedFile);
 }
