@@ -27,7 +27,6 @@ constexpr uint32_t SaveOptionsFlags =
     ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE | ICMF_CHOOSE_PREVIEW;
 constexpr uint32_t UncompressedQuality = 10000;
 constexpr char StreamName[] = "VIDEO";
-constexpr char TemporaryExtension[] = "_.avi";
 
 // A stream list: the video stream and at most 15 audio streams.
 constexpr size_t MaxRebuildStreams = 16;
@@ -38,6 +37,12 @@ constexpr int64_t MaxFrameBytes = std::numeric_limits<int32_t>::max();
 int64_t FrameBufferSize(uint16_t width, uint16_t height, uint16_t bitDepth) {
     // The width is rounded up to four pixels, not to four bytes.
     return (static_cast<int64_t>(width) + 3) / 4 * 4 * height * (bitDepth / 8);
+}
+
+// An uncompressed sample is the picture's rows, each padded to four bytes, and nothing more:
+// players place the rows from the sample's end.
+uint32_t FrameImageSize(uint16_t width, uint16_t height, uint16_t bitDepth) {
+    return BitmapRowBytes(width, bitDepth) * height;
 }
 
 } // namespace
@@ -128,6 +133,7 @@ bool TJxAvi::Open() {
     FBitmapHeader.biHeight = FHeight;
     FBitmapHeader.biBitCount = FBitDepth;
     FBitmapHeader.biCompression = BI_RGB;
+    FBitmapHeader.biSizeImage = FrameImageSize(FWidth, FHeight, FBitDepth);
     FBufferSize = static_cast<uint32_t>(bufferSize);
     FWriteFailed = false;
 
@@ -138,7 +144,7 @@ bool TJxAvi::Open() {
     }
 
     if (FileExists(FFileName)) DeleteFile(FFileName);
-    RemoveAbandonedTemporaries(ExtractFilePath(FFileName));
+    RemoveAbandonedTemporaries(FTemporaryJournal, ExtractFilePath(FFileName));
     AVIFileInit();
     if (AVIFileOpen(&FAviFile, FFileName, OF_WRITE | OF_CREATE) != AVIERR_OK ||
         FAviFile == nullptr) {
@@ -222,9 +228,9 @@ bool TJxAvi::AddFrame(TBitmap& picture) {
         written = AVIStreamWrite(FAviStream, frame, 1, data, size, key ? AVIIF_KEYFRAME : 0,
                                  &samplesWritten, &bytesWritten);
     } else {
-        written =
-            AVIStreamWrite(FAviStream, frame, 1, FBuffer.data(), static_cast<int32_t>(FBufferSize),
-                           AVIIF_KEYFRAME, &samplesWritten, &bytesWritten);
+        written = AVIStreamWrite(FAviStream, frame, 1, FBuffer.data(),
+                                 static_cast<int32_t>(FBitmapHeader.biSizeImage), AVIIF_KEYFRAME,
+                                 &samplesWritten, &bytesWritten);
     }
     if (written != AVIERR_OK) {
         FailWrite();
@@ -247,8 +253,12 @@ void TJxAvi::Close() {
     FDrawBitmap.reset();
     FBuffer = {};
     ReleaseCompressor();
-    // A movie whose index or headers did not reach the disk is not whole either.
-    if (AVIFileFinish(FAviFile) != AVIERR_OK) FailWrite();
+    // A movie whose index or headers did not reach the disk is not whole either; it keeps the
+    // frames that could be finished.
+    if (AVIFileFinish(FAviFile) != AVIERR_OK) {
+        FailWrite();
+        FStreamInfo.dwLength = static_cast<uint32_t>(std::max(AVIStreamLength(FAviStream), 0));
+    }
     AVIStreamRelease(FAviStream);
     AVIFileRelease(FAviFile);
     FAviStream = nullptr;
@@ -261,67 +271,74 @@ void TJxAvi::Close() {
     Recompress();
 }
 
-// movie.avi -> movie_.avi; a file of the user's own under that name is neither overwritten nor
-// deleted: movie_2_.avi, movie_3_.avi, ... are tried instead.
-std::string TJxAvi::TemporaryName() const {
-    std::string name = ChangeFileExt(FFileName, TemporaryExtension);
-    for (int n = 2; FileExists(name); ++n)
-        name = ChangeFileExt(FFileName, "_" + std::to_string(n) + TemporaryExtension);
-    return name;
+// The movie's video stream, open for reading; false, with the warning shown, when it cannot be.
+bool TJxAvi::OpenMovieStream(uint32_t mode, PAVISTREAM& video) {
+    if (AVIFileOpen(&FAviFile, FFileName, mode) != AVIERR_OK || FAviFile == nullptr) {
+        FAviFile = nullptr;
+        WarningBox(FOpenFileFailedText);
+        return false;
+    }
+    if (AVIFileGetStream(FAviFile, &video, streamtypeVIDEO, 0) != AVIERR_OK || video == nullptr) {
+        video = nullptr;
+        ReleaseMovie();
+        WarningBox(FVideoText + FOpenStreamFailedText);
+        return false;
+    }
+    return true;
+}
+
+void TJxAvi::ReleaseMovie() {
+    AVIFileRelease(FAviFile);
+    FAviFile = nullptr;
+}
+
+// Writes a new movie through Write into a temporary beside the movie, which replaces the movie
+// only when it was written and finished whole; otherwise it goes and the movie stays.
+bool TJxAvi::ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write) const {
+    TTemporaryFile temporary(FFileName, FTemporaryJournal);
+    PAVIFILE copy = nullptr;
+    if (!temporary.Created() ||
+        AVIFileCreate(&copy, temporary.File(), temporary.Name()) != AVIERR_OK)
+        return false;
+    HRESULT result = write(copy);
+    if (const HRESULT finished = AVIFileFinish(copy); result == AVIERR_OK) result = finished;
+    AVIFileRelease(copy);
+    return result == AVIERR_OK && temporary.ReplaceMovie();
 }
 
 void TJxAvi::Recompress() {
-    auto releaseAll = [this] {
-        AVISaveOptionsFree(1, &FSaveOptionsRef);
-        AVIStreamRelease(FAviStream);
-        AVIFileRelease(FAviFile);
-        FAviStream = nullptr;
-        FAviFile = nullptr;
-    };
-    if (AVIFileOpen(&FAviFile, FFileName, OF_READ) != AVIERR_OK || FAviFile == nullptr) {
-        FAviFile = nullptr;
+    if (!OpenMovieStream(OF_READ, FAviStream)) {
         AVISaveOptionsFree(1, &FSaveOptionsRef);
         AVIFileExit();
-        WarningBox(FOpenFileFailedText);
-        return;
-    }
-    if (AVIFileGetStream(FAviFile, &FAviStream, streamtypeVIDEO, 0) != AVIERR_OK ||
-        FAviStream == nullptr) {
-        FAviStream = nullptr;
-        AVIFileRelease(FAviFile);
-        FAviFile = nullptr;
-        AVIFileExit();
-        WarningBox(FVideoText + FOpenStreamFailedText);
         return;
     }
     FSaveOptions.fccType = streamtypeVIDEO;
     FSaveOptions.fccHandler = comptypeDIB;
     FSaveOptionsRef = &FSaveOptions;
     AVISaveOptions(FOwner, SaveOptionsFlags, 1, &FAviStream, &FSaveOptionsRef);
-    if (FSaveOptions.fccHandler == comptypeDIB) {
-        releaseAll();
-        AVIFileExit();
-        return;
-    }
-
-    const std::string temporary = TemporaryName();
-    SaveAbortStatus = 0;
-    SaveProgressForm = ShowProgressWindow({FProgressCaption, FProgressText, FAbortText},
-                                          [this] { AbortSaveClick(nullptr); });
-    HRESULT result = AVIERR_OK;
-    {
-        const TTemporaryFile noted(temporary);
-        result =
-            AVISaveV(temporary, nullptr, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
+    bool saved = true;
+    if (FSaveOptions.fccHandler != comptypeDIB) {
+        SaveAbortStatus = 0;
+        SaveProgressForm = ShowProgressWindow({FProgressCaption, FProgressText, FAbortText},
+                                              [this] { AbortSaveClick(nullptr); });
+        // The source is released before the copy replaces it.
+        saved = ReplaceByCopy([this](PAVIFILE copy) {
+            const HRESULT result =
+                AVISaveV(copy, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
+            SaveProgressForm.reset();
+            AVIStreamRelease(FAviStream);
+            FAviStream = nullptr;
+            ReleaseMovie();
+            return result;
+        });
         SaveProgressForm.reset();
-        releaseAll();
-        // The uncompressed movie goes only for a compressed one written whole.
-        if (result != AVIERR_OK)
-            DeleteFile(temporary);
-        else if (!ReplaceMovie(temporary))
-            result = AVIERR_FILEWRITE;
     }
-    if (result != AVIERR_OK) WarningBox(FSaveAbortedText);
+    AVISaveOptionsFree(1, &FSaveOptionsRef);
+    AVIStreamRelease(FAviStream);
+    FAviStream = nullptr;
+    ReleaseMovie();
+    // Cancelled or full frames: the uncompressed movie stays without a word.
+    if (!saved) WarningBox(FSaveAbortedText);
     AVIFileExit();
 }
 
@@ -337,28 +354,12 @@ void TJxAvi::AbortSaveClick(QObject* /*sender*/) {
 
 void TJxAvi::Rebuild(int32_t skipAudio) {
     AVIFileInit();
-    if (AVIFileOpen(&FAviFile, FFileName, OF_READWRITE) != AVIERR_OK || FAviFile == nullptr) {
-        FAviFile = nullptr;
-        AVIFileExit();
-        WarningBox(FOpenFileFailedText);
-        return;
-    }
     std::array<PAVISTREAM, MaxRebuildStreams> streams{};
-    size_t count = 0;
-    auto releaseSource = [&] {
-        for (size_t i = 0; i < count; ++i)
-            AVIStreamRelease(streams[i]);
-        AVIFileRelease(FAviFile);
-        FAviFile = nullptr;
+    if (!OpenMovieStream(OF_READWRITE, streams[0])) {
         AVIFileExit();
-    };
-    if (AVIFileGetStream(FAviFile, &streams[0], streamtypeVIDEO, 0) != AVIERR_OK ||
-        streams[0] == nullptr) {
-        releaseSource();
-        WarningBox(FVideoText + FOpenStreamFailedText);
         return;
     }
-    count = 1;
+    size_t count = 1;
     for (int32_t j = 0; skipAudio >= 0 && count < MaxRebuildStreams; ++j) {
         if (j == skipAudio) continue;
         if (AVIFileGetStream(FAviFile, &streams[count], streamtypeAUDIO, j) != AVIERR_OK ||
@@ -366,29 +367,20 @@ void TJxAvi::Rebuild(int32_t skipAudio) {
             break;
         ++count;
     }
-
-    const std::string temporary = TemporaryName();
-    PAVIFILE target = nullptr;
-    if (AVIFileOpen(&target, temporary, OF_WRITE | OF_CREATE) != AVIERR_OK || target == nullptr) {
-        releaseSource();
-        WarningBox(FCreateFileFailedText);
-        return;
-    }
-    const TTemporaryFile noted(temporary);
-    bool copied = true;
-    for (size_t i = 0; i < count && copied; ++i)
-        copied = AVIStreamCopy(streams[i], target) == AVIERR_OK;
-    copied = AVIFileFinish(target) == AVIERR_OK && copied;
-    AVIFileRelease(target);
-    releaseSource();
-    // The movie is replaced only by a copy written whole; a cut-short copy goes.
-    if (!copied) DeleteFile(temporary);
-    if (!copied || !ReplaceMovie(temporary)) WarningBox(FRebuildFailedText);
-}
-
-bool TJxAvi::ReplaceMovie(const std::string& temporary) const {
-    // One step, so the movie is never missing.
-    if (std::rename(temporary.c_str(), FFileName.c_str()) == 0) return true;
-    DeleteFile(temporary);
-    return false;
+    // The source is released before the copy replaces it.
+    const bool rebuilt = ReplaceByCopy([&](PAVIFILE copy) {
+        HRESULT result = AVIERR_OK;
+        for (size_t i = 0; i < count && result == AVIERR_OK; ++i)
+            result = AVIStreamCopy(streams[i], copy);
+        for (size_t i = 0; i < count; ++i)
+            AVIStreamRelease(streams[i]);
+        count = 0;
+        ReleaseMovie();
+        return result;
+    });
+    for (size_t i = 0; i < count; ++i)
+        AVIStreamRelease(streams[i]);
+    ReleaseMovie();
+    AVIFileExit();
+    if (!rebuilt) WarningBox(FRebuildFailedText);
 }

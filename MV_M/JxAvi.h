@@ -9,6 +9,7 @@
 #include "platform/vcm/Vcm.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ public:
 
     const std::string& FileName() const { return FFileName; }
     void SetFileName(const std::string& value) { FFileName = value; }
+    // Where temporaries are noted on file systems that cannot keep them unnamed (empty: nowhere).
+    const std::string& TemporaryJournal() const { return FTemporaryJournal; }
+    void SetTemporaryJournal(const std::string& value) { FTemporaryJournal = value; }
     uint16_t Width() const { return FWidth; }
     void SetWidth(uint16_t value) { FWidth = value; }
     uint16_t Height() const { return FHeight; }
@@ -69,6 +73,7 @@ public:
 
 private:
     std::string FFileName;
+    std::string FTemporaryJournal;
     uint16_t FWidth = 320;
     uint16_t FHeight = 240;
     bool FCompress = true;
@@ -115,7 +120,7 @@ private:
     void FailOpen(const std::string& warning);
     void FailWrite();
     void Recompress();
-    std::string TemporaryName() const;
-    // Replaces the movie by the temporary file; false (the temporary deleted) when it could not.
-    bool ReplaceMovie(const std::string& temporary) const;
+    bool OpenMovieStream(uint32_t mode, PAVISTREAM& video);
+    void ReleaseMovie();
+    bool ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write) const;
 };

@@ -3,123 +3,196 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <algorithm>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-std::string& Journal() {
-    static std::string path;
-    return path;
+constexpr std::string_view TemporaryEnding = "_.avi";
+// Rounds of naming a temporary whose name another program takes at the same moment.
+constexpr int NamingAttempts = 16;
+// The journal holds the notes of the few makes running at one time; whatever lies beyond this
+// is not the program's and is not read.
+constexpr size_t JournalLimit = 64 * 1024;
+// Another maker holds the journal only to read and rewrite it.
+constexpr uint32_t JournalWaitMs = 1000;
+
+// One temporary: its identity and its path, the path's length first so that any byte may be in
+// it: "device inode generation born-seconds born-nanoseconds length path\n".
+struct Note {
+    TFileIdentity Identity;
+    std::string Path;
+};
+
+bool TakeNumber(std::string_view& text, auto& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data() + text.size() || *end != ' ') return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()) + 1);
+    return true;
 }
 
-struct Note {
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string path;
-};
+std::optional<Note> ParseNote(std::string_view& text) {
+    Note note;
+    size_t length = 0;
+    if (!TakeNumber(text, note.Identity.Device) || !TakeNumber(text, note.Identity.Inode) ||
+        !TakeNumber(text, note.Identity.Generation) ||
+        !TakeNumber(text, note.Identity.BornSeconds) ||
+        !TakeNumber(text, note.Identity.BornNanoseconds) || !TakeNumber(text, length) ||
+        length == 0 || length >= text.size() || text[length] != '\n')
+        return std::nullopt;
+    note.Path = text.substr(0, length);
+    text.remove_prefix(length + 1);
+    return note;
+}
 
-// The journal is read and rewritten under its own lock: several makers may share it.
-class JournalLock {
-public:
-    JournalLock() : fd_(::open(Journal().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-    }
-    JournalLock(const JournalLock&) = delete;
-    JournalLock& operator=(const JournalLock&) = delete;
-    ~JournalLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool Held() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
-std::vector<Note> ReadNotes() {
+// The notes that read whole; a damaged line is passed over.
+std::vector<Note> ParseNotes(std::string_view text) {
     std::vector<Note> notes;
-    std::ifstream in(Journal());
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        Note note;
-        if (fields >> note.device >> note.inode && fields.get() == ' ' &&
-            std::getline(fields, note.path) && !note.path.empty())
-            notes.push_back(std::move(note));
+    while (!text.empty()) {
+        if (std::optional<Note> note = ParseNote(text)) {
+            notes.push_back(std::move(*note));
+            continue;
+        }
+        const size_t next = text.find('\n');
+        text.remove_prefix(next == std::string_view::npos ? text.size() : next + 1);
     }
     return notes;
 }
 
-void WriteNotes(const std::vector<Note>& notes) {
-    std::ofstream out(Journal(), std::ios::trunc);
-    for (const Note& note : notes)
-        out << note.device << ' ' << note.inode << ' ' << note.path << '\n';
+std::string FormatNotes(const std::vector<Note>& notes) {
+    std::string text;
+    for (const Note& n : notes)
+        text +=
+            Format("%llu %llu %u %lld %u %zu ", static_cast<unsigned long long>(n.Identity.Device),
+                   static_cast<unsigned long long>(n.Identity.Inode), n.Identity.Generation,
+                   static_cast<long long>(n.Identity.BornSeconds), n.Identity.BornNanoseconds,
+                   n.Path.size()) +
+            n.Path + '\n';
+    return text;
 }
 
-// True when the file at the note's path is the noted one and nobody holds it.
-bool Abandoned(const Note& note) {
-    const int fd = ::open(note.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat status {};
-    const bool same = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                      status.st_dev == note.device && status.st_ino == note.inode;
-    const bool free = same && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
+// The journal, held by this maker while it reads and rewrites the notes.
+class Journal {
+public:
+    Journal(const std::string& path, bool create)
+        : FFile(path.empty() ? TFileHandle() : OpenPrivateFile(path, create)) {
+        FHeld = FFile.Valid() && TryLockFile(FFile, JournalWaitMs);
+    }
+    bool Held() const { return FHeld; }
+    std::vector<Note> Read() const { return ParseNotes(ReadFileStart(FFile, JournalLimit)); }
+    void Write(const std::vector<Note>& notes) const {
+        ReplaceFileContent(FFile, FormatNotes(notes));
+    }
+
+private:
+    TFileHandle FFile;
+    bool FHeld = false;
+};
+
+// Only a file under a name the maker gives its temporaries may ever be removed.
+bool IsTemporaryName(const std::string& path) {
+    const std::string name = ExtractFileName(path);
+    return name.size() > TemporaryEnding.size() && name.ends_with(TemporaryEnding);
 }
 
-bool StillThere(const Note& note) {
-    struct stat status {};
-    return ::lstat(note.path.c_str(), &status) == 0 && status.st_dev == note.device &&
-           status.st_ino == note.inode;
+bool PathTaken(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+void ForgetNote(const std::string& journal, const TFileIdentity& identity) {
+    const Journal notes(journal, false);
+    if (!notes.Held()) return;
+    std::vector<Note> kept = notes.Read();
+    std::erase_if(kept, [&](const Note& n) { return n.Identity == identity; });
+    notes.Write(kept);
 }
 
 } // namespace
 
-void SetTemporaryJournal(std::string path) {
-    Journal() = std::move(path);
+std::string TemporaryName(const std::string& movie) {
+    std::string name = ChangeFileExt(movie, std::string(TemporaryEnding));
+    for (int n = 2; PathTaken(name); ++n)
+        name = ChangeFileExt(movie, "_" + std::to_string(n) + std::string(TemporaryEnding));
+    return name;
 }
 
-TTemporaryFile::TTemporaryFile(std::string path) : path_(std::move(path)) {
-    if (Journal().empty()) return;
-    constexpr mode_t FileMode = 0644;
-    lock_ =
-        ::open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, FileMode);
-    struct stat status {};
-    if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0 || ::fstat(lock_, &status) != 0) return;
-    const JournalLock journal;
-    if (!journal.Held()) return;
-    std::vector<Note> notes = ReadNotes();
-    notes.push_back({status.st_dev, status.st_ino, path_});
-    WriteNotes(notes);
+TTemporaryFile::TTemporaryFile(std::string movie, std::string journal)
+    : FMovie(std::move(movie)), FJournal(std::move(journal)), FName(TemporaryName(FMovie)) {
+    FFile = CreateUnnamedFile(ExtractFilePath(FMovie));
+    if (!FFile.Valid() && UnnamedFilesUnsupported(errno)) CreateNamed();
+}
+
+// Named from the start, locked while it exists and noted, so that the next start can tell it
+// from a file of the user's should this maker be killed.
+void TTemporaryFile::CreateNamed() {
+    for (int attempt = 0; attempt < NamingAttempts && !FFile.Valid(); ++attempt) {
+        FName = TemporaryName(FMovie);
+        FFile = CreateExclusiveFile(FName);
+        if (!FFile.Valid() && errno != EEXIST) return;
+    }
+    if (!FFile.Valid()) return;
+    FNamed = true;
+    TryLockFile(FFile);
+    const std::optional<TFileIdentity> identity = IdentityOf(FFile);
+    const Journal journal(FJournal, true);
+    // Without a birth time a later file in the same inode could not be told from it.
+    if (!identity || !journal.Held()) return;
+    std::vector<Note> notes = journal.Read();
+    notes.push_back({*identity, FName});
+    journal.Write(notes);
 }
 
 TTemporaryFile::~TTemporaryFile() {
-    if (lock_ < 0) return;
-    if (!Journal().empty()) {
-        const JournalLock journal;
-        if (journal.Held()) {
-            std::vector<Note> notes = ReadNotes();
-            std::erase_if(notes, [&](const Note& n) { return n.path == path_; });
-            WriteNotes(notes);
-        }
-    }
-    ::close(lock_);
+    Discard();
 }
 
-void RemoveAbandonedTemporaries(const std::string& folder) {
-    if (Journal().empty() || !FileExists(Journal())) return;
-    const JournalLock journal;
-    if (!journal.Held()) return;
-    std::vector<Note> notes = ReadNotes();
-    std::erase_if(notes, [&](const Note& note) {
-        if (!folder.empty() && ExtractFilePath(note.path) != folder) return false;
-        if (Abandoned(note)) ::unlink(note.path.c_str());
-        return !StillThere(note);
+void TTemporaryFile::Discard() {
+    if (!FFile.Valid()) return;
+    if (FNamed) {
+        const std::optional<TFileIdentity> identity = IdentityOf(FFile);
+        // Only while the name still leads to this very file.
+        if (identity && IdentityAt(FName) == identity) std::remove(FName.c_str());
+        if (identity) ForgetNote(FJournal, *identity);
+    }
+    FFile.Close();
+}
+
+bool TTemporaryFile::ReplaceMovie() {
+    if (!FFile.Valid()) return false;
+    for (int attempt = 0; !FNamed && attempt < NamingAttempts; ++attempt) {
+        FName = TemporaryName(FMovie);
+        if (NameUnnamedFile(FFile, FName)) {
+            FNamed = true;
+            break;
+        }
+        if (errno != EEXIST) break;
+    }
+    const std::optional<TFileIdentity> identity = IdentityOf(FFile);
+    // One step, so that the movie is never missing.
+    if (!FNamed || std::rename(FName.c_str(), FMovie.c_str()) != 0) {
+        Discard();
+        return false;
+    }
+    if (identity) ForgetNote(FJournal, *identity);
+    FFile.Close();
+    return true;
+}
+
+void RemoveAbandonedTemporaries(const std::string& journal, const std::string& folder) {
+    const Journal notes(journal, false);
+    if (!notes.Held()) return;
+    std::vector<Note> kept = notes.Read();
+    std::erase_if(kept, [&](const Note& note) {
+        if (!folder.empty() && ExtractFilePath(note.Path) != folder) return false;
+        if (IsTemporaryName(note.Path)) RemoveUnlockedFile(note.Path, note.Identity);
+        // A note stays while its file does: its maker still runs.
+        return IdentityAt(note.Path) != note.Identity;
     });
-    WriteNotes(notes);
+    notes.Write(kept);
 }

@@ -144,8 +144,8 @@ void TMainForm::FormCreate() {
     if (DirectoryExists(FExeDir + RecordFolder))
         OpenPictureDialog.InitialDir = FExeDir + RecordFolder;
     // What a killed make left behind goes now.
-    SetTemporaryJournal(FExeDir + TemporaryJournal);
-    RemoveAbandonedTemporaries();
+    JxAvi.SetTemporaryJournal(FExeDir + TemporaryJournal);
+    RemoveAbandonedTemporaries(JxAvi.TemporaryJournal());
 }
 
 // The frame, logo and work bitmaps belong to the movie job, which goes with the window.

@@ -560,10 +560,13 @@ TEST_F(WindowTest, AMovieTheDiskCannotTakeEndsWithOneBoxAndOffersNothing) {
     MakeForm();
     Listed3(5);
     Ui().CompressCheckBox->click();
-    // The disk fills up after three writes: the first frame's (with the headers), two more.
-    int writes = 0;
-    SetFileWriteFailureOverride(
-        [&](const std::string& file) { return file == Dir() + "movie.avi" && ++writes > 3; });
+    // A disk of three frames: the fourth does not fit, and the index then needs the room of
+    // the third.
+    constexpr uintmax_t Frame = 640 * 480 * 3 + 8;
+    SetFileWriteFailureOverride([&](const std::string& file) {
+        std::error_code error;
+        return file == Dir() + "movie.avi" && fs::file_size(file, error) > 3 * Frame;
+    });
     answers = {mrOk};
     Make();
     SetFileWriteFailureOverride({});
@@ -573,5 +576,5 @@ TEST_F(WindowTest, AMovieTheDiskCannotTakeEndsWithOneBoxAndOffersNothing) {
     EXPECT_EQ(dialogs.back().type, mtError);
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString().find(DoneSuffix), std::string::npos);
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << "neither running nor deleting is offered";
-    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3") << "the frames before it";
+    EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2") << "the frames before it";
 }

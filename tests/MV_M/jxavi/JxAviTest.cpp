@@ -6,6 +6,8 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/Progress.h"
 #include "platform/graphics/Bitmap.h"
+#include "platform/rtl/FileWrite.h"
+#include "platform/rtl/NewFiles.h"
 #include "tests/platform/AviTestSupport.h"
 
 #include <deque>
@@ -103,6 +105,20 @@ FOURCC StreamHandler(const std::string& path) {
     return handler;
 }
 
+// The image size the file's video format declares.
+uint32_t ImageSize(const std::string& path) {
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    BITMAPINFOHEADER format{};
+    auto size = static_cast<int32_t>(sizeof format);
+    if (AVIFileOpen(&file, path, OF_READ) == AVIERR_OK &&
+        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK)
+        AVIStreamReadFormat(stream, 0, &format, &size);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    return format.biSizeImage;
+}
+
 double MeanDifference(const Bytes& a, const Bytes& b) {
     if (a.size() != b.size() || a.empty()) return 1e9;
     double sum = 0;
@@ -158,6 +174,8 @@ protected:
     void TearDown() override {
         SetDialogAnswerer({});
         SetProgressWindowOverride({});
+        SetFileWriteFailureOverride({});
+        SetUnnamedFilesAvailable(true);
     }
 
     std::string Path(const std::string& name) const { return dir / name; }
@@ -257,12 +275,13 @@ TEST(JxAviProperties, ConstructorValuesAndSetterRules) {
     EXPECT_EQ(TJxAvi::MakeFourCC('D', 'I', 'B', ' '), 0x20424944u);
 }
 
-TEST_F(JxAviTest, UncompressedSamplesHoldTheWholeBufferAndEqualTheDrawnFrames) {
-    // Width 642: 644 pixels count in every sample, while the rows take 1928 (24 bits) and
-    // 1284 (16 bits) bytes. Compress off asks nothing, PreCompress or not.
-    using Cases = std::initializer_list<std::tuple<int, bool, int>>;
+TEST_F(JxAviTest, UncompressedSamplesAreThePicturesRowsAndEqualTheDrawnFrames) {
+    // Width 642: the buffer counts 644 pixels a row, but a sample holds the rows alone, 1928
+    // (24 bits) and 1284 (16 bits) bytes each, as the format says: players place the rows from
+    // the sample's end. Compress off asks nothing, PreCompress or not.
+    using Cases = std::initializer_list<std::tuple<int, bool, uint32_t>>;
     for (const auto& [bits, preCompress, sampleBytes] :
-         Cases{{24, false, 1932 * 480}, {16, true, 1288 * 480}}) {
+         Cases{{24, false, 1928 * 480}, {16, true, 1284 * 480}}) {
         SCOPED_TRACE(bits);
         const std::string name = "movie" + std::to_string(bits) + ".avi";
         Setup(name, 642, 480, bits, false, preCompress);
@@ -277,6 +296,7 @@ TEST_F(JxAviTest, UncompressedSamplesHoldTheWholeBufferAndEqualTheDrawnFrames) {
         for (const auto& p : packets)
             EXPECT_EQ(p.at("size") + p.at("flags"), std::to_string(sampleBytes) + "K_");
         EXPECT_EQ(StreamHandler(Path(name)), 0u);
+        EXPECT_EQ(ImageSize(Path(name)), sampleBytes);
     }
 }
 
@@ -363,7 +383,7 @@ TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
     };
     Make(frames, MJPG);
     EXPECT_TRUE(seen);
-    EXPECT_TRUE(during.contains("a.b_.avi"));
+    EXPECT_EQ(during, std::set<std::string>{"a.b.avi"}) << "the copy has no name yet";
     EXPECT_EQ(Messages(), std::vector<std::string>{"圧縮ＡＶＩファイル作成を中断しました."});
     EXPECT_EQ(Files(), std::set<std::string>{"a.b.avi"});
     EXPECT_FALSE(progress.open);
@@ -378,6 +398,8 @@ TEST_F(JxAviTest, AbortedRecompressionKeepsTheUncompressedMovie) {
 }
 
 TEST_F(JxAviTest, NameWithoutExtensionGetsTheTemporaryEndingAppended) {
+    // Named from the start, as on file systems without unnamed files.
+    SetUnnamedFilesAvailable(false);
     const Frames frames = MakeFrames(32, 16, 2);
     Setup("movie", 32, 16, 24, true, false);
     std::set<std::string> during;
@@ -542,7 +564,8 @@ TEST_F(JxAviTest, CloseAndRebuildReportMoviesTheyCannotReadOrReplace) {
     EXPECT_TRUE(CompressorDialogs().empty());
 
     // Rebuild: a file that is no AVI, one without video, a movie whose temporary name is taken
-    // by a folder, and one whose stream header has no time scale (no copy can be made of it).
+    // by a folder (another is found), and one whose stream header has no time scale (no copy
+    // can be made of it).
     avitest::WriteFile(movie, {'t', 'e', 'x', 't'});
     avi.Rebuild(-1);
     fs::copy_file(audio, movie, fs::copy_options::overwrite_existing);
@@ -567,6 +590,39 @@ TEST_F(JxAviTest, CloseAndRebuildReportMoviesTheyCannotReadOrReplace) {
                                                     "映像ストリームを開けませんでした.",
                                                     "ＡＶＩファイルを開けませんでした.",
                                                     "映像ストリームを開けませんでした.",
-                                                    "ＡＶＩファイルを作成できませんでした.",
                                                     "ＡＶＩファイルを再構成出来ませんでした."}));
+}
+
+TEST_F(JxAviTest, AMovieTheDiskFillsWhileItIsFinishedIsToldAndReplacesNothing) {
+    const Frames frames = MakeFrames(16, 8, 3);
+    const std::string movie = Path("movie.avi");
+    const std::string failed = movie + "\r\nＡＶＩファイルに書き込めませんでした.";
+    // Every frame written, then the disk is full for the index: one box, and the frames the
+    // file could keep (here none: their room does not free any).
+    Setup("movie.avi", 16, 8, 24, true, false);
+    bool full = false;
+    SetFileWriteFailureOverride([&](const std::string& name) { return full && name == movie; });
+    ASSERT_TRUE(avi.Open());
+    for (const auto& f : frames)
+        avi.AddFrame(*f);
+    full = true;
+    avi.Close();
+    EXPECT_EQ(Messages(), std::vector<std::string>{failed});
+    EXPECT_EQ(avi.FrameCount(), 0);
+    EXPECT_TRUE(CompressorDialogs().empty());
+
+    // The rebuild's copy fills the disk at its index: the movie stays as it was.
+    requests.clear();
+    SetFileWriteFailureOverride({});
+    Setup("movie.avi", 16, 8, 24, false, false);
+    Make(frames);
+    const avitest::Bytes made = avitest::ReadFile(movie);
+    int writes = 0;
+    SetFileWriteFailureOverride([&](const std::string& name) {
+        return name == Path("movie_.avi") && ++writes > static_cast<int>(frames.size());
+    });
+    avi.Rebuild(-1);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを再構成出来ませんでした."});
+    EXPECT_EQ(avitest::ReadFile(movie), made);
+    EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
 }
