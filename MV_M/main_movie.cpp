@@ -1,13 +1,12 @@
 // Making a movie: the window's settings into the movie job, the job run over the AVI writer, the
 // movie closed, rebuilt and offered to be run.
 #include "MV_M/main.h"
-#include "platform/classes/Classes.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/Progress.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/NewFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/WinBase.h"
-
-#include <filesystem>
 
 namespace {
 
@@ -44,13 +43,6 @@ constexpr int32_t MaxSide = 65535;
 // The custom size when an edit holds no number.
 constexpr int32_t DefaultWidth = 640;
 constexpr int32_t DefaultHeight = 480;
-
-// A link at the target is replaced, never written through: its target is not the user's movie.
-void RemoveLink(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
-        std::filesystem::remove(path, error);
-}
 
 } // namespace
 
@@ -146,8 +138,9 @@ void TMainForm::MakeBitBtnClick() {
             ui.StatusBar->showMessage(ui.SakuseiLabel->text() + QString::fromUtf8(MovieText::Done));
     };
     try {
-        RemoveLink(target);
-        TStringList().SaveToFile(target);
+        // The placeholder, an empty file; a link at the target is replaced, never written
+        // through: what it points to is not the user's movie.
+        if (!CreateFileReplacingLink(target).Valid()) throw EFCreateError::ForFile(target);
         {
             // The window paints over the closed dialog while it waits.
             const TBusyCursor busy;

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -27,6 +28,9 @@ bool PressesFocusedButton(QObject* receiver, const QKeyEvent& key) {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Application = this;
+    // A file size limit is a write that fails, told where it fails like a full disk, not a
+    // signal that ends the program in the middle of a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The user interface is Japanese: the standard buttons of message boxes too.
     if (translator_.load(QLocale(QLocale::Japanese), "qtbase", "_",
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -263,8 +263,8 @@ HRESULT AVISaveOptionsFree(int32_t streams, LPAVICOMPRESSOPTIONS* options) {
 
 HRESULT AVISaveV(const std::string& path, const void* /*handlerClass*/, AVISAVECALLBACK callback,
                  int32_t streams, PAVISTREAM* streamList, LPAVICOMPRESSOPTIONS* options) {
-    PAVIFILE opened = nullptr;
     if (streams <= 0 || streamList == nullptr) return AVIERR_BADPARAM;
+    PAVIFILE opened = nullptr;
     const HRESULT r = AVIFileOpen(&opened, path, OF_WRITE | OF_CREATE);
     if (r != AVIERR_OK) return r;
     const FileHandle file(opened);

@@ -29,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -89,6 +90,13 @@ TEST_F(GuiTest, QuestionsAndNoticesBeepFailuresDoNot) {
     EXPECT_EQ(requests[2].type, mtInformation);
     EXPECT_EQ(requests[2].buttons, mbOK);
     EXPECT_EQ(requests[4].type, mtError);
+}
+
+TEST_F(GuiTest, AFileSizeLimitFailsWritesRatherThanEndingTheProgram) {
+    App();
+    struct sigaction action {};
+    ASSERT_EQ(sigaction(SIGXFSZ, nullptr, &action), 0);
+    EXPECT_EQ(action.sa_handler, SIG_IGN);
 }
 
 TEST_F(GuiTest, ErrorBoxAddsAFullStopAfterLettersOnly) {

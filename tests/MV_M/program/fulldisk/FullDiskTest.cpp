@@ -5,11 +5,13 @@
 
 #include <QThread>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <regex>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -126,6 +128,28 @@ TEST_F(FullDiskTest, AMovieTheDiskCannotHoldIsReportedOnceAndLeavesNoBrokenFile)
     EXPECT_EQ(Lines(log, RecompressAborted).size(), 1u);
     EXPECT_EQ(TemporaryFiles(disk), std::vector<std::string>());
     EXPECT_EQ(MovieOffDisk(recompressed), "rawvideo,640,480," + std::to_string(Frames));
+    ShowOnFailure(log);
+}
+
+TEST_F(FullDiskTest, AFileSizeLimitIsAnErrorBoxNotTheEndOfTheProgram) {
+    // As `ulimit -f` in a shell sets it: within the fourth frame, the signal at its default.
+    const std::string movie = dir + "limited.avi";
+    QProcess process;
+    process.setChildProcessModifier([] {
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 3 * RawFrameBytes + RawFrameBytes / 2;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_DFL);
+    });
+    StartDriven(process, dir, "mv_m", "mvmdriver:make;" + frames + "0000.bmp;" + movie + ";raw");
+    ASSERT_TRUE(process.waitForFinished(180000));
+    const std::string log = DrivenLog(dir);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(Lines(log, "box: " + movie + "|ＡＶＩファイルに書き込めませんでした.").size(), 1u);
+    EXPECT_EQ(log.find(" : 完了."), std::string::npos);
+    EXPECT_EQ(Movie(movie), "rawvideo,640,480,3");
     ShowOnFailure(log);
 }
 
