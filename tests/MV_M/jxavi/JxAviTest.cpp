@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using avitest::Bytes;
@@ -625,4 +627,21 @@ TEST_F(JxAviTest, AMovieTheDiskFillsWhileItIsFinishedIsToldAndReplacesNothing) {
     EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを再構成出来ませんでした."});
     EXPECT_EQ(avitest::ReadFile(movie), made);
     EXPECT_EQ(Files(), std::set<std::string>{"movie.avi"});
+}
+
+TEST_F(JxAviTest, ARebuildWithoutAnInodeForItsCopySaysItCouldNotRebuild) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    const std::string disk = Path("disk");
+    fs::create_directory(disk);
+    // The folder and the movie take the disk's only inodes.
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m,nr_inodes=2") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    Setup("disk/movie.avi", 16, 8, 24, false, false);
+    const Frames frames = MakeFrames(16, 8, 2);
+    Make(frames);
+    avi.Rebuild(-1);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"ＡＶＩファイルを再構成出来ませんでした."});
+    fs::copy_file(Path("disk/movie.avi"), Path("check.avi")); // ffmpeg has no room on the disk
+    umount2(disk.c_str(), MNT_DETACH);
+    ExpectUncompressed("check.avi", frames, 24);
 }
