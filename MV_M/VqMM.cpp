@@ -1,7 +1,6 @@
 #include "MV_M/VqMM.h"
 
 #include "platform/rtl/MemoryManager.h"
-#include "platform/rtl/OSMemory.h"
 
 #include <algorithm>
 #include <array>
@@ -46,21 +45,10 @@ void StoreU32(std::byte* p, uint32_t value) {
     std::memcpy(p, &value, sizeof value);
 }
 
-// A large block is written at once (a frame, a buffer), so its pages are asked for in one call
-// rather than faulted in one by one.
-bool CommitPopulated(void* p, size_t size) {
-    if (!OSCommit(p, size)) return false;
-    OSPopulate(p, size);
-    return true;
-}
-
-constexpr TOSMemory DefaultCalls{OSHeapAlloc,     OSHeapFree, OSReserve,
-                                 CommitPopulated, OSDecommit, OSRelease};
-
 // The unit's state. All of it is constant-initialised and trivially destructible: the first
 // allocation may come before any static constructor, and the last release after every static
 // destructor has run.
-constinit TOSMemory os = DefaultCalls;
+constinit TOSMemory os = SystemOSMemory;
 constinit TOSLock lock;
 static_assert(std::is_trivially_destructible_v<TOSLock>);
 constinit std::atomic<bool> initialized{false};
@@ -104,6 +92,9 @@ std::byte* OSAlloc(uint64_t n) {
             os.Release(base, total);
             base = nullptr;
         }
+        // A large block is written at once (a frame, a buffer), so its pages are asked for in one
+        // call rather than faulted in one by one.
+        if (base != nullptr) os.Populate(base, total);
     }
     if (base == nullptr) return nullptr;
     std::byte* p = static_cast<std::byte*>(base) + OSHeader;
@@ -421,10 +412,6 @@ uint32_t UsableSize(const std::byte* p) {
 }
 
 } // namespace
-
-TOSMemory DefaultOSMemory() {
-    return DefaultCalls;
-}
 
 void SetOSMemory(const TOSMemory& osMemory) {
     UnderLock([&] { os = osMemory; });

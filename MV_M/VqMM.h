@@ -5,6 +5,8 @@
 // itself down once no block it handed out is left; later requests go to the operating system.
 #pragma once
 
+#include "platform/rtl/OSMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -27,17 +29,8 @@ void DestroyManager();
 void VqMMInitialization();
 void VqMMFinalization();
 
-// The operating system's memory services as the manager calls them. Tests replace them to count
-// the calls or to make the system refuse memory.
-struct TOSMemory {
-    void* (*HeapAlloc)(size_t size);
-    void (*HeapFree)(void* p);
-    void* (*Reserve)(size_t size);
-    bool (*Commit)(void* p, size_t size);
-    bool (*Decommit)(void* p, size_t size);
-    bool (*Release)(void* p, size_t size);
-};
-TOSMemory DefaultOSMemory();
+// The operating system's memory calls the manager makes: SystemOSMemory unless tests hand it
+// others.
 void SetOSMemory(const TOSMemory& osMemory);
 
 // What tests and benchmarks read of the unit's state.

@@ -187,11 +187,11 @@ void LargeBlocks(benchmark::State& state) {
 
 // The same with the pages left to be faulted in by the first writes.
 void LargeBlocksUnpopulated(benchmark::State& state) {
-    TOSMemory calls = DefaultOSMemory();
-    calls.Commit = OSCommit;
+    TOSMemory calls = SystemOSMemory;
+    calls.Populate = [](void*, size_t) {};
     SetOSMemory(calls);
     LargeBlocks<Pooled>(state);
-    SetOSMemory(DefaultOSMemory());
+    SetOSMemory(SystemOSMemory);
 }
 
 std::string Register(const std::string& name, void (*run)(benchmark::State&), int threads) {

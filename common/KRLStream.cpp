@@ -143,16 +143,23 @@ uint32_t TKRLCustomReadStream::ReadLongBE() {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-void TKRLCustomReadStream::ReadBlock(void* dest, int32_t count) {
-    if (Failed || Stopped) return;
+// False when a block of Count bytes is not to be read: none asked stops the reading, more than are
+// left fails it.
+bool TKRLCustomReadStream::BlockWanted(int32_t count) {
+    if (Failed || Stopped) return false;
     if (count <= 0) {
         Stopped = true;
-        return;
+        return false;
     }
     if (consumed_ + count > available_) {
         Failed = true;
-        return;
+        return false;
     }
+    return true;
+}
+
+void TKRLCustomReadStream::ReadBlock(void* dest, int32_t count) {
+    if (!BlockWanted(count)) return;
     auto* out = static_cast<uint8_t*>(dest);
     if (inBuffer_ < count) {
         const auto buffered = static_cast<int32_t>(inBuffer_);
@@ -174,15 +181,7 @@ void TKRLCustomReadStream::ReadBlock(void* dest, int32_t count) {
 }
 
 void TKRLCustomReadStream::Skip(int32_t count) {
-    if (Failed || Stopped) return;
-    if (count <= 0) {
-        Stopped = true;
-        return;
-    }
-    if (consumed_ + count > available_) {
-        Failed = true;
-        return;
-    }
+    if (!BlockWanted(count)) return;
     if (inBuffer_ >= count) {
         Take(count);
         return;

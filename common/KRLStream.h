@@ -77,6 +77,7 @@ protected:
 
 private:
     bool Want(int64_t count);
+    bool BlockWanted(int32_t count);
     void Fill(int32_t keep);
     const uint8_t* Take(int32_t count);
 

@@ -60,7 +60,6 @@ namespace {
 
 struct Registry {
     std::mutex mutex;
-    int initCount = 0;
     std::set<const TAviFile*> files;
     std::set<const TAviStream*> streams; // those with references
 };
@@ -111,16 +110,6 @@ void AddStreamReference(TAviStream* stream) {
 }
 
 } // namespace
-
-void AVIFileInit() {
-    const std::lock_guard lock(Live().mutex);
-    ++Live().initCount;
-}
-
-void AVIFileExit() {
-    const std::lock_guard lock(Live().mutex);
-    if (Live().initCount > 0) --Live().initCount;
-}
 
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& path, uint32_t mode,
                     const void* /*handlerClass*/) {

@@ -15,9 +15,10 @@ class TAviStream;
 using PAVIFILE = TAviFile*;
 using PAVISTREAM = TAviStream*;
 
-// Counted: every AVIFileInit is paired with one AVIFileExit.
-void AVIFileInit();
-void AVIFileExit();
+// Nothing to set up or tear down: the pair is kept for callers that bracket their use of the
+// library with it, each AVIFileInit matched by one AVIFileExit.
+inline void AVIFileInit() {}
+inline void AVIFileExit() {}
 
 // Mode: OF_READ, OF_READWRITE, or OF_WRITE | OF_CREATE (a new file replacing any old one).
 // The handler class is not used (the platform's file handler is always ours).

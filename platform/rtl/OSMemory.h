@@ -23,6 +23,20 @@ void OSPopulate(void* p, size_t size) noexcept;
 bool OSDecommit(void* p, size_t size) noexcept;
 bool OSRelease(void* p, size_t size) noexcept;
 
+// The calls above as a table, for a memory manager that makes them through one: tests hand it
+// their own to count the calls or to make the system refuse memory.
+struct TOSMemory {
+    void* (*HeapAlloc)(size_t size);
+    void (*HeapFree)(void* p);
+    void* (*Reserve)(size_t size);
+    bool (*Commit)(void* p, size_t size);
+    void (*Populate)(void* p, size_t size);
+    bool (*Decommit)(void* p, size_t size);
+    bool (*Release)(void* p, size_t size);
+};
+inline constexpr TOSMemory SystemOSMemory{OSHeapAlloc, OSHeapFree, OSReserve, OSCommit,
+                                          OSPopulate,  OSDecommit, OSRelease};
+
 // Handlers the next fork runs before it (prepare) and after it, in the parent and in the child.
 void OSAtFork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
 

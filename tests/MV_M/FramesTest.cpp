@@ -160,7 +160,11 @@ INSTANTIATE_TEST_SUITE_P(
         // 12.5 rounds to the even 12; drawn at y = -1, cut at both edges.
         FitCase{200, 25, 100, 10, 100, 12, 0, -1}, FitCase{321, 241, 640, 480, 321, 241, 160, 120},
         // 0.32 of a row rounds to none: the frame keeps one row.
-        FitCase{2000, 1, 640, 480, 640, 1, 0, 240}, FitCase{1, 2000, 640, 480, 1, 480, 320, 0}),
+        FitCase{2000, 1, 640, 480, 640, 1, 0, 240}, FitCase{1, 2000, 640, 480, 1, 480, 320, 0},
+        // Both sides 60 too large: the height is fitted.
+        FitCase{700, 580, 640, 520, 628, 520, 6, 0},
+        // 21 * (640 / 1792) is a hair under 7.5 in extended precision, so 7; in double, 7.5 and 8.
+        FitCase{1792, 21, 640, 480, 640, 7, 0, 237}, FitCase{21, 1792, 480, 640, 7, 640, 237, 0}),
     [](const ::testing::TestParamInfo<FitCase>& param) {
         const FitCase& c = param.param;
         return Format("From%dx%dTo%dx%d", c.w, c.h, c.W, c.H);

@@ -2,12 +2,14 @@
 // the row hook, each read back by the picture class itself.
 #include "PngCheck.h"
 #include "SourceBitmaps.h"
+#include "TestBitmaps.h"
 #include "common/KRLPNG.h"
 
 #include <gtest/gtest.h>
 
 using namespace png_check;
 namespace sb = source_bitmaps;
+namespace tb = test_bitmaps;
 
 namespace {
 
@@ -101,7 +103,7 @@ TEST_F(PngSave, APictureSavesItsSettingsAndReadsThemBack) {
     EXPECT_EQ(loaded.GifExtension, (TKRLPNGGifExtension{1, 2, 3, 4}));
     EXPECT_TRUE(loaded.Interlaced);
     EXPECT_EQ(loaded.BitDepth, 8);
-    EXPECT_EQ(sb::Bytes(loaded.ImageBitmap()), sb::Bytes(picture.ImageBitmap()));
+    EXPECT_EQ(tb::Bytes(loaded.ImageBitmap()), tb::Bytes(picture.ImageBitmap()));
 
     // Stamped with the clock when asked; level 0 stores, 9 compresses.
     picture.StampTime = true;
@@ -118,7 +120,7 @@ TEST_F(PngSave, APictureSavesItsSettingsAndReadsThemBack) {
     picture.CompressionLevel = 10; // zlib's default
     picture.FilterMode = 0;
     Load(loaded, Save(picture));
-    EXPECT_EQ(sb::Bytes(loaded.ImageBitmap()), sb::Bytes(picture.ImageBitmap()));
+    EXPECT_EQ(tb::Bytes(loaded.ImageBitmap()), tb::Bytes(picture.ImageBitmap()));
 }
 
 TEST_F(PngSave, AlphaIsSavedOnlyWhenThePictureHasIt) {
@@ -131,7 +133,7 @@ TEST_F(PngSave, AlphaIsSavedOnlyWhenThePictureHasIt) {
     TKRLPNG loaded;
     Load(loaded, Save(source));
     ASSERT_TRUE(loaded.HasAlpha);
-    EXPECT_EQ(sb::Bytes(loaded.AlphaBitmap()), sb::Bytes(*alpha));
+    EXPECT_EQ(tb::Bytes(loaded.AlphaBitmap()), tb::Bytes(*alpha));
 
     // Loaded with alpha, saved again with alpha.
     TKRLPNG again;
@@ -173,7 +175,7 @@ TEST_F(PngSave, FormDataIsThePngStreamWithTheWritersDefaults) {
     form.SetPosition(0);
     copy.ReadData(form);
     picture.SetImageBitmap(nullptr);
-    EXPECT_EQ(sb::Bytes(copy.ImageBitmap()), sb::Bytes(picture.ImageBitmap()));
+    EXPECT_EQ(tb::Bytes(copy.ImageBitmap()), tb::Bytes(picture.ImageBitmap()));
     EXPECT_EQ(copy.Comment, "form\r\n");
 }
 
@@ -215,10 +217,10 @@ TEST_F(PngSave, HookedRowsNeedTheKeyToReadBack) {
     withKey.RowKey = "k3y";
     withKey.OnReadRow = scramble;
     Load(withKey, png);
-    EXPECT_EQ(sb::Bytes(withKey.ImageBitmap()), sb::Bytes(picture.ImageBitmap()));
+    EXPECT_EQ(tb::Bytes(withKey.ImageBitmap()), tb::Bytes(picture.ImageBitmap()));
     TKRLPNG withoutKey;
     Load(withoutKey, png);
-    EXPECT_NE(sb::Bytes(withoutKey.ImageBitmap()), sb::Bytes(picture.ImageBitmap()));
+    EXPECT_NE(tb::Bytes(withoutKey.ImageBitmap()), tb::Bytes(picture.ImageBitmap()));
 }
 
 } // namespace

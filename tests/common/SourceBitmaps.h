@@ -107,15 +107,6 @@ inline Rgb Color(const TBitmap& bitmap, int x, int y) {
     return {p[2], p[1], p[0]};
 }
 
-// The pixel bytes without row padding, for whole-picture comparisons.
-inline std::vector<uint8_t> Bytes(const TBitmap& bitmap) {
-    const auto rowBytes = static_cast<size_t>(bitmap.Width() * bitmap.BitsPerPixel() + 7) / 8;
-    std::vector<uint8_t> bytes;
-    for (int y = 0; y < bitmap.Height(); ++y)
-        bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + rowBytes);
-    return bytes;
-}
-
 inline uint32_t Gray(const Rgb& c) {
     return (c.r * 77 + c.g * 150 + c.b * 29) >> 8;
 }

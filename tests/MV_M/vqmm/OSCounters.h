@@ -15,31 +15,32 @@ struct OSCounters {
     static void Install() {
         heapAllocs = heapFrees = reserves = commits = releases = 0;
         refuseHeap = refuseCommit = false;
-        SetOSMemory({HeapAlloc, HeapFree, Reserve, Commit, DefaultOSMemory().Decommit, Release});
+        SetOSMemory({HeapAlloc, HeapFree, Reserve, Commit, SystemOSMemory.Populate,
+                     SystemOSMemory.Decommit, Release});
     }
-    static void Restore() { SetOSMemory(DefaultOSMemory()); }
+    static void Restore() { SetOSMemory(SystemOSMemory); }
 
 private:
     static void* HeapAlloc(size_t size) {
         if (refuseHeap) return nullptr;
         ++heapAllocs;
-        return DefaultOSMemory().HeapAlloc(size);
+        return SystemOSMemory.HeapAlloc(size);
     }
     static void HeapFree(void* p) {
         ++heapFrees;
-        DefaultOSMemory().HeapFree(p);
+        SystemOSMemory.HeapFree(p);
     }
     static void* Reserve(size_t size) {
         ++reserves;
-        return DefaultOSMemory().Reserve(size);
+        return SystemOSMemory.Reserve(size);
     }
     static bool Commit(void* p, size_t size) {
         ++commits;
-        return !refuseCommit && DefaultOSMemory().Commit(p, size);
+        return !refuseCommit && SystemOSMemory.Commit(p, size);
     }
     static bool Release(void* p, size_t size) {
         ++releases;
-        return DefaultOSMemory().Release(p, size);
+        return SystemOSMemory.Release(p, size);
     }
 };
 
