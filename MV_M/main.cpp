@@ -25,7 +25,6 @@ constexpr const char* PictureFilter =
     "画像ファイル (*.bmp;*png;*.jpg;*.jpeg)|*.bmp;*png;*.jpg;*.jpeg|PNG (*.png)|*.png|JPEG "
     "イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|BMP (*.bmp)|*.bmp";
 constexpr int StatusBarHeight = 19;
-constexpr int SizeCustom = 4;
 
 // Which controls each state enables; the size edits follow the size group and the custom item.
 struct ControlStates {
@@ -190,19 +189,6 @@ void TMainForm::ShowPreview() {
     preview.SetSize(frame.Width(), frame.Height());
     CopyBitmap24(preview, frame);
     ui.Image->Invalidate();
-}
-
-void TMainForm::FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture) {
-    FJob.FitToFrameSize(W, H, Picture);
-}
-
-void TMainForm::ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth,
-                             int32_t NewHeight) {
-    TMovieJob::ResampleInto(Dest, Src, NewWidth, NewHeight);
-}
-
-void TMainForm::ApplyLogo() {
-    FJob.ApplyLogo(FJob.Frame());
 }
 
 void TMainForm::LogoCheckBoxClick() {

@@ -10,7 +10,6 @@
 #include "ui_main.h"
 
 #include <QMainWindow>
-#include <cstdint>
 #include <string>
 
 // The window's states; each has one set of enabled controls.
@@ -30,12 +29,7 @@ public:
 
     // Lists the frames of Folder (with its trailing delimiter); nothing while a movie is made.
     void ScanFrameFolder(const std::string& Folder);
-    // Makes Picture exactly W x H: centred on black, shrunk keeping its aspect when larger.
-    void FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture);
-    // The area-average resampler into a bitmap the caller holds; Dest and Src differ.
-    void ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight);
     void ShowPreview();
-    void ApplyLogo();
     TWindowState State() const { return FState; }
 
     // The handlers of the window and of its controls.
@@ -59,6 +53,9 @@ protected:
 
 private:
     friend class TMainFormTestAccess;
+
+    // The items of the size group, in their order.
+    enum SizeItem { Size320x200, Size640x480, Size720x480, SizeOriginal, SizeCustom };
 
     void ConnectHandlers();
     void SetState(TWindowState State);

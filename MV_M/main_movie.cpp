@@ -37,7 +37,6 @@ struct Waits {
 };
 constexpr Waits WaitMs{3000, 1};
 
-enum SizeItem { Size320x200, Size640x480, Size720x480, SizeOriginal, SizeCustom };
 constexpr int32_t FramesPerSecond = 30;
 // The writer holds 16-bit sizes.
 constexpr int32_t MaxSide = 65535;

@@ -144,27 +144,6 @@ TEST_F(WindowTest, LogoIsLoadedBesideTheProgramOrReportedMissing) {
     EXPECT_EQ(Texts().size(), 2u);
 }
 
-TEST_F(WindowTest, LogoHalfForSixtyFourFramesThenFadesOut) {
-    TMainForm& f = MakeForm();
-    Access::Of(f).Logo.Assign(Pattern(4, 4, 9).get());
-    const auto frame = Pattern(6, 6, 1);
-    auto blended = [&](int level) {
-        auto want = Pattern(6, 6, 1);
-        BlendBitmap24(0, 0, *want, *want, Access::Of(f).Logo, static_cast<uint16_t>(level));
-        return want;
-    };
-    for (int n = 1; n <= 129; ++n) {
-        Access::Of(f).Frame.Assign(frame.get());
-        f.ApplyLogo();
-        const int level = n <= 64 ? 128 : n <= 128 ? 2 * n : 256;
-        ASSERT_TRUE(SamePixels(Access::Of(f).Frame, *blended(level))) << "frame " << n;
-        if (n == 64 || n == 65 || n == 128 || n == 129) {
-            EXPECT_EQ(Access::Of(f).LogoStep, std::min(2 * n, 256)) << n;
-        }
-    }
-    EXPECT_TRUE(SamePixels(Access::Of(f).Frame, *frame));
-}
-
 TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     TMainForm& f = MakeForm();
     f.show();
@@ -232,9 +211,10 @@ TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
     // Two frames, each the listed frame centred on black, as they were handed to the writer.
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
     std::vector<uint8_t> fitted;
+    TMovieJob job;
     for (int k = 1; k <= 2; ++k) {
         auto frame = Pattern(8, 6, k);
-        form->FitToFrameSize(640, 480, *frame);
+        job.FitToFrameSize(640, 480, *frame);
         for (int y = 0; y < 480; ++y)
             fitted.insert(fitted.end(), frame->ScanLine(y), frame->ScanLine(y) + 640 * 3);
     }
