@@ -59,13 +59,16 @@ private:
 
     void ConnectHandlers();
     void SetState(TWindowState State);
-    // The size that the chosen item fits every frame to; item 3 fits nothing.
+    // The size that the chosen item fits every frame to; the original size fits nothing.
     TMovieSize FittedSize() const;
     // The movie's size when Make is pressed.
     TMovieSize ChosenSize() const;
     TMovieSettings MovieSettings() const;
-    // Writes the movie into the open writer; the state the window is left in.
-    TWindowState WriteMovie();
+    // What a make leaves at its target: nothing, a movie cut short by a write that failed, or
+    // the movie of every frame the loop wrote.
+    enum class TMade { Nothing, CutShort, Whole };
+    // Closes the movie the loop wrote and rebuilds it; one of no frames goes.
+    TMade FinishMovie();
     void ShowFrameList();
     void PreviewFile(const std::string& FileName);
     void FileListBoxSelectionChanged();

@@ -13,6 +13,8 @@
 namespace {
 
 const char* const DoneSuffix = " : 完了.";
+const char* const Finishing = "AVI ファイル再構成中...";
+const char* const NothingMade = "ファイル出力を中断しました.";
 const char* const RunQuestion =
     "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
 
@@ -160,10 +162,25 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
             EXPECT_TRUE(f.isVisible());
         }
     };
+    // The re-compression's compressor is chosen before the movie is finished, and only then
+    // does the status bar say it is.
+    std::string atCompressor;
+    SetDialogAnswerer([&](const DialogRequest& r) {
+        if (r.kind == DialogRequest::ChooseCompressor)
+            atCompressor = Ui().StatusBar->currentMessage().toStdString();
+        return Answer(r);
+    });
+    std::vector<std::string> shown;
+    QObject::connect(Ui().StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { shown.push_back(text.toStdString()); });
     answers = {mrOk, mrYes};
     compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
     Make();
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,3");
+    EXPECT_EQ(atCompressor, "AVI  ファイル出力中...(3/3)");
+    EXPECT_EQ(std::vector(shown.end() - 3, shown.end()),
+              (std::vector<std::string>{"AVI  ファイル出力中...(3/3)", Finishing,
+                                        Dir() + "movie.avi" + DoneSuffix}));
     EXPECT_EQ(sleeps, (std::vector<uint32_t>{3000, 1, 1, 1}));
     for (const std::string& state : making)
         EXPECT_EQ(state, "cplmSrdgwho");
@@ -367,6 +384,7 @@ TEST_F(WindowTest, FailureWhileMakingIsReportedOnceAndTheWindowRecovers) {
     ASSERT_EQ(Texts().size(), 2u);
     EXPECT_EQ(dialogs.back().type, mtError);
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade);
     EXPECT_TRUE(f.close());
 }
 
@@ -408,7 +426,7 @@ TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) 
     EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
     EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
-    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade);
 }
 
 TEST_F(WindowTest, ListClicksDropsAndPreviewsAsAUserMeetsThem) {
@@ -551,7 +569,44 @@ TEST_F(WindowTest, AMovieTheDiskCannotTakeEndsWithOneBoxAndOffersNothing) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1], Dir() + "movie.avi\r\nＡＶＩファイルに書き込めませんでした.");
     EXPECT_EQ(dialogs.back().type, mtError);
-    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString().find(DoneSuffix), std::string::npos);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi")
+        << "the movie is named, not done";
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << "neither running nor deleting is offered";
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,3") << "the frames before it";
+}
+
+// Stopped before the first frame, the first frame unreadable, the disk full from the first
+// frame: no movie is left, nothing is done or offered, no compressor is asked for.
+TEST_F(WindowTest, AMakeThatWritesNoFrameLeavesNoMovie) {
+    MakeForm();
+    const std::string folder = Listed3();
+    auto expectNothingMade = [&](const char* make, size_t boxes) {
+        EXPECT_FALSE(fs::exists(Dir() + "movie.avi")) << make;
+        EXPECT_EQ(Texts().size(), boxes) << make;
+        EXPECT_TRUE(Texts(DialogRequest::ChooseCompressor).empty()) << make;
+        EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade) << make;
+        EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << make;
+        dialogs.clear();
+    };
+    onSleep = [&](uint32_t ms) {
+        if (ms == 3000) Ui().StopBitBtn->click();
+    };
+    answers = {mrOk};
+    Make();
+    expectNothingMade("stopped", 1);
+    onSleep = {};
+
+    fs::copy_file(folder + "0000.bmp", folder + "0000.keep");
+    std::ofstream(folder + "0000.bmp", std::ios::trunc) << "broken";
+    answers = {mrOk};
+    Make();
+    expectNothingMade("unreadable", 2);
+    fs::copy_file(folder + "0000.keep", folder + "0000.bmp", fs::copy_options::overwrite_existing);
+
+    SetFileWriteFailureOverride(
+        [&](const std::string& file) { return file == Dir() + "movie.avi"; });
+    answers = {mrOk};
+    Make();
+    SetFileWriteFailureOverride({});
+    expectNothingMade("full disk", 2);
 }
