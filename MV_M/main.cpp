@@ -122,12 +122,16 @@ void TMainForm::FitSizeEdits() {
 }
 
 void TMainForm::SetState(TWindowState State) {
+    // With nothing listed (a folder of no frames, the frames deleted) the window is back at its
+    // start, or keeps the movie made before, and nothing can be made.
+    const bool listed = !FJob.Frames().empty();
+    if (State == TWindowState::Listed && !listed) State = TWindowState::Start;
     FState = State;
     const ControlStates& on = EnabledIn[static_cast<size_t>(State)];
     ui.CompressCheckBox->setEnabled(on.Compress);
     ui.PreCompressCheckBox->setEnabled(on.PreCompress);
     ui.LoadBitBtn->setEnabled(on.Load);
-    ui.MakeBitBtn->setEnabled(on.Make);
+    ui.MakeBitBtn->setEnabled(on.Make && listed);
     ui.StopBitBtn->setEnabled(on.Stop);
     ui.SakuseiBitBtn->setEnabled(on.Sakusei);
     ui.DelBitBtn->setEnabled(on.Del);

@@ -12,9 +12,10 @@
 #include <QMainWindow>
 #include <string>
 
-// The window's states; each has one set of enabled controls.
+// The window's states; each has one set of enabled controls, but for Make, which needs listed
+// frames in every state.
 enum class TWindowState {
-    Start,     // nothing listed yet
+    Start,     // nothing listed
     Listed,    // frames listed: a movie can be made
     Making,    // the movie loop runs: only Stop (and the list) respond
     Made,      // a movie was made of the listed frames: it can be run, the frames deleted
@@ -71,6 +72,7 @@ private:
     TMade FinishMovie();
     void ShowFrameList();
     void PreviewFile(const std::string& FileName);
+    void ClearPreview();
     void FileListBoxSelectionChanged();
     void FitSizeEdits();
 

@@ -317,23 +317,25 @@ TEST_F(WindowTest, SizesTheWriterCannotHoldAreRefusedBeforeAnythingIsWritten) {
 TEST_F(WindowTest, EmptyListMakesNothing) {
     MakeForm();
     const std::string folder = Listed3();
-    answers = {mrYes};
-    Ui().MakeBitBtn->setEnabled(true);
-    Ui().DelBitBtn->setEnabled(true);
+    answers = {mrOk, mrNo, mrYes};
+    Make();
     Ui().DelBitBtn->click();
     // The question names the folder and the count, and Enter answers No.
-    EXPECT_EQ(Texts(), std::vector<std::string>{"連番画像リストのファイルを削除しますか?\r\n" +
-                                                folder + "\r\n(3 ファイル)"});
+    EXPECT_EQ(Texts().back(),
+              "連番画像リストのファイルを削除しますか?\r\n" + folder + "\r\n(3 ファイル)");
     EXPECT_EQ(dialogs.back().defaultButton, mbNo);
     EXPECT_FALSE(fs::exists(folder + "0000.bmp"));
     EXPECT_TRUE(Listed().empty());
-    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
-    dialogs.clear();
-    Make();
-    Ui().DelBitBtn->setEnabled(true);
-    Ui().DelBitBtn->click();
-    EXPECT_TRUE(dialogs.empty());
-    EXPECT_TRUE(sleeps.empty());
+    // The movie made before can still be run; nothing is previewed, nothing can be made.
+    EXPECT_EQ(Enabled(Ui()), "CPLmsRdGwhO");
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
+    // Another folder's frames can be made again, a folder of none cannot.
+    form->ScanFrameFolder(Frames("other", {"0000.bmp"}));
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRdGwhO");
+    form->ScanFrameFolder(folder);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), "0 File.");
+    EXPECT_EQ(Enabled(Ui()), "CPLmsRdGwhO");
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
 }
 
 TEST_F(WindowTest, DeletingAndRunningAskFirst) {
