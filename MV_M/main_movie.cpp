@@ -68,9 +68,13 @@ TMovieSize TMainForm::FittedSize() const {
     }
 }
 
+// The original size is the previewed frame's as read from its file: after a make the frame
+// bitmap holds the last frame as fitted, the preview that frame as loaded.
 TMovieSize TMainForm::ChosenSize() const {
-    if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal)
-        return {FJob.Frame().Width(), FJob.Frame().Height()};
+    if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal) {
+        const TBitmap& previewed = ui.Image->Picture().Bitmap();
+        return {previewed.Width(), previewed.Height()};
+    }
     return FittedSize();
 }
 

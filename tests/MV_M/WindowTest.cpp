@@ -279,8 +279,9 @@ TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
     };
     EXPECT_EQ(movie(0), "rawvideo,320,200,2");
     EXPECT_EQ(movie(2), "rawvideo,720,480,2");
-    // The original size: the frame shown when Make is pressed, here the last one made.
-    EXPECT_EQ(movie(3), "rawvideo,720,480,2");
+    // The original size: the frame shown when Make is pressed, here the last one made as it was
+    // read, not as it was fitted.
+    EXPECT_EQ(movie(3), "rawvideo,20,10,2");
     Ui().FileListBox->SetItemIndex(0);
     EXPECT_EQ(movie(3), "rawvideo,40,30,2");
     EXPECT_EQ(Access::Of(f).Frame.Width(), 20) << "frames are not fitted to the original size";
@@ -435,8 +436,8 @@ TEST_F(WindowTest, ListClicksDropsAndPreviewsAsAUserMeetsThem) {
     TMainForm& f = MakeForm();
     f.show();
     const std::string folder = Listed3(3, 40, 30);
-    // After a make the highlighted row holds the fitted frame; clicking it reloads the file, so
-    // the original size is the frame's own again.
+    // After a make the frame bitmap holds the highlighted row's frame as fitted; clicking the row
+    // reloads the file.
     Ui().FileListBox->SetItemIndex(2);
     answers = {mrOk, mrNo};
     Make();
