@@ -61,7 +61,6 @@ public:
     const TBitmap& Frame() const { return *FFrameBitmap; }
     TBitmap& Logo() { return *FLogoBitmap; }
     TBitmap& Work() { return *FWorkBitmap; }
-    int32_t LogoStep() const { return FLogoStep; }
 
     // Makes Picture exactly W x H: centred on black, shrunk keeping its aspect when larger.
     void FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture);

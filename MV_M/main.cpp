@@ -25,7 +25,6 @@ constexpr const char* PictureFilter =
     "画像ファイル (*.bmp;*png;*.jpg;*.jpeg)|*.bmp;*png;*.jpg;*.jpeg|PNG (*.png)|*.png|JPEG "
     "イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|BMP (*.bmp)|*.bmp";
 constexpr int StatusBarHeight = 19;
-constexpr int SizeCustom = 4;
 
 // Which controls each state enables; the size edits follow the size group and the custom item.
 struct ControlStates {
@@ -123,12 +122,16 @@ void TMainForm::FitSizeEdits() {
 }
 
 void TMainForm::SetState(TWindowState State) {
+    // With nothing listed (a folder of no frames, the frames deleted) the window is back at its
+    // start, or keeps the movie made before, and nothing can be made.
+    const bool listed = !FJob.Frames().empty();
+    if (State == TWindowState::Listed && !listed) State = TWindowState::Start;
     FState = State;
     const ControlStates& on = EnabledIn[static_cast<size_t>(State)];
     ui.CompressCheckBox->setEnabled(on.Compress);
     ui.PreCompressCheckBox->setEnabled(on.PreCompress);
     ui.LoadBitBtn->setEnabled(on.Load);
-    ui.MakeBitBtn->setEnabled(on.Make);
+    ui.MakeBitBtn->setEnabled(on.Make && listed);
     ui.StopBitBtn->setEnabled(on.Stop);
     ui.SakuseiBitBtn->setEnabled(on.Sakusei);
     ui.DelBitBtn->setEnabled(on.Del);
@@ -190,19 +193,6 @@ void TMainForm::ShowPreview() {
     preview.SetSize(frame.Width(), frame.Height());
     CopyBitmap24(preview, frame);
     ui.Image->Invalidate();
-}
-
-void TMainForm::FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture) {
-    FJob.FitToFrameSize(W, H, Picture);
-}
-
-void TMainForm::ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth,
-                             int32_t NewHeight) {
-    TMovieJob::ResampleInto(Dest, Src, NewWidth, NewHeight);
-}
-
-void TMainForm::ApplyLogo() {
-    FJob.ApplyLogo(FJob.Frame());
 }
 
 void TMainForm::LogoCheckBoxClick() {

@@ -10,12 +10,12 @@
 #include "ui_main.h"
 
 #include <QMainWindow>
-#include <cstdint>
 #include <string>
 
-// The window's states; each has one set of enabled controls.
+// The window's states; each has one set of enabled controls, but for Make, which needs listed
+// frames in every state.
 enum class TWindowState {
-    Start,     // nothing listed yet
+    Start,     // nothing listed
     Listed,    // frames listed: a movie can be made
     Making,    // the movie loop runs: only Stop (and the list) respond
     Made,      // a movie was made of the listed frames: it can be run, the frames deleted
@@ -30,12 +30,7 @@ public:
 
     // Lists the frames of Folder (with its trailing delimiter); nothing while a movie is made.
     void ScanFrameFolder(const std::string& Folder);
-    // Makes Picture exactly W x H: centred on black, shrunk keeping its aspect when larger.
-    void FitToFrameSize(int32_t W, int32_t H, TBitmap& Picture);
-    // The area-average resampler into a bitmap the caller holds; Dest and Src differ.
-    void ResampleInto(TBitmap& Dest, const TBitmap& Src, int32_t NewWidth, int32_t NewHeight);
     void ShowPreview();
-    void ApplyLogo();
     TWindowState State() const { return FState; }
 
     // The handlers of the window and of its controls.
@@ -60,17 +55,24 @@ protected:
 private:
     friend class TMainFormTestAccess;
 
+    // The items of the size group, in their order.
+    enum SizeItem { Size320x200, Size640x480, Size720x480, SizeOriginal, SizeCustom };
+
     void ConnectHandlers();
     void SetState(TWindowState State);
-    // The size that the chosen item fits every frame to; item 3 fits nothing.
+    // The size that the chosen item fits every frame to; the original size fits nothing.
     TMovieSize FittedSize() const;
     // The movie's size when Make is pressed.
     TMovieSize ChosenSize() const;
     TMovieSettings MovieSettings() const;
-    // Writes the movie into the open writer; the state the window is left in.
-    TWindowState WriteMovie();
+    // What a make leaves at its target: nothing, a movie cut short by a write that failed, or
+    // the movie of every frame the loop wrote.
+    enum class TMade { Nothing, CutShort, Whole };
+    // Closes the movie the loop wrote and rebuilds it; one of no frames goes.
+    TMade FinishMovie();
     void ShowFrameList();
     void PreviewFile(const std::string& FileName);
+    void ClearPreview();
     void FileListBoxSelectionChanged();
     void FitSizeEdits();
 

@@ -28,17 +28,19 @@ void TMainForm::ScanFrameFolder(const std::string& Folder) {
     ShowFrameList();
     const int count = static_cast<int>(FJob.Frames().size());
     ui.StatusBar->showMessage(QString::fromStdString(Format("%d File.", count)));
-    // The frames of a movie just made are no longer the listed ones.
-    if (FState == TWindowState::Made) SetState(TWindowState::MovieKept);
+    // The frames of a movie just made are no longer the listed ones; Make follows the new list.
+    SetState(FState == TWindowState::Made ? TWindowState::MovieKept : FState);
     if (count == 0) return;
     PreviewFile(FJob.Frames().front());
     if (FState == TWindowState::Start) SetState(TWindowState::Listed);
 }
 
+// An empty list previews no frame.
 void TMainForm::ShowFrameList() {
     ui.FileListBox->ClearItems();
     for (const std::string& frame : FJob.Frames())
         ui.FileListBox->AddItem(frame);
+    if (FJob.Frames().empty()) ClearPreview();
 }
 
 void TMainForm::LoadBitBtnClick() {
@@ -48,10 +50,14 @@ void TMainForm::LoadBitBtnClick() {
 
 // A frame that cannot be read leaves the preview empty, never showing another frame as its.
 void TMainForm::PreviewFile(const std::string& FileName) {
-    ui.Image->Picture().Bitmap().SetSize(0, 0);
-    ui.Image->Invalidate();
+    ClearPreview();
     LoadPictureFile(FileName, FJob.Frame());
     ShowPreview();
+}
+
+void TMainForm::ClearPreview() {
+    ui.Image->Picture().Bitmap().SetSize(0, 0);
+    ui.Image->Invalidate();
 }
 
 void TMainForm::FileListBoxClick() {

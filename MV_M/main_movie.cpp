@@ -8,6 +8,8 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/WinBase.h"
 
+#include <exception>
+
 namespace {
 
 // What the window says around a movie.
@@ -36,7 +38,6 @@ struct Waits {
 };
 constexpr Waits WaitMs{3000, 1};
 
-enum SizeItem { Size320x200, Size640x480, Size720x480, SizeOriginal, SizeCustom };
 constexpr int32_t FramesPerSecond = 30;
 // The writer holds 16-bit sizes.
 constexpr int32_t MaxSide = 65535;
@@ -60,9 +61,13 @@ TMovieSize TMainForm::FittedSize() const {
     }
 }
 
+// The original size is the previewed frame's as read from its file: after a make the frame
+// bitmap holds the last frame as fitted, the preview that frame as loaded.
 TMovieSize TMainForm::ChosenSize() const {
-    if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal)
-        return {FJob.Frame().Width(), FJob.Frame().Height()};
+    if (ui.SizeRadioGroup->ItemIndex() == SizeOriginal) {
+        const TBitmap& previewed = ui.Image->Picture().Bitmap();
+        return {previewed.Width(), previewed.Height()};
+    }
     return FittedSize();
 }
 
@@ -91,25 +96,28 @@ void TMainForm::FrameWritten(int Index, int Count) {
         QString::fromStdString(Format("AVI  ファイル出力中...(%d/%d)", Index + 1, Count)));
 }
 
-// A movie whose frames did not all reach the file is closed as far as it can be and offered
-// for nothing: the frames that were not written in it are not deleted, it is not run.
-TWindowState TMainForm::WriteMovie() {
-    TMovieOutcome outcome = TMovieOutcome::Complete;
-    try {
-        outcome = FJob.Run(MovieSettings(), JxAvi, *this);
-    } catch (...) {
-        // The movie written so far is kept as after Stop; the failure is reported once.
-        JxAvi.Close();
-        if (!JxAvi.WriteFailed()) JxAvi.Rebuild(-1);
-        throw;
-    }
-    // Closing and rebuilding a long movie takes a while: the status bar says so meanwhile.
-    ui.StatusBar->showMessage(QString::fromUtf8(MovieText::Finishing));
-    ui.StatusBar->repaint();
+// Closing and rebuilding a long movie takes a while: the status bar says so meanwhile, but not
+// while the compressor of a re-compression is being chosen. A movie whose frames did not all
+// reach the file is closed as far as it can be and offered for nothing: the frames that were not
+// written in it are not deleted, it is not run.
+TMainForm::TMade TMainForm::FinishMovie() {
+    auto sayFinishing = [this] {
+        ui.StatusBar->showMessage(QString::fromUtf8(MovieText::Finishing));
+        ui.StatusBar->repaint();
+    };
+    const bool written = JxAvi.FrameCount() > 0;
+    const bool recompressing = JxAvi.Compress() && !JxAvi.PreCompress();
+    if (written && !recompressing) sayFinishing();
     JxAvi.Close();
-    if (outcome == TMovieOutcome::WriteFailed || JxAvi.WriteFailed()) return TWindowState::Listed;
+    // Finishing may have given up every frame to the index, when the disk filled there.
+    if (JxAvi.FrameCount() == 0) {
+        DeleteFile(JxAvi.FileName());
+        return TMade::Nothing;
+    }
+    if (JxAvi.WriteFailed()) return TMade::CutShort;
+    if (recompressing) sayFinishing();
     JxAvi.Rebuild(-1);
-    return TWindowState::Made;
+    return TMade::Whole;
 }
 
 void TMainForm::MakeBitBtnClick() {
@@ -128,14 +136,17 @@ void TMainForm::MakeBitBtnClick() {
     ui.SakuseiLabel->setText(QString::fromStdString(target));
     ui.StatusBar->showMessage(QString::fromStdString(target));
 
-    // A movie that was opened and written whole can be run and its frames deleted; otherwise
-    // the window returns to the listed frames.
+    // A whole movie can be run and its frames deleted; otherwise the window returns to the
+    // listed frames. The status bar says done only of a whole movie, names one cut short, and
+    // says the output ended when nothing is left.
     bool opened = false;
-    TWindowState after = TWindowState::Listed;
+    TMade made = TMade::Nothing;
     auto endSteps = [&] {
-        SetState(after);
-        if (!(opened && JxAvi.WriteFailed()))
-            ui.StatusBar->showMessage(ui.SakuseiLabel->text() + QString::fromUtf8(MovieText::Done));
+        SetState(made == TMade::Whole ? TWindowState::Made : TWindowState::Listed);
+        QString said = QString::fromUtf8(MovieText::OpenFailed);
+        if (made != TMade::Nothing) said = ui.SakuseiLabel->text();
+        if (made == TMade::Whole) said += QString::fromUtf8(MovieText::Done);
+        ui.StatusBar->showMessage(said);
     };
     try {
         // The placeholder, an empty file; a link at the target is replaced, never written
@@ -151,18 +162,26 @@ void TMainForm::MakeBitBtnClick() {
         JxAvi.SetHeight(static_cast<uint16_t>(size.Height));
         JxAvi.SetFileName(target);
         opened = JxAvi.Open();
-        if (opened)
-            after = WriteMovie();
-        else
+        if (opened) {
+            // A frame that cannot be read ends the loop: the movie of the frames before it is
+            // finished first, then the failure is reported.
+            std::exception_ptr unreadable;
+            try {
+                FJob.Run(MovieSettings(), JxAvi, *this);
+            } catch (...) {
+                unreadable = std::current_exception();
+            }
+            made = FinishMovie();
+            if (unreadable) std::rethrow_exception(unreadable);
+        } else {
             MessageDlg(MovieText::OpenFailed, mtCustom, mbOK);
+        }
     } catch (...) {
-        // A frame that could not be read: the movie of the frames before it is kept.
-        if (opened && !JxAvi.WriteFailed()) after = TWindowState::Made;
         endSteps();
         throw;
     }
     // Nothing made, nothing left: a placeholder that no movie replaced goes.
     if (!opened && FileExists(target) && FileSize(target) == 0) DeleteFile(target);
     endSteps();
-    if (after == TWindowState::Made && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
+    if (made == TMade::Whole && AskYesNo(MovieText::RunQuestion)) SakuseiBitBtnClick();
 }

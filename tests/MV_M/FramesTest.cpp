@@ -52,16 +52,17 @@ TEST_F(ScanTest, OneNumberInEveryExtensionAndLetterCaseByRealName) {
 
 TEST_F(ScanTest, NamesThatAreNoFrameNumberAreNeverListed) {
     MakeForm();
-    TBitmap before;
-    before.Assign(&Ui().Image->Picture().Bitmap());
+    form->ScanFrameFolder(Frames("listed", {"0000.bmp"}));
     const std::string folder = Frames("take", {"5.bmp", "00005.bmp", "10000.bmp", "0005.gif",
                                                "0005.bmp.bak", "abcd.bmp", "0005", "-001.bmp"});
     fs::create_directories(folder + "0006.bmp");
     form->ScanFrameFolder(folder);
     EXPECT_TRUE(Listed().empty());
     EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), "0 File.");
+    // Nothing listed: no frame before it stays in the preview, nothing can be made.
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
+    EXPECT_EQ(form->State(), TWindowState::Start);
     EXPECT_FALSE(Ui().MakeBitBtn->isEnabled());
-    EXPECT_TRUE(SamePixels(Ui().Image->Picture().Bitmap(), before));
     // A missing folder lists nothing either.
     form->ScanFrameFolder(Dir() + "missing/");
     EXPECT_TRUE(Listed().empty());
@@ -131,20 +132,20 @@ void ExpectPlaced(const TBitmap& picture, int W, int H, const TBitmap& inner, in
 
 } // namespace
 
-class FitTest : public MovieMakerTest, public ::testing::WithParamInterface<FitCase> {};
+class FitTest : public ::testing::TestWithParam<FitCase> {};
 
 TEST_P(FitTest, PlacesFrameAtItsSizeAndOffset) {
     const FitCase c = GetParam();
-    MakeForm();
+    TMovieJob job;
     const auto source = Pattern(c.w, c.h);
     TBitmap picture;
     picture.Assign(source.get());
-    form->FitToFrameSize(c.W, c.H, picture);
+    job.FitToFrameSize(c.W, c.H, picture);
     const bool shrunk = c.nw != c.w || c.nh != c.h;
     const auto inner = shrunk ? ResampleBitmap(*source, c.nw, c.nh) : Pattern(c.w, c.h);
     ExpectPlaced(picture, c.W, c.H, *inner, c.x, c.y);
     if (c.w != c.W || c.h != c.H) {
-        EXPECT_TRUE(SamePixels(Access::Of(*form).Work, *inner)) << "the work bitmap keeps the fit";
+        EXPECT_TRUE(SamePixels(job.Work(), *inner)) << "the work bitmap keeps the fit";
     }
 }
 
@@ -170,8 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
         return Format("From%dx%dTo%dx%d", c.w, c.h, c.W, c.H);
     });
 
-TEST_F(MovieMakerTest, ResampleIntoEqualsResampleBitmapWhateverDestHeld) {
-    MakeForm();
+TEST(ResampleIntoTest, EqualsResampleBitmapWhateverDestHeld) {
     std::mt19937 random(11);
     auto draw = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     for (int round = 0; round < 40; ++round) {
@@ -181,14 +181,13 @@ TEST_F(MovieMakerTest, ResampleIntoEqualsResampleBitmapWhateverDestHeld) {
         TBitmap dest;
         dest.SetPixelFormat(round % 3 == 0 ? pf8bit : pf24bit);
         dest.SetSize(draw(0, 150), draw(0, 150));
-        form->ResampleInto(dest, *source, nw, nh);
+        TMovieJob::ResampleInto(dest, *source, nw, nh);
         ASSERT_TRUE(SamePixels(dest, *ResampleBitmap(*source, nw, nh)))
             << source->Width() << "x" << source->Height() << " to " << nw << "x" << nh;
     }
 }
 
-TEST_F(MovieMakerTest, ResampleIntoNamesItsOwnPlaceForAnEmptySource) {
-    MakeForm();
+TEST(ResampleIntoTest, NamesItsOwnPlaceForAnEmptySource) {
     const auto before = Pattern(5, 4);
     TBitmap dest;
     dest.Assign(before.get());
@@ -196,7 +195,7 @@ TEST_F(MovieMakerTest, ResampleIntoNamesItsOwnPlaceForAnEmptySource) {
     empty.SetPixelFormat(pf24bit);
     empty.SetSize(0, 7);
     try {
-        form->ResampleInto(dest, empty, 3, 3);
+        TMovieJob::ResampleInto(dest, empty, 3, 3);
         FAIL() << "no assertion";
     } catch (const EAssertionFailed& e) {
         EXPECT_EQ(e.Text(), "Assertion failure");
@@ -211,7 +210,7 @@ TEST_F(MovieMakerTest, ResampleIntoNamesItsOwnPlaceForAnEmptySource) {
 TEST_F(MovieMakerTest, SizesThatFitWorkWhateverSizeCameBefore) {
     MakeForm();
     auto tall = Pattern(100, 11000);
-    form->FitToFrameSize(65535, 100, *tall);
+    TMovieJob().FitToFrameSize(65535, 100, *tall);
     EXPECT_EQ(tall->Width() * 1000 + tall->Height(), 65535100);
     const std::string folder = Frames("tall", {"0000.bmp"}, 4, 60000);
     form->ScanFrameFolder(folder);

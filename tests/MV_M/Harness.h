@@ -38,12 +38,9 @@ public:
         TOpenPictureDialog& Open;
         TBitmap& Frame;
         TBitmap& Logo;
-        TBitmap& Work;
-        int32_t LogoStep;
     };
     static Parts Of(TMainForm& f) {
-        return {f.ui,           f.JxAvi,       f.SaveDialog,  f.OpenPictureDialog,
-                f.FJob.Frame(), f.FJob.Logo(), f.FJob.Work(), f.FJob.LogoStep()};
+        return {f.ui, f.JxAvi, f.SaveDialog, f.OpenPictureDialog, f.FJob.Frame(), f.FJob.Logo()};
     }
 };
 using Access = TMainFormTestAccess;

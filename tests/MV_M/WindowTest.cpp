@@ -13,6 +13,8 @@
 namespace {
 
 const char* const DoneSuffix = " : 完了.";
+const char* const Finishing = "AVI ファイル再構成中...";
+const char* const NothingMade = "ファイル出力を中断しました.";
 const char* const RunQuestion =
     "現在作成したファイルを実行しますか?\r\n(実行後プレイヤーが起動するまでしばらくお待ちください)";
 
@@ -144,27 +146,6 @@ TEST_F(WindowTest, LogoIsLoadedBesideTheProgramOrReportedMissing) {
     EXPECT_EQ(Texts().size(), 2u);
 }
 
-TEST_F(WindowTest, LogoHalfForSixtyFourFramesThenFadesOut) {
-    TMainForm& f = MakeForm();
-    Access::Of(f).Logo.Assign(Pattern(4, 4, 9).get());
-    const auto frame = Pattern(6, 6, 1);
-    auto blended = [&](int level) {
-        auto want = Pattern(6, 6, 1);
-        BlendBitmap24(0, 0, *want, *want, Access::Of(f).Logo, static_cast<uint16_t>(level));
-        return want;
-    };
-    for (int n = 1; n <= 129; ++n) {
-        Access::Of(f).Frame.Assign(frame.get());
-        f.ApplyLogo();
-        const int level = n <= 64 ? 128 : n <= 128 ? 2 * n : 256;
-        ASSERT_TRUE(SamePixels(Access::Of(f).Frame, *blended(level))) << "frame " << n;
-        if (n == 64 || n == 65 || n == 128 || n == 129) {
-            EXPECT_EQ(Access::Of(f).LogoStep, std::min(2 * n, 256)) << n;
-        }
-    }
-    EXPECT_TRUE(SamePixels(Access::Of(f).Frame, *frame));
-}
-
 TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
     TMainForm& f = MakeForm();
     f.show();
@@ -181,10 +162,25 @@ TEST_F(WindowTest, WholeMakeGoesThroughTheStatesAndOffersTheMovie) {
             EXPECT_TRUE(f.isVisible());
         }
     };
+    // The re-compression's compressor is chosen before the movie is finished, and only then
+    // does the status bar say it is.
+    std::string atCompressor;
+    SetDialogAnswerer([&](const DialogRequest& r) {
+        if (r.kind == DialogRequest::ChooseCompressor)
+            atCompressor = Ui().StatusBar->currentMessage().toStdString();
+        return Answer(r);
+    });
+    std::vector<std::string> shown;
+    QObject::connect(Ui().StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { shown.push_back(text.toStdString()); });
     answers = {mrOk, mrYes};
     compressors = {TJxAvi::MakeFourCC('M', 'J', 'P', 'G')};
     Make();
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "mjpeg,640,480,3");
+    EXPECT_EQ(atCompressor, "AVI  ファイル出力中...(3/3)");
+    EXPECT_EQ(std::vector(shown.end() - 3, shown.end()),
+              (std::vector<std::string>{"AVI  ファイル出力中...(3/3)", Finishing,
+                                        Dir() + "movie.avi" + DoneSuffix}));
     EXPECT_EQ(sleeps, (std::vector<uint32_t>{3000, 1, 1, 1}));
     for (const std::string& state : making)
         EXPECT_EQ(state, "cplmSrdgwho");
@@ -232,9 +228,10 @@ TEST_F(WindowTest, StopEndsBeforeTheNextFrameAndTheMovieIsFinished) {
     // Two frames, each the listed frame centred on black, as they were handed to the writer.
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2");
     std::vector<uint8_t> fitted;
+    TMovieJob job;
     for (int k = 1; k <= 2; ++k) {
         auto frame = Pattern(8, 6, k);
-        form->FitToFrameSize(640, 480, *frame);
+        job.FitToFrameSize(640, 480, *frame);
         for (int y = 0; y < 480; ++y)
             fitted.insert(fitted.end(), frame->ScanLine(y), frame->ScanLine(y) + 640 * 3);
     }
@@ -282,8 +279,9 @@ TEST_F(WindowTest, SizeItemsGiveTheMovieSize) {
     };
     EXPECT_EQ(movie(0), "rawvideo,320,200,2");
     EXPECT_EQ(movie(2), "rawvideo,720,480,2");
-    // The original size: the frame shown when Make is pressed, here the last one made.
-    EXPECT_EQ(movie(3), "rawvideo,720,480,2");
+    // The original size: the frame shown when Make is pressed, here the last one made as it was
+    // read, not as it was fitted.
+    EXPECT_EQ(movie(3), "rawvideo,20,10,2");
     Ui().FileListBox->SetItemIndex(0);
     EXPECT_EQ(movie(3), "rawvideo,40,30,2");
     EXPECT_EQ(Access::Of(f).Frame.Width(), 20) << "frames are not fitted to the original size";
@@ -320,23 +318,25 @@ TEST_F(WindowTest, SizesTheWriterCannotHoldAreRefusedBeforeAnythingIsWritten) {
 TEST_F(WindowTest, EmptyListMakesNothing) {
     MakeForm();
     const std::string folder = Listed3();
-    answers = {mrYes};
-    Ui().MakeBitBtn->setEnabled(true);
-    Ui().DelBitBtn->setEnabled(true);
+    answers = {mrOk, mrNo, mrYes};
+    Make();
     Ui().DelBitBtn->click();
     // The question names the folder and the count, and Enter answers No.
-    EXPECT_EQ(Texts(), std::vector<std::string>{"連番画像リストのファイルを削除しますか?\r\n" +
-                                                folder + "\r\n(3 ファイル)"});
+    EXPECT_EQ(Texts().back(),
+              "連番画像リストのファイルを削除しますか?\r\n" + folder + "\r\n(3 ファイル)");
     EXPECT_EQ(dialogs.back().defaultButton, mbNo);
     EXPECT_FALSE(fs::exists(folder + "0000.bmp"));
     EXPECT_TRUE(Listed().empty());
-    EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
-    dialogs.clear();
-    Make();
-    Ui().DelBitBtn->setEnabled(true);
-    Ui().DelBitBtn->click();
-    EXPECT_TRUE(dialogs.empty());
-    EXPECT_TRUE(sleeps.empty());
+    // The movie made before can still be run; nothing is previewed, nothing can be made.
+    EXPECT_EQ(Enabled(Ui()), "CPLmsRdGwhO");
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
+    // Another folder's frames can be made again, a folder of none cannot.
+    form->ScanFrameFolder(Frames("other", {"0000.bmp"}));
+    EXPECT_EQ(Enabled(Ui()), "CPLMsRdGwhO");
+    form->ScanFrameFolder(folder);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), "0 File.");
+    EXPECT_EQ(Enabled(Ui()), "CPLmsRdGwhO");
+    EXPECT_TRUE(Ui().Image->Picture().Bitmap().Empty());
 }
 
 TEST_F(WindowTest, DeletingAndRunningAskFirst) {
@@ -387,6 +387,7 @@ TEST_F(WindowTest, FailureWhileMakingIsReportedOnceAndTheWindowRecovers) {
     ASSERT_EQ(Texts().size(), 2u);
     EXPECT_EQ(dialogs.back().type, mtError);
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade);
     EXPECT_TRUE(f.close());
 }
 
@@ -428,15 +429,15 @@ TEST_F(WindowTest, CompressionFollowsTheFirstBoxAndACancelledChoiceEndsTheMake) 
     EXPECT_EQ(beeps, std::vector<uint32_t>{MB_ICONASTERISK});
     EXPECT_FALSE(fs::exists(Dir() + "movie.avi"));
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO");
-    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi" + DoneSuffix);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade);
 }
 
 TEST_F(WindowTest, ListClicksDropsAndPreviewsAsAUserMeetsThem) {
     TMainForm& f = MakeForm();
     f.show();
     const std::string folder = Listed3(3, 40, 30);
-    // After a make the highlighted row holds the fitted frame; clicking it reloads the file, so
-    // the original size is the frame's own again.
+    // After a make the frame bitmap holds the highlighted row's frame as fitted; clicking the row
+    // reloads the file.
     Ui().FileListBox->SetItemIndex(2);
     answers = {mrOk, mrNo};
     Make();
@@ -574,7 +575,44 @@ TEST_F(WindowTest, AMovieTheDiskCannotTakeEndsWithOneBoxAndOffersNothing) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1], Dir() + "movie.avi\r\nＡＶＩファイルに書き込めませんでした.");
     EXPECT_EQ(dialogs.back().type, mtError);
-    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString().find(DoneSuffix), std::string::npos);
+    EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), Dir() + "movie.avi")
+        << "the movie is named, not done";
     EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << "neither running nor deleting is offered";
     EXPECT_EQ(Movie(Dir() + "movie.avi"), "rawvideo,640,480,2") << "the frames before it";
+}
+
+// Stopped before the first frame, the first frame unreadable, the disk full from the first
+// frame: no movie is left, nothing is done or offered, no compressor is asked for.
+TEST_F(WindowTest, AMakeThatWritesNoFrameLeavesNoMovie) {
+    MakeForm();
+    const std::string folder = Listed3();
+    auto expectNothingMade = [&](const char* make, size_t boxes) {
+        EXPECT_FALSE(fs::exists(Dir() + "movie.avi")) << make;
+        EXPECT_EQ(Texts().size(), boxes) << make;
+        EXPECT_TRUE(Texts(DialogRequest::ChooseCompressor).empty()) << make;
+        EXPECT_EQ(Ui().StatusBar->currentMessage().toStdString(), NothingMade) << make;
+        EXPECT_EQ(Enabled(Ui()), "CPLMsrdGwhO") << make;
+        dialogs.clear();
+    };
+    onSleep = [&](uint32_t ms) {
+        if (ms == 3000) Ui().StopBitBtn->click();
+    };
+    answers = {mrOk};
+    Make();
+    expectNothingMade("stopped", 1);
+    onSleep = {};
+
+    fs::copy_file(folder + "0000.bmp", folder + "0000.keep");
+    std::ofstream(folder + "0000.bmp", std::ios::trunc) << "broken";
+    answers = {mrOk};
+    Make();
+    expectNothingMade("unreadable", 2);
+    fs::copy_file(folder + "0000.keep", folder + "0000.bmp", fs::copy_options::overwrite_existing);
+
+    SetFileWriteFailureOverride(
+        [&](const std::string& file) { return file == Dir() + "movie.avi"; });
+    answers = {mrOk};
+    Make();
+    SetFileWriteFailureOverride({});
+    expectNothingMade("full disk", 2);
 }
