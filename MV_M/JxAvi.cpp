@@ -288,21 +288,27 @@ bool TJxAvi::OpenMovieStream(uint32_t mode, PAVISTREAM& video) {
 }
 
 void TJxAvi::ReleaseMovie() {
+    AVIStreamRelease(FAviStream);
     AVIFileRelease(FAviFile);
+    FAviStream = nullptr;
     FAviFile = nullptr;
 }
 
-// Writes a new movie through Write into a temporary beside the movie, which replaces the movie
-// only when it was written and finished whole; otherwise it goes and the movie stays.
-bool TJxAvi::ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write) const {
+// Writes a copy of the movie through Write into a temporary beside it. The source is let go
+// through ReleaseSource (once, however the copy went), and the copy then replaces the movie only
+// when it was written and finished whole; otherwise it goes and the movie stays.
+bool TJxAvi::ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write,
+                           const std::function<void()>& releaseSource) const {
     TTemporaryFile temporary(FFileName, FTemporaryJournal);
     PAVIFILE copy = nullptr;
-    if (!temporary.Created() ||
-        AVIFileCreate(&copy, temporary.File(), temporary.Name()) != AVIERR_OK)
-        return false;
-    HRESULT result = write(copy);
-    if (const HRESULT finished = AVIFileFinish(copy); result == AVIERR_OK) result = finished;
-    AVIFileRelease(copy);
+    HRESULT result = temporary.Created() ? AVIFileCreate(&copy, temporary.File(), temporary.Name())
+                                         : AVIERR_FILEOPEN;
+    if (result == AVIERR_OK) result = write(copy);
+    if (copy != nullptr) {
+        if (const HRESULT finished = AVIFileFinish(copy); result == AVIERR_OK) result = finished;
+        AVIFileRelease(copy);
+    }
+    releaseSource();
     return result == AVIERR_OK && temporary.ReplaceMovie();
 }
 
@@ -316,28 +322,23 @@ void TJxAvi::Recompress() {
     FSaveOptions.fccHandler = comptypeDIB;
     FSaveOptionsRef = &FSaveOptions;
     AVISaveOptions(FOwner, SaveOptionsFlags, 1, &FAviStream, &FSaveOptionsRef);
+    // Cancelled or full frames: the uncompressed movie stays without a word.
     bool saved = true;
     if (FSaveOptions.fccHandler != comptypeDIB) {
         SaveAbortStatus = 0;
         SaveProgressForm = ShowProgressWindow({FProgressCaption, FProgressText, FAbortText},
                                               [this] { AbortSaveClick(nullptr); });
-        // The source is released before the copy replaces it.
-        saved = ReplaceByCopy([this](PAVIFILE copy) {
-            const HRESULT result =
-                AVISaveV(copy, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
-            SaveProgressForm.reset();
-            AVIStreamRelease(FAviStream);
-            FAviStream = nullptr;
-            ReleaseMovie();
-            return result;
-        });
-        SaveProgressForm.reset();
+        saved = ReplaceByCopy(
+            [this](PAVIFILE copy) {
+                return AVISaveV(copy, SaveProgressCallback, 1, &FAviStream, &FSaveOptionsRef);
+            },
+            [this] {
+                SaveProgressForm.reset();
+                ReleaseMovie();
+            });
     }
     AVISaveOptionsFree(1, &FSaveOptionsRef);
-    AVIStreamRelease(FAviStream);
-    FAviStream = nullptr;
     ReleaseMovie();
-    // Cancelled or full frames: the uncompressed movie stays without a word.
     if (!saved) WarningBox(FSaveAbortedText);
     AVIFileExit();
 }
@@ -367,20 +368,19 @@ void TJxAvi::Rebuild(int32_t skipAudio) {
             break;
         ++count;
     }
-    // The source is released before the copy replaces it.
-    const bool rebuilt = ReplaceByCopy([&](PAVIFILE copy) {
-        HRESULT result = AVIERR_OK;
-        for (size_t i = 0; i < count && result == AVIERR_OK; ++i)
-            result = AVIStreamCopy(streams[i], copy);
-        for (size_t i = 0; i < count; ++i)
-            AVIStreamRelease(streams[i]);
-        count = 0;
-        ReleaseMovie();
-        return result;
-    });
-    for (size_t i = 0; i < count; ++i)
-        AVIStreamRelease(streams[i]);
-    ReleaseMovie();
+    const bool rebuilt = ReplaceByCopy(
+        [&](PAVIFILE copy) {
+            HRESULT result = AVIERR_OK;
+            for (size_t i = 0; i < count && result == AVIERR_OK; ++i)
+                result = AVIStreamCopy(streams[i], copy);
+            return result;
+        },
+        [&] {
+            for (size_t i = 0; i < count; ++i)
+                AVIStreamRelease(streams[i]);
+            AVIFileRelease(FAviFile);
+            FAviFile = nullptr;
+        });
     AVIFileExit();
     if (!rebuilt) WarningBox(FRebuildFailedText);
 }

@@ -122,5 +122,6 @@ private:
     void Recompress();
     bool OpenMovieStream(uint32_t mode, PAVISTREAM& video);
     void ReleaseMovie();
-    bool ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write) const;
+    bool ReplaceByCopy(const std::function<HRESULT(PAVIFILE)>& write,
+                       const std::function<void()>& releaseSource) const;
 };
