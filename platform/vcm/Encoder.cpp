@@ -299,8 +299,13 @@ bool Encoder::Start(const Candidate& candidate, int pixelFormat, const BITMAPINF
     if (avcodec_open2(context_.get(), candidate.codec, nullptr) < 0) return false;
 
     if (!NewFrameBuffer(*frame_, format, input.biWidth, input.biHeight)) return false;
+    // From RGB, libswscale halves the chroma by averaging pairs of pixels as it reads them; at
+    // an odd width the last pair takes the pixel beyond the row (its padding and the next row),
+    // so such widths read every pixel's chroma and filter it down like the rows.
+    const int oddWidth = input.biWidth % 2 != 0 ? SWS_FULL_CHR_H_INP : 0;
     scaler_.reset(sws_getContext(input.biWidth, input.biHeight, SourceFormat(input), input.biWidth,
-                                 input.biHeight, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                 input.biHeight, format, SWS_BICUBIC | oddWidth, nullptr, nullptr,
+                                 nullptr));
     if (!scaler_) return false;
     BuildOutputFormat(candidate, input);
     return true;
