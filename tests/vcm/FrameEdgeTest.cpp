@@ -1,10 +1,14 @@
-// The edges of the caller's frames: the last column and row keep their colours at any size.
+// The edges of the caller's frames: the last column and row keep their colours at any size, and
+// the encoders read the caller's bytes and nothing around them.
 #include "Frames.h"
 #include "platform/vcm/Encoder.h"
 #include "platform/vcm/Vcm.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -14,6 +18,8 @@ using frames::FourccText;
 constexpr uint32_t Mjpg = mmioFOURCC('M', 'J', 'P', 'G');
 constexpr uint32_t Fmp4 = mmioFOURCC('F', 'M', 'P', '4');
 constexpr uint32_t Vp90 = mmioFOURCC('V', 'P', '9', '0');
+constexpr uint32_t H264 = mmioFOURCC('H', '2', '6', '4');
+constexpr uint32_t Ffv1 = mmioFOURCC('F', 'F', 'V', '1');
 
 struct Bgr {
     uint8_t b, g, r;
@@ -65,6 +71,65 @@ TEST(FrameEdges, LossyEncodersKeepTheColoursOfTheLastColumnAndRow) {
             for (int x = 0; x <= lastX; ++x)
                 worst = std::max(worst, Distance(picture, w, x, lastY, Red));
             EXPECT_LE(worst, Tolerance);
+        }
+    }
+}
+
+// Bytes against unreadable pages: the first byte right after one, or the last right before
+// one, so that a read of a single byte outside faults.
+class GuardedBytes {
+public:
+    GuardedBytes(size_t size, bool againstEnd) {
+        const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t inside = (size + page - 1) / page * page;
+        length_ = inside + 2 * page;
+        void* base =
+            mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return;
+        base_ = static_cast<uint8_t*>(base);
+        if (mprotect(base_, page, PROT_NONE) != 0 ||
+            mprotect(base_ + page + inside, page, PROT_NONE) != 0)
+            return;
+        data_ = base_ + page + (againstEnd ? inside - size : 0);
+    }
+    ~GuardedBytes() {
+        if (base_ != nullptr) munmap(base_, length_);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    uint8_t* data() const { return data_; }
+
+private:
+    uint8_t* base_ = nullptr;
+    uint8_t* data_ = nullptr;
+    size_t length_ = 0;
+};
+
+// Bottom-up rows are read from the last in memory back to the first, so both ends count.
+TEST(FrameEdges, EncodersReadOnlyTheCallersRows) {
+    for (const int bitCount : {24, 16}) {
+        for (const auto& h : {frames::Header(1, 1, bitCount), frames::Header(641, 3, bitCount),
+                              frames::Header(640, 480, bitCount)}) {
+            const auto bits = frames::Make(h, 0);
+            for (const bool againstEnd : {true, false}) {
+                const GuardedBytes frame(bits.size(), againstEnd);
+                ASSERT_NE(frame.data(), nullptr);
+                std::memcpy(frame.data(), bits.data(), bits.size());
+                for (const uint32_t handler : {Mjpg, Ffv1, H264}) {
+                    const auto candidate = vcm::FindCandidate(h, handler);
+                    if (!candidate) continue;
+                    SCOPED_TRACE(FourccText(handler) + " " + std::to_string(h.biWidth) + " x " +
+                                 std::to_string(h.biHeight) + " x " + std::to_string(bitCount) +
+                                 (againstEnd ? " against the end" : " against the start"));
+                    std::vector<uint8_t> picture;
+                    EXPECT_TRUE(
+                        vcm::RoundTrip(*candidate, h, frame.data(), vcm::Settings{}, picture));
+                    if (candidate->exact && bitCount == 24) {
+                        EXPECT_EQ(picture, frames::Bgr(h, bits));
+                    }
+                }
+                EXPECT_EQ(vcm::DibToBgr(h, frame.data()), frames::Bgr(h, bits));
+            }
         }
     }
 }
