@@ -187,12 +187,22 @@ CandidateCache& Cache() {
     return cache;
 }
 
-// Bottom-up rows: start at the last row and walk back.
+// Bytes libswscale may read past the end of a source row: its SIMD readers take whole blocks
+// of pixels (a few dozen at most), so a kilobyte leaves room for any of them.
+constexpr size_t ReadPastRow = 1024;
+
+// Bottom-up rows: start at the last row and walk back. libswscale reads a little past the end
+// of each row, which within the frame is the next row in memory, but past the last row in
+// memory (the top of the picture) lie bytes that are not the caller's: the frame is converted
+// from a copy in Rows with room behind it. (Converting only the rows near the end from a copy,
+// as a slice of their own, would copy less but rounds the rows around the cut differently.)
 void ScaleDib(SwsContext* scaler, const BITMAPINFOHEADER& input, const void* bits,
-              uint8_t* const target[], const int targetStrides[]) {
+              std::vector<uint8_t>& rows, uint8_t* const target[], const int targetStrides[]) {
     const int stride = DibStride(input);
-    const uint8_t* const source[] = {static_cast<const uint8_t*>(bits) +
-                                     static_cast<ptrdiff_t>(stride) * (input.biHeight - 1)};
+    const size_t bytes = static_cast<size_t>(stride) * input.biHeight;
+    rows.resize(bytes + ReadPastRow);
+    std::memcpy(rows.data(), bits, bytes);
+    const uint8_t* const source[] = {rows.data() + bytes - stride};
     const int sourceStrides[] = {-stride};
     sws_scale(scaler, source, sourceStrides, 0, input.biHeight, target, targetStrides);
 }
@@ -299,8 +309,13 @@ bool Encoder::Start(const Candidate& candidate, int pixelFormat, const BITMAPINF
     if (avcodec_open2(context_.get(), candidate.codec, nullptr) < 0) return false;
 
     if (!NewFrameBuffer(*frame_, format, input.biWidth, input.biHeight)) return false;
+    // From RGB, libswscale halves the chroma by averaging pairs of pixels as it reads them; at
+    // an odd width the last pair takes the pixel beyond the row (its padding and the next row),
+    // so such widths read every pixel's chroma and filter it down like the rows.
+    const int oddWidth = input.biWidth % 2 != 0 ? SWS_FULL_CHR_H_INP : 0;
     scaler_.reset(sws_getContext(input.biWidth, input.biHeight, SourceFormat(input), input.biWidth,
-                                 input.biHeight, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                 input.biHeight, format, SWS_BICUBIC | oddWidth, nullptr, nullptr,
+                                 nullptr));
     if (!scaler_) return false;
     BuildOutputFormat(candidate, input);
     return true;
@@ -408,7 +423,7 @@ bool Encoder::Compress(const void* bits, bool forceKey, const uint8_t*& data, in
                        bool& key) {
     av_packet_unref(packet_.get());
     if (bits == nullptr || !WritableFrame()) return false;
-    ScaleDib(scaler_.get(), input_, bits, frame_->data, frame_->linesize);
+    ScaleDib(scaler_.get(), input_, bits, rows_, frame_->data, frame_->linesize);
     const bool due = keyFrameEvery_ > 0 && frameNumber_ % keyFrameEvery_ == 0;
     frame_->pict_type = forceKey || due ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->pts = frameNumber_++;
@@ -443,10 +458,10 @@ std::vector<uint8_t> DibToBgr(const BITMAPINFOHEADER& input, const void* bits) {
                                             AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr,
                                             nullptr));
     if (!scaler) return {};
-    std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3), rows;
     uint8_t* const target[] = {bgr.data()};
     const int targetStrides[] = {width * 3};
-    ScaleDib(scaler.get(), input, bits, target, targetStrides);
+    ScaleDib(scaler.get(), input, bits, rows, target, targetStrides);
     return bgr;
 }
 

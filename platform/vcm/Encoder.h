@@ -102,6 +102,7 @@ private:
     AvPtr<AVFrame> frame_;
     AvPtr<AVPacket> packet_;
     BITMAPINFOHEADER input_;
+    std::vector<uint8_t> rows_; // the caller's frame, copied with room to read past its end
     int64_t frameNumber_ = 0;
     int32_t keyFrameEvery_ = 0; // 0: where the encoder puts them
     std::vector<uint8_t> outputFormat_;

@@ -6,6 +6,7 @@
 #include "platform/vcm/Encoder.h"
 #include "platform/vcm/Vcm.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ inline std::vector<uint8_t> Make(const BITMAPINFOHEADER& h, int index, bool nois
     uint32_t seed = 12345;
     const int stride = vcm::DibStride(h);
     std::vector<uint8_t> bits(static_cast<size_t>(stride) * h.biHeight);
-    const int left = (index * 4) % (h.biWidth / 2), top = h.biHeight / 4;
+    const int left = (index * 4) % std::max(h.biWidth / 2, 1), top = h.biHeight / 4;
     for (int row = 0; row < h.biHeight; ++row) {
         const int y = h.biHeight - 1 - row; // bottom-up
         uint8_t* p = bits.data() + static_cast<size_t>(row) * stride;
