@@ -293,6 +293,41 @@ std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
     return table;
 }
 
+TPixelBuffer::TPixelBuffer(const TPixelBuffer& other) {
+    *this = other;
+}
+
+TPixelBuffer& TPixelBuffer::operator=(const TPixelBuffer& other) {
+    if (this == &other) return *this;
+    clear();
+    resize(other.size_);
+    if (size_ != 0) std::memcpy(bytes_.get(), other.bytes_.get(), size_);
+    return *this;
+}
+
+TPixelBuffer& TPixelBuffer::operator=(TPixelBuffer&& other) noexcept {
+    bytes_ = std::move(other.bytes_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+}
+
+void TPixelBuffer::resize(size_t count) {
+    if (count > capacity_) {
+        auto bytes = std::make_unique_for_overwrite<uint8_t[]>(count);
+        if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = count;
+    }
+    size_ = count;
+}
+
+void TPixelBuffer::assign(size_t count, uint8_t value) {
+    clear();
+    resize(count);
+    if (count != 0) std::memset(bytes_.get(), value, count);
+}
+
 TBitmap::TBitmap() = default;
 
 TBitmap::~TBitmap() {
