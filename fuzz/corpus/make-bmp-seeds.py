@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Writes the small BMP seed files of the bmp_load fuzz target into bmp/ beside this script:
-one file per header kind, depth, compression and row order the reader knows."""
+one file per header kind, depth, compression and row order the reader knows; and into
+bmp-large/ small RLE files of pictures near the largest size, for longer bmp_load sessions
+(corpora.txt)."""
 import os
 import struct
 
-HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bmp")
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def info_header(size, width, height, bits, compression=0, image_size=0, colors_used=0,
@@ -80,11 +82,26 @@ def seeds():
                           quads(16), pixels=rle4)
 
 
+def large_seeds():
+    # A run on the bottom row of 64 M pixels, two end-of-lines, a delta and an absolute run on
+    # the top row.
+    wide = bytes((255, 1, 0, 0, 0, 0, 0, 2, 255, 0, 0, 3, 5, 6, 7, 0, 0, 1))
+    yield "rle8-67108864x3.bmp", bmp(info_header(40, 1 << 26, 3, 8, compression=1,
+                                                 image_size=len(wide), colors_used=16),
+                                     quads(16), pixels=wide)
+    # A pixel, then end-of-lines to the top row of 16384 and past it.
+    lines = bytes((2, 9)) + bytes(2 * (16383 + 16)) + bytes((0, 1))
+    yield "rle8-16384x16384-end-of-lines.bmp", bmp(info_header(40, 16384, 16384, 8, compression=1,
+                                                               colors_used=16),
+                                                   quads(16), pixels=lines)
+
+
 def main():
-    os.makedirs(HERE, exist_ok=True)
-    for name, data in seeds():
-        with open(os.path.join(HERE, name), "wb") as f:
-            f.write(data)
+    for folder, files in (("bmp", seeds()), ("bmp-large", large_seeds())):
+        os.makedirs(os.path.join(HERE, folder), exist_ok=True)
+        for name, data in files:
+            with open(os.path.join(HERE, folder, name), "wb") as f:
+                f.write(data)
 
 
 if __name__ == "__main__":

@@ -91,15 +91,33 @@ void DecodeRow(const uint8_t* src, int width, TPixelFormat f, const std::vector<
     switch (f) {
     case pf1bit:
     case pf4bit:
-    case pf8bit:
-        for (int x = 0; x < width; ++x, bgr += 3) {
-            const uint32_t i = PixelIndexAt(src, x, f);
-            const RGBQUAD q = i < colors.size() ? colors[i] : RGBQUAD{};
+    case pf8bit: {
+        // Indexes past the table show black. The table is held apart from the vector, which the
+        // byte stores could otherwise change as far as the compiler knows.
+        const RGBQUAD* table = colors.data();
+        const size_t entries = colors.size();
+        const auto put = [table, entries, &bgr](uint32_t i) {
+            const RGBQUAD q = i < entries ? table[i] : RGBQUAD{};
             bgr[0] = q.rgbBlue;
             bgr[1] = q.rgbGreen;
             bgr[2] = q.rgbRed;
+            bgr += 3;
+        };
+        if (f == pf8bit) {
+            for (int x = 0; x < width; ++x)
+                put(src[x]);
+        } else if (f == pf4bit) {
+            for (int x = 0; x + 1 < width; x += 2) {
+                put(src[x / 2] >> 4);
+                put(src[x / 2] & 0x0Fu);
+            }
+            if (width & 1) put(src[width / 2] >> 4);
+        } else {
+            for (int x = 0; x < width; ++x)
+                put((src[x >> 3] >> (7 - (x & 7))) & 1u);
         }
         break;
+    }
     case pf15bit:
     case pfCustom:
         for (int x = 0; x < width; ++x, bgr += 3, src += 2) {
@@ -275,6 +293,41 @@ std::vector<RGBQUAD> DefaultColorTable(TPixelFormat format) {
     return table;
 }
 
+TPixelBuffer::TPixelBuffer(const TPixelBuffer& other) {
+    *this = other;
+}
+
+TPixelBuffer& TPixelBuffer::operator=(const TPixelBuffer& other) {
+    if (this == &other) return *this;
+    clear();
+    resize(other.size_);
+    if (size_ != 0) std::memcpy(bytes_.get(), other.bytes_.get(), size_);
+    return *this;
+}
+
+TPixelBuffer& TPixelBuffer::operator=(TPixelBuffer&& other) noexcept {
+    bytes_ = std::move(other.bytes_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+}
+
+void TPixelBuffer::resize(size_t count) {
+    if (count > capacity_) {
+        auto bytes = std::make_unique_for_overwrite<uint8_t[]>(count);
+        if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = count;
+    }
+    size_ = count;
+}
+
+void TPixelBuffer::assign(size_t count, uint8_t value) {
+    clear();
+    resize(count);
+    if (count != 0) std::memset(bytes_.get(), value, count);
+}
+
 TBitmap::TBitmap() = default;
 
 TBitmap::~TBitmap() {
@@ -300,7 +353,9 @@ void ConvertPicture(const uint8_t* src, size_t srcStride, TPixelFormat srcFormat
                             (!palettes || srcColors == dstColors);
     const bool sameIndexes = palettes && srcColors == dstColors;
     NearestIndex nearest(dstColors);
-    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    // Rows into blue, green, red bytes are decoded in place.
+    const bool bgrBytes = StorageBits(dstFormat) == 24;
+    std::vector<uint8_t> bgr(bgrBytes ? 0 : static_cast<size_t>(width) * 3);
     for (int y = 0; y < height; ++y, src += srcStride, dst += dstStride) {
         if (sameValues && StorageBits(dstFormat) >= 8) {
             std::memcpy(dst, src, static_cast<size_t>(width) * StorageBits(dstFormat) / 8);
@@ -313,6 +368,8 @@ void ConvertPicture(const uint8_t* src, size_t srcStride, TPixelFormat srcFormat
                 const uint32_t i = PixelIndexAt(src, x, srcFormat);
                 SetPixelIndexAt(dst, x, dstFormat, i < dstColors.size() ? i : nearest(0, 0, 0));
             }
+        } else if (bgrBytes) {
+            DecodeRow(src, width, srcFormat, srcColors, dst);
         } else {
             DecodeRow(src, width, srcFormat, srcColors, bgr.data());
             EncodeRow(bgr.data(), width, dstFormat, nearest, dst);
@@ -353,9 +410,11 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     // A new area is filled by writing every row from the first one, padding included, before
     // the kept part is copied over it: only that first row needs clearing.
     const bool fillWhole = newArea == TNewArea::Fill && (keepWidth < width || keepHeight < height);
+    // A picture kept whole is converted over every pixel: only the padding needs clearing.
+    const bool keptWhole = keepWidth == width && keepHeight == height;
     TPixelBuffer pixels = TakeSpare();
     try {
-        if (newArea == TNewArea::Overwrite || fillWhole)
+        if (newArea == TNewArea::Overwrite || fillWhole || keptWhole)
             pixels.resize(static_cast<size_t>(stride * height));
         else
             pixels.assign(static_cast<size_t>(stride * height), 0);
@@ -366,10 +425,17 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, std::vector
     if (fillWhole)
         FillPicture(pixels.data(), static_cast<size_t>(stride), width, height, format, colors,
                     NewAreaColor());
-    if (keepWidth > 0 && keepHeight > 0)
+    if (keepWidth > 0 && keepHeight > 0) {
+        if (keptWhole) {
+            const size_t full = static_cast<size_t>(width) * StorageBits(format) / 8;
+            for (int y = 0; y < height; ++y)
+                std::memset(pixels.data() + y * stride + full, 0,
+                            static_cast<size_t>(stride) - full);
+        }
         ConvertPicture(pixels_.data(), static_cast<size_t>(stride_), format_, colors_,
                        pixels.data(), static_cast<size_t>(stride), format, colors, keepWidth,
                        keepHeight);
+    }
 
     Recycle(std::exchange(pixels_, std::move(pixels)));
     if (colors != colors_) InvalidatePalette();

@@ -25,24 +25,34 @@ enum TTransparentMode { tmAuto, tmFixed };
 
 // Pixel storage. Growing it leaves the new bytes as they come from the allocator, so a decoder
 // that writes every row does not pay for clearing them first (nor for touching the pages of a
-// picture whose data then turns out to be missing).
-template <class T>
-struct TDefaultInitAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = TDefaultInitAllocator<U>;
-    };
-    using std::allocator<T>::allocator;
-    template <class U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
+// picture whose data then turns out to be missing). Bytes are not constructed or destroyed one
+// by one, which a vector with such an allocator still does in unoptimised and sanitised builds.
+// Shrinking keeps the memory for the next growth, as a vector's capacity.
+class TPixelBuffer {
+public:
+    TPixelBuffer() = default;
+    TPixelBuffer(const TPixelBuffer& other);
+    TPixelBuffer& operator=(const TPixelBuffer& other);
+    TPixelBuffer(TPixelBuffer&& other) noexcept
+        : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    TPixelBuffer& operator=(TPixelBuffer&& other) noexcept;
+    ~TPixelBuffer() = default;
+
+    uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void clear() { size_ = 0; }
+    // Keeps the first bytes as a vector does; raises std::bad_alloc.
+    void resize(size_t count);
+    void assign(size_t count, uint8_t value);
+
+private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
 };
-using TPixelBuffer = std::vector<uint8_t, TDefaultInitAllocator<uint8_t>>;
 
 // Bytes of one row of Width pixels, padded to a multiple of 4.
 constexpr uint32_t BitmapRowBytes(uint32_t width, uint32_t bitsPerPixel) {

@@ -423,6 +423,38 @@ RleWalk WalkRle(const std::vector<uint8_t>& data, bool rle4, int64_t width, int6
     return walk;
 }
 
+// Count RLE4 pixels from X alternating the two nibbles of Value, the high one first. Each
+// pixel is written once, but a byte may hold one pixel of an earlier code.
+void FillNibbles(uint8_t* row, int64_t x, int count, uint8_t value) {
+    if (x & 1) {
+        row[x / 2] = static_cast<uint8_t>((row[x / 2] & 0xF0) | (value >> 4));
+        value = std::rotl(value, 4);
+        ++x;
+        --count;
+    }
+    uint8_t* p = row + x / 2;
+    std::memset(p, value, static_cast<size_t>(count / 2));
+    if (count & 1) p[count / 2] = static_cast<uint8_t>((p[count / 2] & 0x0F) | (value & 0xF0));
+}
+
+// Count RLE4 pixels from X, two to each source byte, high nibble first.
+void CopyNibbles(uint8_t* row, int64_t x, size_t count, const uint8_t* source) {
+    if (count == 0) return;
+    uint8_t* p = row + x / 2;
+    if ((x & 1) == 0) {
+        std::memcpy(p, source, count / 2);
+        if (count & 1)
+            p[count / 2] = static_cast<uint8_t>((p[count / 2] & 0x0F) | (source[count / 2] & 0xF0));
+        return;
+    }
+    // Odd X: every source byte straddles two bytes of the row.
+    p[0] = static_cast<uint8_t>((p[0] & 0xF0) | (source[0] >> 4));
+    for (size_t k = 1; 2 * k - 1 < count; ++k) {
+        const uint32_t low = 2 * k < count ? source[k] >> 4 : p[k] & 0x0F;
+        p[k] = static_cast<uint8_t>(((source[k - 1] & 0x0F) << 4) | low);
+    }
+}
+
 // Data that ends early leaves the rest of the picture at index 0. The data is walked through
 // before the picture is made, so a damaged file costs no picture of the size it claims.
 void BmpReader::ReadRle() {
@@ -442,22 +474,24 @@ void BmpReader::ReadRle() {
     if (!sparse && bytes > std::max(MinRleImageBytes, size * MaxRleExpansion)) Invalid();
     AllocatePixels(bytes);
 
-    const TPixelFormat f = image_.format;
-    const auto index = [rle4](uint8_t value, size_t i) -> uint32_t {
-        return !rle4 ? value : (i & 1) ? value & 0x0F : value >> 4;
-    };
+    // Runs are filled and copied whole: a picture of long runs costs no more than its size.
     WalkRle(
         data, rle4, width_, height_,
         [&](int64_t y, int64_t x, int count, uint8_t value) {
             uint8_t* row = Row(static_cast<int>(y));
-            for (int i = 0; i < count; ++i)
-                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + i), f, index(value, i));
+            if (rle4)
+                FillNibbles(row, x, count, value);
+            else
+                std::memset(row + x, value, static_cast<size_t>(count));
         },
         [&](int64_t y, int64_t x, int count, const uint8_t* source, size_t have) {
             uint8_t* row = Row(static_cast<int>(y));
-            for (size_t i = 0; i < static_cast<size_t>(count) && (rle4 ? i / 2 : i) < have; ++i)
-                pixel_rows::SetPixelIndexAt(row, static_cast<int>(x + static_cast<int64_t>(i)), f,
-                                            index(source[rle4 ? i / 2 : i], i));
+            // Data that stops inside the run gives the pixels it holds.
+            const size_t pixels = std::min(static_cast<size_t>(count), rle4 ? 2 * have : have);
+            if (rle4)
+                CopyNibbles(row, x, pixels, source);
+            else
+                std::memcpy(row + x, source, pixels);
         });
     endOffset_ = pixelOffset_ + (sizeImage_ != 0 || !walk.ended ? static_cast<int64_t>(data.size())
                                                                 : static_cast<int64_t>(walk.end));

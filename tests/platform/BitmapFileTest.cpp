@@ -2,6 +2,7 @@
 #include "platform/graphics/Bitmap.h"
 #include "platform/rtl/Exceptions.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -253,18 +254,22 @@ TEST(BitmapFile, Rle8RunsEscapesAndAbsoluteRuns) {
 TEST(BitmapFile, Rle4NibbleRunsAndPaddedAbsoluteRuns) {
     Spec s;
     s.width = 6;
-    s.height = 2;
+    s.height = 3;
     s.bitCount = 4;
     s.compression = 2;
     s.colors = DistinctColors(16);
     // Bottom row: absolute 1 2 3 4 5 (three bytes and a pad byte), a run of one 6; end of
-    // line; top row: a run alternating 10 and 11; end of picture.
-    s.pixels = {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x60, 0, 0, 6, 0xAB, 0, 1};
+    // line; a run alternating 10 and 11; end of line; top row: a run of one 9, then from inside
+    // a byte a run of 12 13 and absolute 14 15 1; end of picture.
+    s.pixels = {0, 5,    0x12, 0x34, 0x50, 0, 1,    0x60, 0, 0, //
+                6, 0xAB, 0,    0,                               //
+                1, 0x90, 2,    0xCD, 0,    3, 0xEF, 0x10, 0, 1};
     TBitmap b;
     Load(b, Make(s));
     EXPECT_EQ(b.PixelFormat(), pf4bit);
-    EXPECT_EQ(PixelIndexes(b, 0), (std::vector<uint32_t>{10, 11, 10, 11, 10, 11}));
-    EXPECT_EQ(PixelIndexes(b, 1), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(PixelIndexes(b, 0), (std::vector<uint32_t>{9, 12, 13, 14, 15, 1}));
+    EXPECT_EQ(PixelIndexes(b, 1), (std::vector<uint32_t>{10, 11, 10, 11, 10, 11}));
+    EXPECT_EQ(PixelIndexes(b, 2), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
 }
 
 // Codes that reach the top row of a large picture leave the rows they skip at index 0, however
@@ -291,6 +296,63 @@ TEST(BitmapFile, RleCodesThatSkipMostOfALargePictureLoad) {
         EXPECT_EQ(PixelIndexes(b, 0)[2], bits == 8 ? 0x12u : 1u);
         EXPECT_EQ(PixelIndexes(b, 0)[3], 0u);
         EXPECT_EQ(PixelIndexes(b, 4095), std::vector<uint32_t>(static_cast<size_t>(s.width), 0));
+    }
+}
+
+// Small files claiming pictures near the largest size: only the coded pixels are set, the rest
+// is index 0. A row 64 M pixels wide skipped with two bytes; a 16384-row picture of end-of-line
+// codes, more of them past its top row; 32768 x 16384 at 4 bits coded whole with long runs, half
+// of them starting inside a byte.
+TEST(BitmapFile, SmallRleFilesOfHugePicturesSetTheCodedPixelsOnly) {
+    // Row Y holds Bytes from X and zero elsewhere.
+    const auto rowHolds = [](const TBitmap& b, int y, size_t x, const std::vector<uint8_t>& bytes) {
+        std::vector<uint8_t> expected(UsedBytes(b), 0);
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<ptrdiff_t>(x));
+        return std::memcmp(b.ScanLine(y), expected.data(), expected.size()) == 0;
+    };
+    Spec s;
+    s.bitCount = 8;
+    s.compression = 1;
+    s.colors = DistinctColors(16);
+    s.width = 1 << 26;
+    s.height = 3;
+    s.pixels = {255, 1, 0, 0, 0, 0, 0, 2, 255, 0, 0, 3, 5, 6, 7, 0, 0, 1};
+    auto b = std::make_unique<TBitmap>();
+    Load(*b, Make(s));
+    EXPECT_TRUE(rowHolds(*b, 2, 0, std::vector<uint8_t>(255, 1)));
+    EXPECT_TRUE(rowHolds(*b, 1, 0, {}));
+    EXPECT_TRUE(rowHolds(*b, 0, 255, {5, 6, 7}));
+
+    s.width = s.height = 16384;
+    s.pixels = {2, 9};
+    for (int y = 0; y < 16383 + 16; ++y) {
+        if (y == 16383) s.pixels.insert(s.pixels.end(), {0, 2, 255, 0, 3, 4});
+        s.pixels.insert(s.pixels.end(), {0, 0});
+    }
+    b = std::make_unique<TBitmap>();
+    Load(*b, Make(s));
+    EXPECT_TRUE(rowHolds(*b, 16383, 0, {9, 9}));
+    EXPECT_TRUE(rowHolds(*b, 0, 255, {4, 4, 4}));
+    for (int y = 1; y < 16383; ++y)
+        ASSERT_TRUE(rowHolds(*b, y, 0, {})) << y;
+
+    s.width = 32768;
+    s.bitCount = 4;
+    s.compression = 2;
+    s.pixels.clear();
+    for (int y = 0; y < s.height; ++y) {
+        for (int run = 0; run < 128; ++run)
+            s.pixels.insert(s.pixels.end(), {255, 0x12});
+        s.pixels.insert(s.pixels.end(), {128, 0x34, 0, 0});
+    }
+    b = std::make_unique<TBitmap>();
+    Load(*b, Make(s));
+    for (const int y : {0, 8191, 16383}) {
+        const std::vector<uint32_t> row = PixelIndexes(*b, y);
+        for (const int x : {0, 1, 254, 255, 256, 509, 510, 32639, 32640, 32641, 32767})
+            EXPECT_EQ(row[static_cast<size_t>(x)],
+                      x >= 32640 ? 3u + (x - 32640) % 2 : 1u + (x % 255) % 2)
+                << y << ", " << x;
     }
 }
 

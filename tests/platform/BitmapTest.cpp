@@ -89,7 +89,24 @@ TEST(BitmapSize, ResizingKeepsTheTopLeftAndFillsWithTheBrush) {
     }
 }
 
-// A new picture is the brush colour in every pixel and zero in every padding byte, whatever the
+namespace {
+
+// Every bit of a row past its last pixel is zero.
+void ExpectZeroPadding(const TBitmap& b) {
+    const auto bits = static_cast<size_t>(b.Width()) * static_cast<size_t>(b.BitsPerPixel());
+    for (int y = 0; y < b.Height(); ++y) {
+        const uint8_t* row = b.ScanLine(y);
+        if (bits % 8 != 0) {
+            ASSERT_EQ(row[bits / 8] & (0xFF >> bits % 8), 0) << y;
+        }
+        for (auto i = (bits + 7) / 8; i < static_cast<size_t>(b.RowBytes()); ++i)
+            ASSERT_EQ(row[i], 0) << y << "," << i;
+    }
+}
+
+} // namespace
+
+// A new picture is the brush colour in every pixel and zero in every padding bit, whatever the
 // memory held before.
 TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
     for (const TPixelFormat f : AllFormats) {
@@ -99,14 +116,11 @@ TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
         b.SetPixelFormat(f);
         b.Canvas().Brush.Color = clRed;
         b.SetSize(5, 40);
-        const auto pixelBytes = static_cast<size_t>((5 * b.BitsPerPixel() + 7) / 8);
-        for (int y = 0; y < 40; ++y) {
+        for (int y = 0; y < 40; ++y)
             ASSERT_EQ(std::memcmp(b.ScanLine(y), b.ScanLine(0), static_cast<size_t>(b.RowBytes())),
                       0)
                 << y;
-            for (auto i = pixelBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
-                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
-        }
+        ExpectZeroPadding(b);
         EXPECT_EQ(b.PixelColor(4, 39), b.PixelColor(0, 0));
 
         // Grown, the kept part stays and the rest is new picture, padding zero again.
@@ -114,12 +128,15 @@ TEST(BitmapSize, ANewPictureIsFilledWholePaddingIncluded) {
         b.Canvas().Brush.Color = clBlue;
         bmp_bytes::LeaveDirtyMemory(f, 7, 41);
         b.SetSize(7, 41);
-        const auto grownBytes = static_cast<size_t>((7 * b.BitsPerPixel() + 7) / 8);
-        for (int y = 0; y < 41; ++y)
-            for (auto i = grownBytes; i < static_cast<size_t>(b.RowBytes()); ++i)
-                ASSERT_EQ(b.ScanLine(y)[i], 0) << y << "," << i;
+        ExpectZeroPadding(b);
         EXPECT_EQ(b.PixelColor(4, 39), kept);
         EXPECT_EQ(b.PixelColor(6, 0), b.PixelColor(0, 40));
+
+        // Converted, into memory that held other bytes: the padding is zero too.
+        const TPixelFormat other = f == pf4bit ? pf1bit : pf4bit;
+        bmp_bytes::LeaveDirtyMemory(other, 7, 41);
+        b.SetPixelFormat(other);
+        ExpectZeroPadding(b);
     }
 }
 
