@@ -38,4 +38,27 @@ inline std::string Put(const std::string& name, std::string_view bytes) {
     return path;
 }
 
+// A Windows bitmap claiming more than 16 M pixels. Such pictures are legal, and the BMP reader's
+// own target reads them; converted to 24 bits, fitted and resampled they take an instrumented
+// build longer than a fuzz run's timeout allows one input.
+inline bool ClaimsHugeBitmap(std::string_view bytes) {
+    constexpr int64_t MaxPixels = int64_t{16} << 20;
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (size_t i = 0; i < 4; ++i)
+            v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+        return v;
+    };
+    if (bytes.size() < 26 || bytes.substr(0, 2) != "BM") return false;
+    int64_t width = 0, height = 0;
+    if (u32(14) == 12) {
+        width = u32(18) & 0xFFFF;
+        height = u32(18) >> 16;
+    } else {
+        width = static_cast<int32_t>(u32(18));
+        height = static_cast<int32_t>(u32(22));
+    }
+    return std::abs(width) * std::abs(height) > MaxPixels;
+}
+
 } // namespace fuzz_files

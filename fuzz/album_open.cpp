@@ -37,8 +37,9 @@ const TAlbum& Album() {
     return album;
 }
 
-// The entry's files as the input holds them; a missing one is removed.
-void PutEntry(std::string_view input) {
+// The entry's files as the input holds them; a missing one is removed. False for an entry of a
+// huge picture (see ClaimsHugeBitmap).
+bool PutEntry(std::string_view input) {
     const std::array<std::string, 4> paths{Album().PictureFile(Entry), Album().MaskFile(Entry),
                                            Album().ThumbnailFile(Entry),
                                            Album().SettingsFile(Entry)};
@@ -49,10 +50,12 @@ void PutEntry(std::string_view input) {
             continue;
         }
         const size_t end = input.find(Separator);
+        if (fuzz_files::ClaimsHugeBitmap(input.substr(0, end))) return false;
         fuzz_files::Put(path.substr(fuzz_files::Folder().size()), input.substr(0, end));
         more = end != std::string_view::npos;
         if (more) input.remove_prefix(end + Separator.size());
     }
+    return true;
 }
 
 // Settings as saved when another entry is opened read back the same.
@@ -83,7 +86,7 @@ void DrawThumbnail() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    PutEntry(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!PutEntry(std::string_view(reinterpret_cast<const char*>(data), size))) return 0;
     DrawThumbnail();
 
     TBitmap picture, mask;

@@ -13,6 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (fuzz_files::ClaimsHugeBitmap(bytes)) return 0;
     for (const char* name : {"import.png", "import.jpg", "import.bmp"}) {
         const std::string path = fuzz_files::Put(name, bytes);
         TBitmap bitmap;
