@@ -105,14 +105,6 @@ bool PathTaken(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
-void ForgetNote(const std::string& journal, const TFileIdentity& identity) {
-    const Journal notes(journal, false);
-    if (!notes.Held()) return;
-    std::vector<Note> kept = notes.Read();
-    std::erase_if(kept, [&](const Note& n) { return n.Identity == identity; });
-    notes.Write(kept);
-}
-
 } // namespace
 
 std::string TemporaryName(const std::string& movie) {
@@ -146,6 +138,18 @@ void TTemporaryFile::CreateNamed() {
     std::vector<Note> notes = journal.Read();
     notes.push_back({*identity, FName});
     journal.Write(notes);
+    FNoted = true;
+}
+
+void TTemporaryFile::ForgetNote() {
+    if (!FNoted) return;
+    FNoted = false;
+    const std::optional<TFileIdentity> identity = IdentityOf(FFile);
+    const Journal journal(FJournal, false);
+    if (!identity || !journal.Held()) return;
+    std::vector<Note> notes = journal.Read();
+    std::erase_if(notes, [&](const Note& n) { return n.Identity == *identity; });
+    journal.Write(notes);
 }
 
 TTemporaryFile::~TTemporaryFile() {
@@ -154,12 +158,9 @@ TTemporaryFile::~TTemporaryFile() {
 
 void TTemporaryFile::Discard() {
     if (!FFile.Valid()) return;
-    if (FNamed) {
-        const std::optional<TFileIdentity> identity = IdentityOf(FFile);
-        // Only while the name still leads to this very file.
-        if (identity && IdentityAt(FName) == identity) std::remove(FName.c_str());
-        if (identity) ForgetNote(FJournal, *identity);
-    }
+    // Only while the name still leads to this very file.
+    if (FNamed && IsFileAt(FFile, FName)) std::remove(FName.c_str());
+    ForgetNote();
     FFile.Close();
 }
 
@@ -173,13 +174,12 @@ bool TTemporaryFile::ReplaceMovie() {
         }
         if (errno != EEXIST) break;
     }
-    const std::optional<TFileIdentity> identity = IdentityOf(FFile);
     // One step, so that the movie is never missing.
     if (!FNamed || std::rename(FName.c_str(), FMovie.c_str()) != 0) {
         Discard();
         return false;
     }
-    if (identity) ForgetNote(FJournal, *identity);
+    ForgetNote();
     FFile.Close();
     return true;
 }

@@ -31,13 +31,15 @@ public:
 
 private:
     void CreateNamed();
+    void ForgetNote();
     void Discard();
 
     std::string FMovie;
     std::string FJournal;
     std::string FName;
     TFileHandle FFile;
-    bool FNamed = false; // a named temporary, noted in the journal
+    bool FNamed = false; // it has its name
+    bool FNoted = false; // it is noted in the journal
 };
 
 // The temporary's name for Movie: its extension replaced by "_.avi"; when anything lies there

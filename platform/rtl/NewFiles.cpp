@@ -176,10 +176,12 @@ bool RemoveUnlockedFile(const std::string& path, const TFileIdentity& identity) 
         RegularOnly(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
     if (!file.Valid() || IdentityOf(file) != identity || !TryLockFile(file)) return false;
     // The name still leads to the file looked at.
-    struct stat named {
-    }, opened{};
-    if (::lstat(path.c_str(), &named) != 0 || ::fstat(file.Get(), &opened) != 0 ||
-        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
-        return false;
-    return ::unlink(path.c_str()) == 0;
+    return IsFileAt(file, path) && ::unlink(path.c_str()) == 0;
+}
+
+bool IsFileAt(const TFileHandle& file, const std::string& path) {
+    struct stat named {};
+    struct stat opened {};
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(file.Get(), &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }

@@ -66,6 +66,8 @@ struct TFileIdentity {
 };
 // The identity of the open file; nothing when its file system does not tell when it was born.
 std::optional<TFileIdentity> IdentityOf(const TFileHandle& file);
+// True when Path names the open file itself (a link at Path is not followed).
+bool IsFileAt(const TFileHandle& file, const std::string& path);
 // The identity of the regular file at Path (a link is not followed); nothing when there is none.
 std::optional<TFileIdentity> IdentityAt(const std::string& path);
 
