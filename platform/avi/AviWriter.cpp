@@ -410,7 +410,7 @@ void AviWriter::WriteIdx1() {
 
 HRESULT AviWriter::StartNextSegment() {
     if (static_cast<uint32_t>(segment_) + 1 >= kSuperIndexEntries) return AVIERR_UNSUPPORTED;
-    Snapshot before = Take();
+    const Snapshot before = Take();
     WriteStandardIndexes();
     out_.EndChunk(moviStart_);
     if (segment_ == 0) WriteIdx1();
@@ -445,6 +445,7 @@ bool AviWriter::CloseFile() {
 HRESULT AviWriter::Finish() {
     if (finished_) return finishResult_;
     finished_ = true;
+    finishResult_ = AVIERR_FILEWRITE; // until the file is closed whole
     if (!laidOut_) LayOut();
     out_.Flush();
     bool whole = out_.Good();
